@@ -1,0 +1,106 @@
+// Registry access by the ANSI calls, with the errors the settings dialog reports.
+#include "settings/registry_accessor.h"
+
+#include <vector>
+
+#include "win/error.h"
+
+namespace zelnar {
+namespace {
+
+Error ReadFailed(const std::string& name) { return Error(L"'" + WidenAscii(name) + L"' の取得に失敗しました"); }
+Error BadType(const std::string& name) { return Error(L"'" + WidenAscii(name) + L"' のデータ型が不正です"); }
+Error WriteFailed(const std::string& name) { return Error(L"'" + WidenAscii(name) + L"' の設定に失敗しました"); }
+
+}  // namespace
+
+bool RegistryAccessor::OpenKey(const std::string& path, bool canCreate) noexcept {
+  std::string relative = path;
+  HKEY base = key_ ? key_ : root_;
+  const bool fromRoot = !relative.empty() && relative[0] == '\\';
+  if (fromRoot) {
+    relative.erase(0, 1);
+    base = root_;
+  }
+
+  HKEY opened = nullptr;
+  LONG status;
+  if (canCreate && !relative.empty()) {
+    status = RegCreateKeyExA(base, relative.c_str(), 0, nullptr, REG_OPTION_NON_VOLATILE, access_, nullptr,
+                             &opened, nullptr);
+  } else {
+    status = RegOpenKeyExA(base, relative.c_str(), 0, access_, &opened);
+  }
+  if (status != ERROR_SUCCESS) return false;
+
+  std::string newPath;
+  try {
+    newPath = (fromRoot || !key_) ? path : path_ + "\\" + path;
+  } catch (...) {
+    RegCloseKey(opened);
+    return false;
+  }
+  CloseKey();
+  key_ = opened;
+  path_.swap(newPath);
+  return true;
+}
+
+void RegistryAccessor::CloseKey() noexcept {
+  if (!key_) return;
+  RegCloseKey(key_);
+  key_ = nullptr;
+  path_.clear();
+}
+
+bool RegistryAccessor::ValueExists(const std::string& name) const noexcept {
+  DWORD type = 0;
+  DWORD size = 0;
+  return RegQueryValueExA(key_, name.c_str(), nullptr, &type, nullptr, &size) == ERROR_SUCCESS;
+}
+
+int32_t RegistryAccessor::ReadInteger(const std::string& name) const {
+  // A REG_DWORD shorter than four bytes reads as its bytes, zero-extended.
+  BYTE data[4] = {0, 0, 0, 0};
+  DWORD size = sizeof data;
+  DWORD type = 0;
+  if (RegQueryValueExA(key_, name.c_str(), nullptr, &type, data, &size) != ERROR_SUCCESS) throw ReadFailed(name);
+  if (type != REG_DWORD) throw BadType(name);
+  const uint32_t bits = uint32_t(data[0]) | uint32_t(data[1]) << 8 | uint32_t(data[2]) << 16 | uint32_t(data[3]) << 24;
+  return static_cast<int32_t>(bits);
+}
+
+std::string RegistryAccessor::ReadString(const std::string& name) const {
+  DWORD type = 0;
+  DWORD size = 0;
+  long long reported = -1;
+  if (RegQueryValueExA(key_, name.c_str(), nullptr, &type, nullptr, &size) == ERROR_SUCCESS) reported = size;
+  if (reported <= 0) return std::string();
+
+  std::vector<BYTE> data(static_cast<size_t>(reported));
+  size = static_cast<DWORD>(data.size());
+  if (RegQueryValueExA(key_, name.c_str(), nullptr, &type, data.data(), &size) != ERROR_SUCCESS) throw ReadFailed(name);
+  if (type != REG_SZ && type != REG_EXPAND_SZ) throw BadType(name);
+
+  size_t length = 0;
+  const size_t filled = size < data.size() ? size : data.size();
+  while (length < filled && data[length] != 0) ++length;
+  return std::string(reinterpret_cast<const char*>(data.data()), length);
+}
+
+void RegistryAccessor::WriteInteger(const std::string& name, int32_t value) const {
+  const uint32_t bits = static_cast<uint32_t>(value);
+  const BYTE data[4] = {BYTE(bits), BYTE(bits >> 8), BYTE(bits >> 16), BYTE(bits >> 24)};
+  if (RegSetValueExA(key_, name.c_str(), 0, REG_DWORD, data, sizeof data) != ERROR_SUCCESS) throw WriteFailed(name);
+}
+
+void RegistryAccessor::WriteString(const std::string& name, const std::string& text) const {
+  // Written up to the first zero byte, with exactly one terminator.
+  const std::string::size_type length = text.find('\0') == std::string::npos ? text.size() : text.find('\0');
+  if (RegSetValueExA(key_, name.c_str(), 0, REG_SZ, reinterpret_cast<const BYTE*>(text.c_str()),
+                     static_cast<DWORD>(length + 1)) != ERROR_SUCCESS) {
+    throw WriteFailed(name);
+  }
+}
+
+}  // namespace zelnar

@@ -1,0 +1,55 @@
+// Registry persistence of the settings record. Registry calls run on local copies, never under the lock.
+#include "settings/settings_store.h"
+
+#include "settings/registry_accessor.h"
+#include "settings/settings_record.h"
+
+namespace zelnar {
+namespace {
+
+void LoadInto(RegistryAccessor& registry) {
+  if (!registry.OpenKey(kSettingsKeyPath, false)) return;
+
+  std::string ext = ReadPatternList();
+  SettingsIntegers values = ReadSettingsIntegers();
+
+  struct Field { const char* name; int32_t* target; };
+  int32_t flag1 = static_cast<int32_t>(values.flag1);
+  int32_t flag2 = static_cast<int32_t>(values.flag2);
+  const Field fields[] = {{"width", &values.width}, {"height", &values.height}, {"flag1", &flag1}, {"flag2", &flag2}};
+  for (const Field& field : fields) {
+    if (registry.ValueExists(field.name)) *field.target = registry.ReadInteger(field.name);
+  }
+  values.flag1 = static_cast<uint32_t>(flag1);
+  values.flag2 = static_cast<uint32_t>(flag2);
+  if (registry.ValueExists("ext")) ext = registry.ReadString("ext");
+  registry.CloseKey();
+
+  StoreSettingsIntegers(values);
+  StorePatternList(ext);
+}
+
+}  // namespace
+
+void LoadSettings() noexcept {
+  try {
+    RegistryAccessor registry(KEY_READ);
+    LoadInto(registry);
+  } catch (...) {
+    // A bad value keeps every default: nothing of this load is stored.
+  }
+}
+
+bool SaveSettings(int32_t width, int32_t height, uint32_t flag1, uint32_t flag2, const std::string& ext) {
+  RegistryAccessor registry;
+  if (!registry.OpenKey(kSettingsKeyPath, true)) return false;
+  registry.WriteInteger("width", width);
+  registry.WriteInteger("height", height);
+  registry.WriteInteger("flag1", static_cast<int32_t>(flag1));
+  registry.WriteInteger("flag2", static_cast<int32_t>(flag2));
+  registry.WriteString("ext", ext);
+  registry.CloseKey();
+  return true;
+}
+
+}  // namespace zelnar

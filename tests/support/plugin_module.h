@@ -1,0 +1,55 @@
+// Loads zelnar.spi as a host does and looks its exports up by their plain names.
+#pragma once
+
+#include <windows.h>
+
+#include <stdexcept>
+#include <string>
+
+namespace test {
+
+// Exact signatures a host calls through.
+using GetPluginInfoFn = int(__stdcall*)(int, char*, int);
+using IsSupportedFn = int(__stdcall*)(const char*, DWORD_PTR);
+using GetPictureInfoFn = int(__stdcall*)(const char*, LONG, unsigned int, void*);
+using ProgressCallbackFn = int(__stdcall*)(int, int, LONG_PTR);
+using GetPictureFn = int(__stdcall*)(const char*, LONG, unsigned int, HLOCAL*, HLOCAL*, ProgressCallbackFn, LONG_PTR);
+using ConfigurationDlgFn = int(__stdcall*)(HWND, int);
+
+class PluginModule {
+ public:
+  explicit PluginModule(const char* path = "zelnar.spi") : path_(path) { Load(); }
+  ~PluginModule() { Free(); }
+  PluginModule(const PluginModule&) = delete;
+  PluginModule& operator=(const PluginModule&) = delete;
+
+  // Detach and attach again, so the plug-in reads its settings anew.
+  void Reload() {
+    Free();
+    Load();
+  }
+
+  template <typename Fn>
+  Fn Get(const char* name) const {
+    FARPROC proc = GetProcAddress(module_, name);
+    if (!proc) throw std::runtime_error(std::string("missing export ") + name);
+    return reinterpret_cast<Fn>(reinterpret_cast<void*>(proc));
+  }
+
+  HMODULE Handle() const { return module_; }
+
+ private:
+  void Load() {
+    module_ = LoadLibraryA(path_.c_str());
+    if (!module_) throw std::runtime_error("cannot load " + path_);
+  }
+  void Free() {
+    if (module_) FreeLibrary(module_);
+    module_ = nullptr;
+  }
+
+  std::string path_;
+  HMODULE module_ = nullptr;
+};
+
+}  // namespace test

@@ -1,0 +1,142 @@
+// The plug-in as a host sees it: identity strings, the image-information record, the export table
+// and the version resource.
+#include <windows.h>
+
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "tests/support/plugin_module.h"
+#include "tests/support/settings_key.h"
+
+namespace {
+
+class PluginInfo : public testing::Test {
+ protected:
+  void SetUp() override { test::DeleteSettingsKey(); }
+  void TearDown() override { test::DeleteSettingsKey(); }
+
+  std::string Info(int index, int length, int* result) {
+    std::vector<char> buffer(length > 0 ? length + 8 : 8, '#');
+    *result = info_(index, buffer.data(), length);
+    return std::string(buffer.data(), strnlen(buffer.data(), buffer.size()));
+  }
+
+  test::PluginModule plugin_;
+  test::GetPluginInfoFn info_ = plugin_.Get<test::GetPluginInfoFn>("GetPluginInfo");
+};
+
+TEST_F(PluginInfo, ReportsEachIdentityString) {
+  struct Case { int index; const char* text; };
+  const Case cases[] = {{0, "00IN"}, {1, "HTML to DIB v0.1.0"}, {2, "*.html;*.htm"}, {3, "HTML file"}};
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.index);
+    int result = -1;
+    EXPECT_EQ(Info(c.index, 256, &result), c.text);
+    EXPECT_EQ(result, int(std::strlen(c.text)));
+  }
+}
+
+TEST_F(PluginInfo, CutsLongStringsAndAlwaysTerminates) {
+  struct Case { int index; int length; const char* text; };
+  const Case cases[] = {{1, 5, "HTML"}, {1, 1, ""}, {0, 4, "00I"}, {0, 5, "00IN"}, {2, 7, "*.html"}};
+  for (const Case& c : cases) {
+    SCOPED_TRACE(testing::Message() << c.index << "/" << c.length);
+    std::vector<char> buffer(32, '#');
+    const int result = info_(c.index, buffer.data(), c.length);
+    EXPECT_EQ(result, int(std::strlen(c.text)));
+    EXPECT_EQ(std::string(buffer.data()), c.text);
+    EXPECT_EQ(buffer[c.length], '#') << "wrote past the buffer";
+  }
+}
+
+TEST_F(PluginInfo, LeavesTheBufferAloneForBadArguments) {
+  struct Case { int index; int length; };
+  const Case cases[] = {{4, 256}, {-1, 256}, {INT_MAX, 256}, {0, 0}, {1, -5}};
+  for (const Case& c : cases) {
+    SCOPED_TRACE(testing::Message() << c.index << "/" << c.length);
+    char buffer[16];
+    std::memset(buffer, '#', sizeof buffer);
+    EXPECT_EQ(info_(c.index, buffer, c.length), 0);
+    EXPECT_EQ(buffer[0], '#');
+  }
+  EXPECT_EQ(info_(0, nullptr, 256), 0);
+}
+
+TEST_F(PluginInfo, ReportsThePatternListLoadedFromTheRegistry) {
+  struct Case { const char* stored; const char* reported; };
+  const Case cases[] = {{"*.html;*.htm;*.eml", "*.html;*.htm;*.eml"}, {"", ""}, {"%TEMP%\\*.x", "%TEMP%\\*.x"}};
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.stored);
+    test::WriteString("ext", c.stored);
+    plugin_.Reload();
+    info_ = plugin_.Get<test::GetPluginInfoFn>("GetPluginInfo");
+    int result = -1;
+    EXPECT_EQ(Info(2, 256, &result), c.reported);
+    EXPECT_EQ(result, int(std::strlen(c.reported)));
+  }
+}
+
+TEST_F(PluginInfo, PictureInfoIsTheFixedRecordAndResult8) {
+  auto pictureInfo = plugin_.Get<test::GetPictureInfoFn>("GetPictureInfo");
+  const unsigned char expected[26] = {0, 0, 0, 0, 0, 0, 0, 0, 0x80, 2, 0, 0, 0xE0, 1, 0, 0,
+                                      0, 0, 0, 0, 24, 0,  0, 0, 0,    0};
+  struct Case { const char* input; unsigned int kind; };
+  const Case cases[] = {{"Z:\\no\\such\\file.htm", 0}, {"", 1}, {"page.htm", 7}};
+  for (const Case& c : cases) {
+    unsigned char record[30];
+    std::memset(record, 0xCC, sizeof record);
+    EXPECT_EQ(pictureInfo(c.input, 0, c.kind, record), 8);
+    EXPECT_EQ(std::memcmp(record, expected, sizeof expected), 0);
+    EXPECT_EQ(record[26], 0xCC) << "the record is 26 bytes";
+  }
+  EXPECT_EQ(pictureInfo("x", 0, 0, nullptr), 8);
+}
+
+TEST_F(PluginInfo, ExportsUndecoratedNamesOnly) {
+  EXPECT_NE(GetProcAddress(plugin_.Handle(), "GetPluginInfo"), nullptr);
+  EXPECT_NE(GetProcAddress(plugin_.Handle(), "GetPictureInfo"), nullptr);
+  EXPECT_EQ(GetProcAddress(plugin_.Handle(), "GetPluginInfo@12"), nullptr);
+  EXPECT_EQ(GetProcAddress(plugin_.Handle(), "_GetPluginInfo@12"), nullptr);
+}
+
+TEST(VersionResource, ReadsBackAsBuilt) {
+  char path[MAX_PATH];
+  test::PluginModule plugin;
+  ASSERT_GT(GetModuleFileNameA(plugin.Handle(), path, MAX_PATH), 0u);
+  DWORD ignored = 0;
+  const DWORD size = GetFileVersionInfoSizeA(path, &ignored);
+  ASSERT_GT(size, 0u);
+  std::vector<char> data(size);
+  ASSERT_TRUE(GetFileVersionInfoA(path, 0, size, data.data()));
+
+  VS_FIXEDFILEINFO* fixed = nullptr;
+  UINT length = 0;
+  ASSERT_TRUE(VerQueryValueA(data.data(), "\\", reinterpret_cast<void**>(&fixed), &length));
+  EXPECT_EQ(fixed->dwFileVersionMS, 0x00000001u);
+  EXPECT_EQ(fixed->dwFileVersionLS, 0x00000005u);
+  EXPECT_EQ(fixed->dwProductVersionMS, 0x00000001u);
+  EXPECT_EQ(fixed->dwProductVersionLS, 0x00000005u);
+  EXPECT_EQ(fixed->dwFileOS, DWORD(VOS__WINDOWS32));
+
+  WORD* translation = nullptr;
+  ASSERT_TRUE(VerQueryValueA(data.data(), "\\VarFileInfo\\Translation", reinterpret_cast<void**>(&translation), &length));
+  ASSERT_EQ(length, 4u);
+  EXPECT_EQ(translation[0], 0x0411);
+  EXPECT_EQ(translation[1], 932);
+
+  struct Entry { const char* name; const char* value; };
+  const Entry entries[] = {{"FileVersion", "0.1.0.5"}, {"ProductVersion", "1.0.0.0"}, {"CompanyName", ""},
+                           {"FileDescription", ""},    {"ProductName", ""},          {"OriginalFilename", ""}};
+  for (const Entry& e : entries) {
+    SCOPED_TRACE(e.name);
+    char* value = nullptr;
+    const std::string query = std::string("\\StringFileInfo\\041103A4\\") + e.name;
+    ASSERT_TRUE(VerQueryValueA(data.data(), query.c_str(), reinterpret_cast<void**>(&value), &length));
+    EXPECT_STREQ(value, e.value);
+  }
+}
+
+}  // namespace
