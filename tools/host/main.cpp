@@ -124,7 +124,10 @@ int Render(const PluginLibrary& plugin, const std::vector<std::wstring>& args) {
 
   int firstFailure = kExitOk;
   int rendered = 0, skipped = 0, failed = 0;
-  auto count = [&](FileOutcome outcome, int code) {
+  // One file: render it and keep the tally.
+  auto renderOne = [&](const std::wstring& file, bool fromFolder) {
+    int code = kExitOk;
+    FileOutcome outcome = RenderFile(api, file, options, fromFolder, &code);
     if (outcome == FileOutcome::kRendered) ++rendered;
     if (outcome == FileOutcome::kSkipped) ++skipped;
     if (outcome == FileOutcome::kFailed) ++failed;
@@ -132,11 +135,10 @@ int Render(const PluginLibrary& plugin, const std::vector<std::wstring>& args) {
   };
   for (const std::wstring& path : paths) {
     DWORD attributes = GetFileAttributesW(path.c_str());
-    int code = kExitOk;
     if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY)) {
-      for (const std::wstring& file : FolderFiles(path)) count(RenderFile(api, file, options, true, &code), code);
+      for (const std::wstring& file : FolderFiles(path)) renderOne(file, true);
     } else {
-      count(RenderFile(api, path, options, false, &code), code);
+      renderOne(path, false);
     }
   }
   Out(std::to_wstring(rendered) + L" rendered, " + std::to_wstring(skipped) + L" skipped, " +
