@@ -1,6 +1,7 @@
 #include "render/bitmap_object.h"
 
 #include <cstddef>
+#include <cstring>
 #include <string>
 #include <vector>
 
@@ -17,6 +18,40 @@ struct BitmapInfo256 {
   BITMAPINFOHEADER header;
   RGBQUAD colours[256];
 };
+
+// Whether a DIB section stores its top row first. Its header need not keep the sign of the height it
+// was made with, so GDI is asked for one top row in the section's own layout and that row is compared
+// with the stored ones: a row index whose stored row differs from its mirror decides. When every row
+// equals its mirror, the order makes no difference.
+bool StoredTopDown(HBITMAP bitmap, const DIBSECTION& section, const uint8_t* bits, int32_t height, int32_t stride) {
+  if (section.dsBmih.biHeight < 0) return true;
+  GdiFlush();
+  auto stored = [&](int32_t index) { return bits + static_cast<ptrdiff_t>(index) * stride; };
+  int32_t row = 0;
+  while (row < height / 2 && std::memcmp(stored(row), stored(height - 1 - row), size_t(stride)) == 0) ++row;
+  if (row >= height / 2) return false;
+
+  BitmapInfo256 info{};
+  info.header = section.dsBmih;
+  info.header.biHeight = height;
+  info.header.biSizeImage = 0;
+  MemoryDc dc;
+  if (!dc) throw Error(L"cannot create a device context");
+  if (info.header.biCompression == BI_BITFIELDS) {
+    std::memcpy(info.colours, section.dsBitfields, sizeof section.dsBitfields);
+  } else if (info.header.biBitCount <= 8) {
+    const HGDIOBJ previous = SelectObject(dc.Get(), bitmap);
+    const UINT colours = GetDIBColorTable(dc.Get(), 0, 256, info.colours);
+    SelectObject(dc.Get(), previous);
+    info.header.biClrUsed = colours;
+  }
+  std::vector<uint8_t> top(static_cast<size_t>(stride));
+  // Scan lines count from the bottom: the row-th from the top is height - 1 - row.
+  if (GetDIBits(dc.Get(), bitmap, UINT(height - 1 - row), 1, top.data(), reinterpret_cast<BITMAPINFO*>(&info),
+                DIB_RGB_COLORS) != 1)
+    throw Error(L"cannot read the captured bitmap");
+  return std::memcmp(top.data(), stored(row), size_t(stride)) == 0;
+}
 
 }  // namespace
 
@@ -113,7 +148,8 @@ void BitmapObject::TakeOver(HBITMAP handle) {
     width = header.biWidth;
     height = static_cast<int32_t>(rows);
     format = ClassifyDib(header, section.dsBitfields);
-    layout = Layout{static_cast<uint8_t*>(section.dsBm.bmBits), static_cast<int32_t>(stride), header.biHeight < 0};
+    auto* bits = static_cast<uint8_t*>(section.dsBm.bmBits);
+    layout = Layout{bits, static_cast<int32_t>(stride), StoredTopDown(handle, section, bits, height, int32_t(stride))};
   }
 
   Drop();
