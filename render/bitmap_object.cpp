@@ -25,10 +25,13 @@ struct BitmapInfo256 {
 // equals its mirror, the order makes no difference.
 bool StoredTopDown(HBITMAP bitmap, const DIBSECTION& section, const uint8_t* bits, int32_t height, int32_t stride) {
   if (section.dsBmih.biHeight < 0) return true;
+  // Only whole bytes of pixels are compared: GDI need not reproduce a row's trailing bytes.
+  const size_t pixelBytes = size_t(int64_t(section.dsBmih.biWidth) * section.dsBmih.biBitCount / 8);
+  if (pixelBytes == 0) return false;
   GdiFlush();
   auto stored = [&](int32_t index) { return bits + static_cast<ptrdiff_t>(index) * stride; };
   int32_t row = 0;
-  while (row < height / 2 && std::memcmp(stored(row), stored(height - 1 - row), size_t(stride)) == 0) ++row;
+  while (row < height / 2 && std::memcmp(stored(row), stored(height - 1 - row), pixelBytes) == 0) ++row;
   if (row >= height / 2) return false;
 
   BitmapInfo256 info{};
@@ -50,7 +53,7 @@ bool StoredTopDown(HBITMAP bitmap, const DIBSECTION& section, const uint8_t* bit
   if (GetDIBits(dc.Get(), bitmap, UINT(height - 1 - row), 1, top.data(), reinterpret_cast<BITMAPINFO*>(&info),
                 DIB_RGB_COLORS) != 1)
     throw Error(L"cannot read the captured bitmap");
-  return std::memcmp(top.data(), stored(row), size_t(stride)) == 0;
+  return std::memcmp(top.data(), stored(row), pixelBytes) == 0;
 }
 
 }  // namespace

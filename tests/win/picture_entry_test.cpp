@@ -388,19 +388,24 @@ TEST_F(Pictures, LeavesTheThreadsComStateAsItFoundIt) {
   EXPECT_EQ(multi.after, S_FALSE);
 }
 
+// Wine counts no GDI objects (GetGuiResources gives 0 there); each captured bitmap is checked by handle.
 TEST_F(Pictures, ThousandCallsLeaveNoMemoryAndNoGdiObjects) {
-  StandinSetMode(Mode::Ready);
-  auto call = [this](int count) {
+  auto call = [this](Mode mode, int count) {
+    StandinSetMode(mode);
     for (int i = 0; i < count; ++i) {
       Blocks blocks;
       ASSERT_EQ(Picture(blocks), 0);
+      ASSERT_EQ(GetObjectType(StandinRecord().lastBitmap), 0u) << "the captured bitmap was not deleted";
     }
   };
-  call(10);
+  const Mode converted[] = {Mode::Bits32, Mode::Smaller, Mode::DeviceDependent};
+  call(Mode::Ready, 10);
+  for (Mode mode : converted) call(mode, 2);
   const uint64_t privateBefore = test::PrivateUsage();
   const uint64_t committedBefore = test::CommittedPrivateBytes();
   const DWORD gdiBefore = test::GdiObjects();
-  call(1000);
+  call(Mode::Ready, 1000);
+  for (Mode mode : converted) call(mode, 30);
   constexpr int64_t kSlack = 1 << 20;
   EXPECT_LT(int64_t(test::PrivateUsage()) - int64_t(privateBefore), kSlack);
   EXPECT_LT(int64_t(test::CommittedPrivateBytes()) - int64_t(committedBefore), kSlack);
