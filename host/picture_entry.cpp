@@ -1,6 +1,8 @@
 // GetPicture and GetPreview: one body, differing only in the flag word handed to the extractor.
 #include <windows.h>
 
+#include <cstdint>
+
 #include "host/exports.h"
 #include "render/dib_pair.h"
 #include "settings/settings_record.h"

@@ -53,7 +53,11 @@ bool StoredTopDown(HBITMAP bitmap, const DIBSECTION& section, const uint8_t* bit
   if (GetDIBits(dc.Get(), bitmap, UINT(height - 1 - row), 1, top.data(), reinterpret_cast<BITMAPINFO*>(&info),
                 DIB_RGB_COLORS) != 1)
     throw Error(L"cannot read the captured bitmap");
-  return std::memcmp(top.data(), stored(row), pixelBytes) == 0;
+  // The fourth byte of a 32-bit pixel is unused, and GDI may clear it in its copy.
+  const uint8_t* mine = stored(row);
+  for (size_t i = 0; i < pixelBytes; ++i)
+    if (top[i] != mine[i] && !(info.header.biBitCount == 32 && i % 4 == 3)) return false;
+  return true;
 }
 
 }  // namespace
