@@ -212,6 +212,7 @@ std::vector<const ControlLayout*> FormLayout::Children(std::string_view parent) 
 
 FormLayout ParseFormLayout(std::string_view text) {
   FormLayout layout;
+  std::vector<std::pair<std::string, int>> activePages;  // tab control, line
   bool haveForm = false;
   int number = 0;
   size_t start = 0;
@@ -241,12 +242,13 @@ FormLayout ParseFormLayout(std::string_view text) {
       if (line.keyword == k.keyword) info = &k;
     if (!info) Fail(number, "unknown keyword " + line.keyword);
     ReadControl(line, *info, layout);
+    if (!layout.controls.back().activePage.empty()) activePages.emplace_back(layout.controls.back().name, number);
   }
-  if (!haveForm) Fail(number, "no form line");
-  for (const ControlLayout& control : layout.controls) {
-    if (control.activePage.empty()) continue;
-    const ControlLayout* page = layout.Find(control.activePage);
-    if (!page || page->parent != control.name) Fail(number, "active page is not a page of " + control.name);
+  if (!haveForm) Fail(1, "no form line");
+  // Pages follow their tab control, so the active one is checked at the end.
+  for (const auto& [tabs, line] : activePages) {
+    const ControlLayout* page = layout.Find(layout.Find(tabs)->activePage);
+    if (!page || page->parent != tabs) Fail(line, "active page is not a page of " + tabs);
   }
   return layout;
 }
