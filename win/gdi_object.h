@@ -1,12 +1,11 @@
-// Sole owner of one GDI object (font, bitmap, brush): deleted when the owner goes.
+// Ownership of GDI objects and memory device contexts.
 #pragma once
 
 #include <windows.h>
 
-#include <utility>
-
 namespace zelnar {
 
+// Deletes the GDI object (bitmap, brush, ...) it holds.
 template <typename Handle>
 class GdiObject {
  public:
@@ -15,24 +14,43 @@ class GdiObject {
   ~GdiObject() { Reset(); }
   GdiObject(const GdiObject&) = delete;
   GdiObject& operator=(const GdiObject&) = delete;
-  GdiObject(GdiObject&& other) noexcept : handle_(std::exchange(other.handle_, nullptr)) {}
+  GdiObject(GdiObject&& other) noexcept : handle_(other.Release()) {}
   GdiObject& operator=(GdiObject&& other) noexcept {
-    if (this != &other) {
-      Reset();
-      handle_ = std::exchange(other.handle_, nullptr);
-    }
+    if (this != &other) Reset(other.Release());
     return *this;
   }
 
   Handle Get() const noexcept { return handle_; }
   explicit operator bool() const noexcept { return handle_ != nullptr; }
-  void Reset() noexcept {
-    if (handle_) DeleteObject(handle_);
+  Handle Release() noexcept {
+    Handle handle = handle_;
     handle_ = nullptr;
+    return handle;
+  }
+  void Reset(Handle handle = nullptr) noexcept {
+    if (handle_) DeleteObject(handle_);
+    handle_ = handle;
   }
 
  private:
   Handle handle_ = nullptr;
+};
+
+// A memory device context compatible with the screen; deleted with DeleteDC.
+class MemoryDc {
+ public:
+  MemoryDc() noexcept : dc_(CreateCompatibleDC(nullptr)) {}
+  ~MemoryDc() {
+    if (dc_) DeleteDC(dc_);
+  }
+  MemoryDc(const MemoryDc&) = delete;
+  MemoryDc& operator=(const MemoryDc&) = delete;
+
+  HDC Get() const noexcept { return dc_; }
+  explicit operator bool() const noexcept { return dc_ != nullptr; }
+
+ private:
+  HDC dc_;
 };
 
 }  // namespace zelnar

@@ -100,6 +100,7 @@ TEST_F(SettingsStore, LoadsEveryValueOrNone) {
       {"ext without terminator", {{"ext", REG_SZ, std::string("*.htm")}}, cutExt},
       {"ext multi-string", {{"width", REG_DWORD, Dword(1)}, {"ext", REG_MULTI_SZ, Sz("*.htm") + '\0'}}, Defaults()},
       {"ext empty binary", {{"ext", REG_BINARY, ""}}, emptyExt},
+      {"ext empty multi-string", {{"ext", REG_MULTI_SZ, ""}}, emptyExt},
       {"ext non-empty dword", {{"ext", REG_DWORD, Dword(1)}}, Defaults()},
   };
   for (const Case& c : cases) {

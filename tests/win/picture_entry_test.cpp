@@ -1,0 +1,431 @@
+// GetPicture and GetPreview as a host calls them, with the stand-in extractor in each of its modes.
+#include <windows.h>
+#include <objbase.h>
+
+#include <gtest/gtest.h>
+
+#include <climits>
+#include <cstring>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "tests/support/plugin_module.h"
+#include "tests/support/process_memory.h"
+#include "tests/support/settings_key.h"
+#include "tools/standin/standin_control.h"
+
+namespace {
+
+using standin::Mode;
+
+const HLOCAL kUntouched = reinterpret_cast<HLOCAL>(uintptr_t(0x5A5A5A5A));
+constexpr char kPage[] = "Z:\\pages\\page.htm";
+
+int Stride(int width) { return (3 * width + 3) & ~3; }
+
+standin::Record StandinRecord() {
+  standin::Record record;
+  StandinGetRecord(&record);
+  return record;
+}
+
+std::wstring Widen(const std::string& text) {
+  std::wstring wide(text.size(), L'\0');
+  wide.resize(MultiByteToWideChar(CP_ACP, 0, text.data(), int(text.size()), &wide[0], int(wide.size())));
+  return wide;
+}
+
+// The two host variables; frees whatever they hold at the end, as a host does after result 0.
+struct Blocks {
+  HLOCAL header = kUntouched;
+  HLOCAL bits = kUntouched;
+  ~Blocks() {
+    if (header != kUntouched && header) LocalFree(header);
+    if (bits != kUntouched && bits) LocalFree(bits);
+  }
+  std::vector<uint8_t> Bytes(HLOCAL block) const {
+    const auto* p = static_cast<const uint8_t*>(LocalLock(block));
+    std::vector<uint8_t> bytes(p, p + LocalSize(block));
+    LocalUnlock(block);
+    return bytes;
+  }
+};
+
+struct Progress {
+  std::vector<std::vector<int>> calls;
+  int stopAtCall = -1;  // the 0-based call that asks to stop
+};
+
+int __stdcall RecordProgress(int done, int total, LONG_PTR data) {
+  auto* progress = reinterpret_cast<Progress*>(data);
+  progress->calls.push_back({done, total});
+  return int(progress->calls.size()) - 1 == progress->stopAtCall ? 1 : 0;
+}
+
+class Pictures : public testing::Test {
+ protected:
+  void SetUp() override {
+    test::DeleteSettingsKey();
+    Reload();
+    StandinSetMode(Mode::Pattern);
+  }
+  void TearDown() override {
+    test::DeleteSettingsKey();
+    StandinSetMode(Mode::Normal);
+    EXPECT_EQ(StandinRecord().liveObjects, 0) << "an extractor object was not released";
+  }
+
+  void Reload() {
+    plugin_.Reload();
+    picture_ = plugin_.Get<test::GetPictureFn>("GetPicture");
+    preview_ = plugin_.Get<test::GetPictureFn>("GetPreview");
+  }
+  void UseSize(int32_t width, int32_t height) {
+    test::WriteDword("width", DWORD(width));
+    test::WriteDword("height", DWORD(height));
+    Reload();
+  }
+  int Picture(Blocks& blocks, const char* path = kPage, unsigned int kind = 0, Progress* progress = nullptr) {
+    return picture_(path, 0, kind, &blocks.header, &blocks.bits, progress ? RecordProgress : nullptr,
+                    reinterpret_cast<LONG_PTR>(progress));
+  }
+
+  // Row k of the block must be the capture's row height-1-k: `bytes` of it, the rest as `filler`.
+  void ExpectPatternRows(const Blocks& blocks, int width, int height, int patternWidth, int patternHeight) {
+    const std::vector<uint8_t> pixels = blocks.Bytes(blocks.bits);
+    const int stride = Stride(width);
+    ASSERT_EQ(pixels.size(), size_t(stride) * height);
+    for (int row = 0; row < height; ++row) {
+      const uint8_t* line = &pixels[size_t(height - 1 - row) * stride];
+      for (int i = 0; i < 3 * width; ++i) {
+        const bool captured = row < patternHeight && i < 3 * patternWidth;
+        const uint8_t expected = captured ? standin::PatternByte(row, i) : 0xFF;
+        if (line[i] != expected) FAIL() << "row " << row << " byte " << i;
+      }
+    }
+  }
+
+  test::PluginModule plugin_;
+  test::GetPictureFn picture_ = nullptr;
+  test::GetPictureFn preview_ = nullptr;
+};
+
+TEST_F(Pictures, DeliversHeaderAndBottomUpRowsInMovableUnlockedBlocks) {
+  for (Mode mode : {Mode::Pattern, Mode::PatternTopDown}) {
+    SCOPED_TRACE(int(mode));
+    StandinSetMode(mode);
+    Blocks blocks;
+    ASSERT_EQ(Picture(blocks), 0);
+
+    const unsigned char header[40] = {40, 0, 0, 0, 0x20, 3, 0, 0, 0x58, 2, 0, 0, 1, 0, 24, 0};
+    EXPECT_EQ(blocks.Bytes(blocks.header), std::vector<uint8_t>(header, header + 40));
+    EXPECT_EQ(LocalSize(blocks.header), 40u);
+    EXPECT_EQ(LocalSize(blocks.bits), 1440000u);
+    for (HLOCAL block : {blocks.header, blocks.bits}) {
+      EXPECT_EQ(LocalFlags(block) & LMEM_LOCKCOUNT, 0u);
+      void* address = LocalLock(block);
+      EXPECT_NE(address, static_cast<void*>(block)) << "a fixed block, not a movable one";
+      LocalUnlock(block);
+    }
+    // Byte for byte, trailing row bytes included (800 pixels leave none; the stride table checks them).
+    const std::vector<uint8_t> pixels = blocks.Bytes(blocks.bits);
+    for (int row : {0, 1, 299, 598, 599}) {
+      SCOPED_TRACE(row);
+      const uint8_t* line = &pixels[size_t(599 - row) * 2400];
+      for (int i = 0; i < 2400; ++i) ASSERT_EQ(line[i], standin::PatternByte(row, i)) << i;
+    }
+
+    const standin::Record record = StandinRecord();
+    EXPECT_EQ(record.size.cx, 800);
+    EXPECT_EQ(record.size.cy, 600);
+    EXPECT_EQ(record.depth, 24u);
+    EXPECT_EQ(record.flags, 524u);
+    EXPECT_EQ(record.capacity, 256u);
+    EXPECT_TRUE(record.locationZeroed);
+    EXPECT_EQ(record.priority, 0u);
+    EXPECT_EQ(record.loadMode, DWORD(STGM_READ));
+    EXPECT_EQ(std::wstring(record.path), Widen(kPage));
+    EXPECT_EQ(GetObjectType(record.lastBitmap), 0u) << "the captured bitmap was not deleted";
+    EXPECT_EQ(record.releasesOutsideApartment, 0);
+  }
+}
+
+TEST_F(Pictures, RowsFollowTheStrideTable) {
+  struct Case { int width; int stride; };
+  const Case cases[] = {{1, 4}, {2, 8}, {3, 12}, {4, 12}, {5, 16}, {1023, 3072}};
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.width);
+    UseSize(c.width, 3);
+    Blocks blocks;
+    ASSERT_EQ(Picture(blocks), 0);
+    const std::vector<uint8_t> pixels = blocks.Bytes(blocks.bits);
+    ASSERT_EQ(pixels.size(), size_t(c.stride) * 3);
+    for (int row = 0; row < 3; ++row)
+      for (int i = 0; i < c.stride; ++i)
+        ASSERT_EQ(pixels[size_t(2 - row) * c.stride + i], standin::PatternByte(row, i)) << row << "/" << i;
+  }
+}
+
+TEST_F(Pictures, AsksTheCallbackBeforeAndAfterTheWork) {
+  Progress progress;
+  Blocks blocks;
+  EXPECT_EQ(Picture(blocks, kPage, 0, &progress), 0);
+  EXPECT_EQ(progress.calls, (std::vector<std::vector<int>>{{0, 1}, {1, 1}}));
+}
+
+TEST_F(Pictures, StopBeforeTheWorkTouchesNothing) {
+  Progress progress;
+  progress.stopAtCall = 0;
+  Blocks blocks;
+  EXPECT_EQ(Picture(blocks, kPage, 0, &progress), 1);
+  EXPECT_EQ(progress.calls.size(), 1u);
+  EXPECT_EQ(blocks.header, kUntouched);
+  EXPECT_EQ(blocks.bits, kUntouched);
+  EXPECT_EQ(StandinRecord().objectsCreated, 0);
+}
+
+TEST_F(Pictures, StopAfterTheWorkFreesThePicture) {
+  for (Mode mode : {Mode::Pattern, Mode::ExtractFails}) {
+    SCOPED_TRACE(int(mode));
+    StandinSetMode(mode);
+    Progress progress;
+    progress.stopAtCall = 1;
+    Blocks blocks;
+    EXPECT_EQ(Picture(blocks, kPage, 0, &progress), 1);
+    EXPECT_EQ(progress.calls.size(), 2u);
+    EXPECT_EQ(blocks.header, nullptr);
+    EXPECT_EQ(blocks.bits, nullptr);
+    EXPECT_EQ(StandinRecord().objectsCreated, 1);
+  }
+}
+
+TEST_F(Pictures, OnlyTheLowThreeKindBitsMarkANonFile) {
+  struct Case { unsigned int kind; int result; };
+  const Case cases[] = {{1, 2}, {2, 2}, {4, 2}, {7, 2}, {9, 2}, {0xFFFFFFFF, 2}, {8, 0}, {0x10, 0}, {0xFFFFFFF8, 0}};
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.kind);
+    Progress progress;
+    Blocks blocks;
+    EXPECT_EQ(Picture(blocks, kPage, c.kind, &progress), c.result);
+    if (c.result == 2) {
+      EXPECT_TRUE(progress.calls.empty());
+      EXPECT_EQ(blocks.header, kUntouched);
+      EXPECT_EQ(blocks.bits, kUntouched);
+    }
+  }
+  Blocks blocks;
+  EXPECT_EQ(picture_(kPage, 0, 1, &blocks.header, &blocks.bits, nullptr, 0), 2) << "without a callback";
+}
+
+TEST_F(Pictures, FlagWordsReachTheExtractorUnchanged) {
+  struct Case { DWORD flag1; DWORD flag2; };
+  const Case cases[] = {{524, 8}, {0xFFFFFFFF, 0x80000001}, {0x10 | 0x80 | 0x100, 0}, {0x400, 0x7FFFFFFF}};
+  for (const Case& c : cases) {
+    SCOPED_TRACE(testing::Message() << c.flag1 << "/" << c.flag2);
+    test::WriteDword("flag1", c.flag1);
+    test::WriteDword("flag2", c.flag2);
+    Reload();
+    Blocks picture, preview;
+    ASSERT_EQ(Picture(picture), 0);
+    EXPECT_EQ(StandinRecord().flags, c.flag1);
+    ASSERT_EQ(preview_(kPage, 0, 0, &preview.header, &preview.bits, nullptr, 0), 0);
+    const standin::Record record = StandinRecord();
+    EXPECT_EQ(record.flags, c.flag2);
+    EXPECT_EQ(record.size.cx, 800);
+    EXPECT_EQ(record.size.cy, 600);
+    EXPECT_EQ(picture.Bytes(picture.header), preview.Bytes(preview.header));
+  }
+}
+
+TEST_F(Pictures, SizesDecideBetween4And5BeforeAnyCapture) {
+  struct Case { int32_t width; int32_t height; int result; };
+  const Case cases[] = {
+      {0, 600, 5},          {800, 0, 5},      {0, 0, 5},         {-1, 600, 4},      {800, -1, 4},
+      {INT_MIN, INT_MIN, 4}, {INT_MAX, 1, 4}, {715827882, 1, 4}, {65536, 65536, 4}, {1, INT_MAX, 4},
+      {23000, 23000, 4},  // fits 32 bits, but no 32-bit process has 1.5 GB in one piece to spare
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(testing::Message() << c.width << "x" << c.height);
+    UseSize(c.width, c.height);
+    StandinSetMode(Mode::Pattern);
+    Blocks blocks;
+    EXPECT_EQ(Picture(blocks), c.result);
+    EXPECT_EQ(blocks.header, nullptr);
+    EXPECT_EQ(blocks.bits, nullptr);
+    EXPECT_EQ(StandinRecord().objectsCreated, 0);
+  }
+}
+
+TEST_F(Pictures, ExtractorFailuresGive8AndLeaveNothing) {
+  const Mode modes[] = {Mode::ExtractFails,  Mode::NullBitmap,         Mode::NoExtractImage,
+                        Mode::NoPersistFile, Mode::ExtractImageSFalse, Mode::CreateFails};
+  for (Mode mode : modes) {
+    SCOPED_TRACE(int(mode));
+    StandinSetMode(mode);
+    Blocks blocks;
+    EXPECT_EQ(Picture(blocks), 8);
+    EXPECT_EQ(blocks.header, nullptr);
+    EXPECT_EQ(blocks.bits, nullptr);
+    const standin::Record record = StandinRecord();
+    EXPECT_EQ(record.liveObjects, 0);
+    EXPECT_EQ(record.releasesOutsideApartment, 0);
+  }
+}
+
+TEST_F(Pictures, NullPointersGive8WithoutWork) {
+  HLOCAL other = kUntouched;
+  EXPECT_EQ(picture_(kPage, 0, 0, nullptr, &other, nullptr, 0), 8);
+  EXPECT_EQ(other, kUntouched);
+  EXPECT_EQ(picture_(kPage, 0, 0, &other, nullptr, nullptr, 0), 8);
+  EXPECT_EQ(other, kUntouched);
+  Blocks blocks;
+  EXPECT_EQ(picture_(nullptr, 0, 0, &blocks.header, &blocks.bits, nullptr, 0), 8);
+  EXPECT_EQ(blocks.header, nullptr);
+  EXPECT_EQ(blocks.bits, nullptr);
+  EXPECT_EQ(StandinRecord().objectsCreated, 0);
+}
+
+TEST_F(Pictures, SFalseAndAFailedLoadStillDeliver) {
+  for (Mode mode : {Mode::ExtractSFalse, Mode::LoadFails}) {
+    SCOPED_TRACE(int(mode));
+    StandinSetMode(mode);
+    UseSize(37, 23);
+    Blocks blocks;
+    ASSERT_EQ(Picture(blocks), 0);
+    ExpectPatternRows(blocks, 37, 23, 37, 23);
+  }
+}
+
+TEST_F(Pictures, MismatchedCapturesAreCutOrConverted) {
+  // 37 pixels leave one trailing byte per row; a converted row's trailing bytes are 0.
+  constexpr int kWidth = 37, kHeight = 23;
+  UseSize(kWidth, kHeight);
+  {
+    SCOPED_TRACE("larger: the top-left part, byte for byte");
+    StandinSetMode(Mode::Larger);
+    Blocks blocks;
+    ASSERT_EQ(Picture(blocks), 0);
+    const std::vector<uint8_t> pixels = blocks.Bytes(blocks.bits);
+    for (int row = 0; row < kHeight; ++row)
+      for (int i = 0; i < Stride(kWidth); ++i)
+        ASSERT_EQ(pixels[size_t(kHeight - 1 - row) * Stride(kWidth) + i], standin::PatternByte(row, i));
+  }
+  HDC screen = GetDC(nullptr);
+  const int screenBits = GetDeviceCaps(screen, BITSPIXEL) * GetDeviceCaps(screen, PLANES);
+  ReleaseDC(nullptr, screen);
+  struct Case { Mode mode; int width; int height; };
+  const Case cases[] = {{Mode::Smaller, kWidth / 2, kHeight / 2},
+                        {Mode::Bits32, kWidth, kHeight},
+                        {Mode::DeviceDependent, kWidth, kHeight}};
+  for (const Case& c : cases) {
+    SCOPED_TRACE(int(c.mode));
+    if (c.mode == Mode::DeviceDependent && screenBits < 24) continue;  // the screen itself loses colours
+    StandinSetMode(c.mode);
+    Blocks blocks;
+    ASSERT_EQ(Picture(blocks), 0);
+    ExpectPatternRows(blocks, kWidth, kHeight, c.width, c.height);
+    const std::vector<uint8_t> pixels = blocks.Bytes(blocks.bits);
+    for (int row = 0; row < kHeight; ++row) EXPECT_EQ(pixels[size_t(row) * Stride(kWidth) + 3 * kWidth], 0);
+    EXPECT_EQ(GetObjectType(StandinRecord().lastBitmap), 0u);
+  }
+}
+
+TEST_F(Pictures, PathsReachTheExtractorThroughTheAnsiCodePage) {
+  const std::string longPath = "Z:\\" + std::string(300, 'd') + "\\page.htm";
+  const std::string accented = "Z:\\pages\\caf\xE9 \xA9.htm";
+  for (const std::string& path : {longPath, accented}) {
+    Blocks blocks;
+    ASSERT_EQ(Picture(blocks, path.c_str()), 0);
+    const standin::Record record = StandinRecord();
+    EXPECT_EQ(std::wstring(record.path), Widen(path));
+    EXPECT_EQ(record.capacity, 256u);
+  }
+}
+
+TEST_F(Pictures, DrawsARealPageInNormalMode) {
+  char directory[MAX_PATH], file[MAX_PATH];
+  ASSERT_GT(GetTempPathA(MAX_PATH, directory), 0u);
+  ASSERT_NE(GetTempFileNameA(directory, "pg", 0, file), 0u);
+  HANDLE handle = CreateFileA(file, GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
+  ASSERT_NE(handle, INVALID_HANDLE_VALUE);
+  const char html[] = "<html><head><title>Title</title></head><body><p>Text</p></body></html>";
+  DWORD written = 0;
+  WriteFile(handle, html, sizeof html - 1, &written, nullptr);
+  CloseHandle(handle);
+
+  StandinSetMode(Mode::Normal);
+  Blocks blocks;
+  EXPECT_EQ(Picture(blocks, file), 0);
+  EXPECT_EQ(std::wstring(StandinRecord().path), Widen(file));
+  EXPECT_EQ(LocalSize(blocks.bits), 1440000u);
+  DeleteFileA(file);
+}
+
+// Each call makes the thread an apartment for its duration only.
+TEST_F(Pictures, LeavesTheThreadsComStateAsItFoundIt) {
+  struct Outcome { int result = -1; HRESULT after = E_UNEXPECTED; };
+  auto run = [this](DWORD before, DWORD probe) {
+    Outcome outcome;
+    std::thread([&] {
+      const bool joined = before != DWORD(-1) && SUCCEEDED(CoInitializeEx(nullptr, before));
+      Blocks blocks;
+      outcome.result = Picture(blocks);
+      outcome.after = CoInitializeEx(nullptr, probe);
+      if (SUCCEEDED(outcome.after)) CoUninitialize();
+      if (joined) CoUninitialize();
+    }).join();
+    return outcome;
+  };
+  const Outcome fresh = run(DWORD(-1), COINIT_APARTMENTTHREADED);
+  EXPECT_EQ(fresh.result, 0);
+  EXPECT_EQ(fresh.after, S_OK) << "COM was left initialised";
+  const Outcome single = run(COINIT_APARTMENTTHREADED, COINIT_APARTMENTTHREADED);
+  EXPECT_EQ(single.result, 0);
+  EXPECT_EQ(single.after, S_FALSE) << "the caller's apartment was left";
+  const Outcome multi = run(COINIT_MULTITHREADED, COINIT_MULTITHREADED);
+  EXPECT_EQ(multi.result, 0) << "the capture goes on in the caller's multithreaded apartment";
+  EXPECT_EQ(multi.after, S_FALSE);
+}
+
+// Wine counts no GDI objects (GetGuiResources gives 0 there); each captured bitmap is checked by handle.
+TEST_F(Pictures, ThousandCallsLeaveNoMemoryAndNoGdiObjects) {
+  auto call = [this](Mode mode, int count) {
+    StandinSetMode(mode);
+    for (int i = 0; i < count; ++i) {
+      Blocks blocks;
+      ASSERT_EQ(Picture(blocks), 0);
+      ASSERT_EQ(GetObjectType(StandinRecord().lastBitmap), 0u) << "the captured bitmap was not deleted";
+    }
+  };
+  const Mode converted[] = {Mode::Bits32, Mode::Smaller, Mode::DeviceDependent};
+  call(Mode::Ready, 10);
+  for (Mode mode : converted) call(mode, 2);
+  const uint64_t privateBefore = test::PrivateUsage();
+  const uint64_t committedBefore = test::CommittedPrivateBytes();
+  const DWORD gdiBefore = test::GdiObjects();
+  call(Mode::Ready, 1000);
+  for (Mode mode : converted) call(mode, 30);
+  constexpr int64_t kSlack = 1 << 20;
+  EXPECT_LT(int64_t(test::PrivateUsage()) - int64_t(privateBefore), kSlack);
+  EXPECT_LT(int64_t(test::CommittedPrivateBytes()) - int64_t(committedBefore), kSlack);
+  EXPECT_EQ(test::GdiObjects(), gdiBefore);
+}
+
+// A block left behind by a failure is never touched, so only committed pages show it.
+TEST_F(Pictures, FailuresAndStopsLeaveNoBlocks) {
+  const uint64_t before = test::CommittedPrivateBytes();
+  for (int i = 0; i < 40; ++i) {
+    StandinSetMode(i % 2 ? Mode::ExtractFails : Mode::NoExtractImage);
+    Blocks failed;
+    ASSERT_EQ(Picture(failed), 8);
+    StandinSetMode(Mode::Ready);
+    Progress progress;
+    progress.stopAtCall = 1;
+    Blocks stopped;
+    ASSERT_EQ(Picture(stopped, kPage, 0, &progress), 1);
+  }
+  EXPECT_LT(int64_t(test::CommittedPrivateBytes()) - int64_t(before), int64_t(1) << 20);
+}
+
+}  // namespace
