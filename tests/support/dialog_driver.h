@@ -131,6 +131,18 @@ inline HWND FocusOf(HWND window) {
   return info.hwndFocus;
 }
 
+// The control that has the focus once the dialog has given it to one of its controls.
+inline HWND FocusedControl(HWND dialog) {
+  HWND focus = nullptr;
+  WaitFor([&] { return (focus = FocusOf(dialog)) != nullptr && IsChild(dialog, focus); }, 2000);
+  return focus;
+}
+
+// Alt+F4 as the focused control receives it (the context bit marks Alt as held).
+inline void PressAltF4(HWND dialog) {
+  PostMessageW(FocusedControl(dialog), WM_SYSKEYDOWN, VK_F4, LPARAM(1) | (LPARAM(1) << 29));
+}
+
 // Runs `open` on this thread (it shows the dialog and returns when it has ended) while `script` gets
 // the dialog on a helper thread. A dialog the script leaves open is cancelled, with a failure.
 inline int RunScripted(const std::function<int()>& open, const std::function<void(HWND dialog)>& script,

@@ -55,9 +55,7 @@ TEST_F(ConfigurationDlgTest, ReturnsZeroHoweverTheDialogEnds) {
       {"OK", [](const test::DialogControls& c) { test::Click(c.ok); }},
       {"Cancel", [](const test::DialogControls& c) { test::Click(c.cancel); }},
       {"close box", [](const test::DialogControls& c) { PostMessageW(c.dialog, WM_SYSCOMMAND, SC_CLOSE, 0); }},
-      {"Alt+F4", [](const test::DialogControls& c) {
-         PostMessageW(test::FocusOf(c.dialog), WM_SYSKEYDOWN, VK_F4, LPARAM(1) | (LPARAM(1) << 29));
-       }},
+      {"Alt+F4", [](const test::DialogControls& c) { test::PressAltF4(c.dialog); }},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.how);

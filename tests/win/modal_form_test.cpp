@@ -37,11 +37,6 @@ int RunProbe(HWND owner, const std::function<void(HWND)>& script) {
       script, FindProbe);
 }
 
-void PressAltF4(HWND target) {
-  // Alt held: the context bit of the key data.
-  PostMessageW(target, WM_SYSKEYDOWN, VK_F4, LPARAM(1) | (LPARAM(1) << 29));
-}
-
 TEST(ModalForm, IsAnOwnedPopupNeverAChild) {
   test::HostWindow host;
   RunProbe(host.Get(), [&](HWND form) {
@@ -66,7 +61,7 @@ TEST(ModalForm, EveryEndGivesTheCancelResult) {
   const Case cases[] = {
       {"close button handler", [](HWND f) { test::Click(FindWindowExW(f, nullptr, L"Button", L"close")); }},
       {"close box", [](HWND f) { PostMessageW(f, WM_SYSCOMMAND, SC_CLOSE, 0); }},
-      {"Alt+F4 on the focused control", [](HWND f) { PressAltF4(test::FocusOf(f)); }},
+      {"Alt+F4 on the focused control", [](HWND f) { test::PressAltF4(f); }},
       {"WM_CLOSE", [](HWND f) { PostMessageW(f, WM_CLOSE, 0, 0); }},
   };
   for (const Case& c : cases) {
