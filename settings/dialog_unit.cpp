@@ -1,0 +1,148 @@
+// The settings dialog's behaviour: filling, checking and storing.
+#include "settings/dialog_unit.h"
+
+#include <commctrl.h>
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "host/pattern_list.h"
+#include "host/process_lead_bytes.h"
+#include "settings/integer_text.h"
+#include "settings/message_box.h"
+#include "settings/settings_record.h"
+#include "settings/settings_store.h"
+#include "win/error.h"
+#include "win/text_conversion.h"
+
+namespace zelnar {
+namespace {
+
+constexpr wchar_t kWidthMessage[] = L"幅の値が不正です。\n1以上の整数を入力してください。";
+constexpr wchar_t kHeightMessage[] = L"高さの値が不正です。\n1以上の整数を入力してください。";
+constexpr wchar_t kPatternListMessage[] = L"拡張子の構文が無効です。";
+constexpr wchar_t kRegistryMessage[] = L"レジストリエラー!\n設定を保存できませんでした。";
+
+// The list is checked against this name; whether it matches does not matter.
+constexpr char kCheckedName[] = "zelnar.spi";
+constexpr int kCreationFailed = 8;
+
+// The boxes the dialog shows and writes; the disabled ones (gleam, nostamp, noborder) never count.
+struct FlagBox {
+  const char* picture;
+  const char* preview;
+  uint32_t bit;
+};
+constexpr FlagBox kFlagBoxes[] = {
+    {"cacheCB", "PcacheCB", 0x2},       {"aspectCB", "PaspectCB", 0x4},
+    {"offlineCB", "PofflineCB", 0x8},   {"screenCB", "PscreenCB", 0x20},
+    {"origsizeCB", "PorigsizeCB", 0x40}, {"qualityCB", "PqualityCB", 0x200},
+};
+
+std::wstring WindowText(HWND window) {
+  const int length = GetWindowTextLengthW(window);
+  if (length <= 0) return {};
+  std::wstring text(static_cast<size_t>(length) + 1, L'\0');
+  const int copied = GetWindowTextW(window, &text[0], length + 1);
+  text.resize(copied > 0 ? static_cast<size_t>(copied) : 0);
+  return text;
+}
+
+std::optional<int32_t> ReadInteger(HWND edit) {
+  const std::wstring text = WindowText(edit);
+  return ParseIntegerText(std::u16string_view(reinterpret_cast<const char16_t*>(text.data()), text.size()));
+}
+
+// The pattern list as the registry and the scan take it; empty when a character has no ANSI form.
+std::optional<std::string> ReadPatternText(HWND edit) { return NarrowToAnsi(WindowText(edit)); }
+
+bool PatternListAccepted(const std::string& list) {
+  std::vector<char> scratch(list.begin(), list.end());
+  scratch.push_back('\0');
+  try {
+    MatchesPatternList(kCheckedName, scratch.data(), ProcessLeadBytes());
+    return true;
+  } catch (const InvalidPatternError&) {
+    return false;
+  }
+}
+
+// The edit shows the whole value; the up-down follows it as far as its range allows.
+void ShowSize(HWND updown, HWND edit, int32_t value) {
+  SendMessageW(updown, UDM_SETPOS32, 0, value);
+  SetWindowTextW(edit, std::to_wstring(value).c_str());
+}
+
+bool Checked(HWND box) { return SendMessageW(box, BM_GETCHECK, 0, 0) == BST_CHECKED; }
+void SetChecked(HWND box, bool checked) { SendMessageW(box, BM_SETCHECK, checked ? BST_CHECKED : BST_UNCHECKED, 0); }
+
+}  // namespace
+
+TDialogForm::TDialogForm(HWND parent) : TSetDlgForm("TDialogForm", parent) {
+  BindClick("okButtonClick", [this] { okButtonClick(); });
+  BindClick("cancelButtonClick", [this] { cancelButtonClick(); });
+}
+
+void TDialogForm::Loaded() {
+  // The resource leaves another page active; the dialog always opens on the first.
+  SelectPage("optionTS");
+}
+
+void TDialogForm::FillFromSettings() {
+  const SettingsIntegers values = ReadSettingsIntegers();
+  const std::string ext = ReadPatternList();
+
+  ShowSize(Control("widthUD"), Control("widthEdit"), values.width);
+  ShowSize(Control("heightUD"), Control("heightEdit"), values.height);
+  for (const FlagBox& box : kFlagBoxes) {
+    SetChecked(Control(box.picture), (values.flag1 & box.bit) != 0);
+    SetChecked(Control(box.preview), (values.flag2 & box.bit) != 0);
+  }
+  SetWindowTextW(Control("extEdit"), WidenAnsi(ext).c_str());
+}
+
+void TDialogForm::okButtonClick() {
+  const HWND window = Handle();
+  const std::optional<int32_t> width = ReadInteger(Control("widthEdit"));
+  if (!width || *width < 1) return ShowErrorMessage(window, kWidthMessage);
+  const std::optional<int32_t> height = ReadInteger(Control("heightEdit"));
+  if (!height || *height < 1) return ShowErrorMessage(window, kHeightMessage);
+  const std::optional<std::string> list = ReadPatternText(Control("extEdit"));
+  if (!list || !PatternListAccepted(*list)) return ShowErrorMessage(window, kPatternListMessage);
+
+  uint32_t flag1 = 0;
+  uint32_t flag2 = 0;
+  for (const FlagBox& box : kFlagBoxes) {
+    if (Checked(Control(box.picture))) flag1 |= box.bit;
+    if (Checked(Control(box.preview))) flag2 |= box.bit;
+  }
+
+  StoreSettingsIntegers({*width, *height, flag1, flag2});
+  const std::optional<std::string> ext = ReadPatternText(Control("extEdit"));
+  if (!ext) throw Error(kPatternListMessage);
+  StorePatternList(*ext);
+  // A failed write raises; the form framework reports it and the dialog stays open.
+  if (!SaveSettings(*width, *height, flag1, flag2, *ext)) ShowErrorMessage(window, kRegistryMessage);
+  Close();
+}
+
+void TDialogForm::cancelButtonClick() { Close(); }
+
+int RunConfigurationDialog(HWND parent, int function) noexcept {
+  if (function != 1) return -1;
+  try {
+    INITCOMMONCONTROLSEX controls{sizeof controls, ICC_TAB_CLASSES | ICC_UPDOWN_CLASS};
+    InitCommonControlsEx(&controls);
+    const std::unique_ptr<TDialogForm> form = TSetDlgForm::CreateForHost<TDialogForm>(parent);
+    form->FillFromSettings();
+    form->RunModal();
+    return 0;
+  } catch (...) {
+    // Creating or filling failed: say why, and tell the host that nothing was shown.
+    ShowErrorReport(nullptr, std::current_exception());
+    return kCreationFailed;
+  }
+}
+
+}  // namespace zelnar

@@ -1,0 +1,18 @@
+// Conversions between the UTF-16 of window text and the UTF-8 of resources or the ANSI code page of
+// the registry and the pattern scan.
+#pragma once
+
+#include <optional>
+#include <string>
+#include <string_view>
+
+namespace zelnar {
+
+// Raises zelnar::Error for bytes that are not UTF-8.
+std::wstring WidenUtf8(std::string_view text);
+// Bytes of the ANSI code page; a byte sequence it cannot map becomes U+FFFD or the code page's default.
+std::wstring WidenAnsi(std::string_view text);
+// Empty when a character has no exact form in the ANSI code page (it would become a wildcard '?').
+std::optional<std::string> NarrowToAnsi(std::wstring_view text);
+
+}  // namespace zelnar
