@@ -153,6 +153,10 @@ inline int RunScripted(const std::function<int()>& open, const std::function<voi
       ADD_FAILURE() << "the dialog did not open";
       return;
     }
+    // The form is shown before its owner is disabled; a sent message is answered only once the
+    // form's thread pumps its own loop, after that step.
+    DWORD_PTR ignored = 0;
+    SendMessageTimeoutW(dialog, WM_NULL, 0, 0, SMTO_NORMAL, 5000, &ignored);
     script(dialog);
     if (!WaitFor([&] { return !IsWindow(dialog) || !IsWindowVisible(dialog); })) {
       ADD_FAILURE() << "the dialog did not end";
