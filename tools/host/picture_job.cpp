@@ -7,6 +7,7 @@
 #include "tools/host/console.h"
 #include "tools/host/dib_layout.h"
 #include "tools/host/exit_code.h"
+#include "win/file_handle.h"
 
 namespace host {
 namespace {
@@ -15,24 +16,7 @@ namespace {
 constexpr DWORD kSniffBytes = 2048;
 constexpr unsigned int kKindFile = 0;
 
-class FileHandle {
- public:
-  explicit FileHandle(HANDLE h) : h_(h) {}
-  ~FileHandle() {
-    if (h_ != INVALID_HANDLE_VALUE) CloseHandle(h_);
-  }
-  FileHandle(const FileHandle&) = delete;
-  FileHandle& operator=(const FileHandle&) = delete;
-  HANDLE get() const { return h_; }
-  bool Close() {
-    BOOL ok = CloseHandle(h_);
-    h_ = INVALID_HANDLE_VALUE;
-    return ok;
-  }
-
- private:
-  HANDLE h_;
-};
+using zelnar::FileHandle;
 
 // The blocks a plug-in hands over on result 0: the host owns and frees them.
 class OwnedBlock {

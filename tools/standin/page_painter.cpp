@@ -9,6 +9,7 @@
 #include "tools/standin/line_wrap.h"
 #include "tools/standin/page_encoding.h"
 #include "tools/standin/page_text.h"
+#include "win/file_handle.h"
 
 namespace standin {
 namespace {
@@ -22,19 +23,7 @@ constexpr wchar_t kFaceName[] = L"\xFF2D\xFF33 \xFF30\x30B4\x30B7\x30C3\x30AF";
 constexpr COLORREF kTextColour = RGB(0, 0, 0);
 constexpr COLORREF kRuleColour = RGB(160, 160, 160);
 
-class FileHandle {
- public:
-  explicit FileHandle(HANDLE h) : h_(h) {}
-  ~FileHandle() {
-    if (h_ != INVALID_HANDLE_VALUE) CloseHandle(h_);
-  }
-  FileHandle(const FileHandle&) = delete;
-  FileHandle& operator=(const FileHandle&) = delete;
-  HANDLE get() const { return h_; }
-
- private:
-  HANDLE h_;
-};
+using zelnar::FileHandle;
 
 // The file's first bytes, or false when it cannot be opened or read.
 bool ReadPageBytes(const wchar_t* path, std::string* bytes) {
