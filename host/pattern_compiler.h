@@ -72,10 +72,9 @@ constexpr unsigned char FoldCase(unsigned char c) noexcept {
   return (c >= 'a' && c <= 'z') ? static_cast<unsigned char>(c - ('a' - 'A')) : c;
 }
 
-// Compiles a zero-terminated pattern into `out` (which must be fresh). `out` refers to the pattern's text,
-// which must outlive it. Throws InvalidPatternError for an
-// unclosed or empty set, a '-' without a range start, more than kMaxStars stars, or a pattern that ends
-// inside a double-byte character.
+// Compiles a zero-terminated pattern into `out` (which must be fresh). `out` refers to the pattern's
+// text, which must outlive it. Throws InvalidPatternError for an unclosed or empty set, a '-' without a
+// range start, more than kMaxStars stars, or a pattern that ends inside a double-byte character.
 void CompilePattern(const char* pattern, const LeadByteSet& leadBytes, CompiledPattern& out);
 
 // Compiles the entry of a ';'-separated list that starts at `entry`, exactly as CompilePattern would
