@@ -15,9 +15,9 @@ struct ByteValueSet {
     for (unsigned value = first; value <= last; ++value) Add(static_cast<unsigned char>(value));
   }
   constexpr bool Empty() const noexcept {
-    for (uint32_t word : words)
-      if (word) return false;
-    return true;
+    uint32_t any = 0;
+    for (uint32_t word : words) any |= word;  // no early exit: this compiles to a few vector ORs
+    return any == 0;
   }
 };
 

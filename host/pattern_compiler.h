@@ -3,66 +3,67 @@
 #pragma once
 
 #include <cstddef>
-#include <new>
-#include <type_traits>
+#include <cstdint>
 #include <vector>
 
 #include "host/byte_value_set.h"
+#include "host/inline_vector.h"
 #include "host/invalid_pattern_error.h"
 #include "host/lead_byte_set.h"
 
 namespace zelnar {
 
-enum class ElementKind : unsigned char { Literal, AnyByte, ByteSet, DoubleByte };
+// End stands for the end of the name: it matches only the terminator.
+enum class ElementKind : unsigned char { Literal, AnyByte, ByteSet, DoubleByte, End };
 
+// One fixed-width unit of a pattern. Consecutive literal bytes with no star between them form one
+// Literal element (a run); a star before the run applies to its first byte, exactly as if each byte were
+// an element of its own.
 struct PatternElement {
   ElementKind kind;
-  bool afterStar;       // any run of name bytes may come before this element
-  bool negated;         // ByteSet: matches the bytes that are not members
-  unsigned char byte;   // Literal: upper-cased; 0 for the end of the name
-  unsigned char first;  // DoubleByte: both bytes as written, not case-folded
+  bool afterStar;             // any run of name bytes may come before this element
+  bool negated;               // ByteSet: matches the bytes that are not members
+  unsigned char first;        // DoubleByte: both bytes as written, not case-folded
   unsigned char second;
-  ByteValueSet members;  // ByteSet: upper-cased members
+  std::size_t length;         // Literal: bytes in the run
+  const unsigned char* text;  // Literal: the run's bytes in the pattern, compared without ASCII case
+  std::size_t set;            // ByteSet: index of its upper-cased members in the set table
 };
-
-static_assert(std::is_trivially_copyable_v<PatternElement> && std::is_trivially_destructible_v<PatternElement>);
 
 // At most this many elements may have a star before them.
 inline constexpr int kMaxStars = 30;
 
-// The elements of one pattern. Typical patterns fit the inline buffer, so compiling them allocates nothing.
+class CompiledPattern;
+namespace detail {
+const char* Compile(const char* pattern, const LeadByteSet& leadBytes, bool listEntry, CompiledPattern& out);
+}
+
 class CompiledPattern {
  public:
   CompiledPattern() = default;
   CompiledPattern(const CompiledPattern&) = delete;
   CompiledPattern& operator=(const CompiledPattern&) = delete;
 
-  void Append(const PatternElement& element) {
-    if (spill_.empty() && size_ < kInline) {
-      new (&storage_[size_ * sizeof(PatternElement)]) PatternElement(element);
-      ++size_;
-      return;
-    }
-    if (spill_.empty()) spill_.assign(InlineElements(), InlineElements() + size_);
-    spill_.push_back(element);
-    ++size_;
-  }
-  const PatternElement* Elements() const noexcept { return spill_.empty() ? InlineElements() : spill_.data(); }
+  const PatternElement* Elements() const noexcept { return size_ <= kInline ? inline_ : spill_.data(); }
   std::size_t Size() const noexcept { return size_; }
   const PatternElement& operator[](std::size_t i) const noexcept { return Elements()[i]; }
+  const ByteValueSet& Members(const PatternElement& element) const noexcept { return sets_[element.set]; }
   // Whether a double-byte character has a star before it: its search steps by characters.
   bool HasStarredDoubleByte() const noexcept { return starredDoubleByte_; }
-  void NoteStarredDoubleByte() noexcept { starredDoubleByte_ = true; }
 
  private:
-  static constexpr std::size_t kInline = 16;
-  const PatternElement* InlineElements() const noexcept {
-    return std::launder(reinterpret_cast<const PatternElement*>(storage_));
-  }
-  // Raw storage: constructing unused elements would cost more than compiling a typical pattern.
-  alignas(PatternElement) unsigned char storage_[kInline * sizeof(PatternElement)];
-  std::size_t size_ = 0;
+  friend const char* detail::Compile(const char*, const LeadByteSet&, bool, CompiledPattern&);
+  static constexpr std::size_t kInline = 24;
+
+  // Slot `index` once the inline elements are used up (index >= kInline); moves them to the heap first.
+  PatternElement& SpillSlot(std::size_t index);
+
+  // Typical patterns fit here, and the elements are left unconstructed until compiled, so compiling them
+  // allocates nothing and costs no more than the pattern's length.
+  PatternElement inline_[kInline];
   std::vector<PatternElement> spill_;
+  std::size_t size_ = 0;
+  InlineVector<ByteValueSet, 4> sets_;
   bool starredDoubleByte_ = false;
 };
 
@@ -71,9 +72,15 @@ constexpr unsigned char FoldCase(unsigned char c) noexcept {
   return (c >= 'a' && c <= 'z') ? static_cast<unsigned char>(c - ('a' - 'A')) : c;
 }
 
-// Compiles a zero-terminated pattern into `out` (which must be empty). Throws InvalidPatternError for an
-// unclosed or empty set, a '-' without a range start, more than kMaxStars stars, or a pattern that ends
-// inside a double-byte character.
+// Compiles a zero-terminated pattern into `out` (which must be fresh). `out` refers to the pattern's
+// text, which must outlive it. Throws InvalidPatternError for an unclosed or empty set, a '-' without a
+// range start, more than kMaxStars stars, or a pattern that ends inside a double-byte character.
 void CompilePattern(const char* pattern, const LeadByteSet& leadBytes, CompiledPattern& out);
+
+// Compiles the entry of a ';'-separated list that starts at `entry`, exactly as CompilePattern would
+// compile it had its separator been overwritten with a terminator. Returns the separator, or the list's
+// terminator when the entry is the last. A ';' that is the second byte of a double-byte character,
+// reckoned from `entry`, separates nothing.
+const char* CompileListEntry(const char* entry, const LeadByteSet& leadBytes, CompiledPattern& out);
 
 }  // namespace zelnar

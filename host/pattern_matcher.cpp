@@ -28,23 +28,38 @@ struct UpperTable {
 };
 constexpr UpperTable kUpper;
 
-// The element's test at `pos`. The terminator satisfies only the end-of-name element.
-inline bool Test(const PatternElement& e, const unsigned char* name, std::size_t pos) noexcept {
+// The element's test at `pos`. Only the End element accepts the terminator; a literal byte is never 0, so
+// a run stops comparing at the name's terminator.
+inline bool Test(const PatternElement& e, const CompiledPattern& pattern, const unsigned char* name,
+                 std::size_t pos) noexcept {
   const unsigned char c = name[pos];
   switch (e.kind) {
     case ElementKind::Literal:
-      return kUpper.bytes[c] == e.byte;
+      for (std::size_t k = 0; k < e.length; ++k)
+        if (kUpper.bytes[name[pos + k]] != kUpper.bytes[e.text[k]]) return false;
+      return true;
     case ElementKind::AnyByte:
       return c != 0;
     case ElementKind::ByteSet:
-      return c != 0 && e.members.Contains(kUpper.bytes[c]) != e.negated;
+      return c != 0 && pattern.Members(e).Contains(kUpper.bytes[c]) != e.negated;
     case ElementKind::DoubleByte:
       return c == e.first && name[pos + 1] == e.second;  // first is never 0, so pos + 1 is in the name
+    case ElementKind::End:
+      return c == 0;
   }
   return false;
 }
 
-inline std::size_t Width(const PatternElement& e) noexcept { return e.kind == ElementKind::DoubleByte ? 2 : 1; }
+inline std::size_t Width(const PatternElement& e) noexcept {
+  switch (e.kind) {
+    case ElementKind::Literal:
+      return e.length;
+    case ElementKind::DoubleByte:
+      return 2;
+    default:
+      return 1;
+  }
+}
 
 // Where the matcher stands in the name. With kTrack, `second` says whether pos is the second byte of a
 // character (by the second-byte rule from the name's start); only a starred double-byte search needs it.
@@ -64,66 +79,81 @@ struct Cursor {
 // Moves the cursor to the nearest position at or behind it where the element's test succeeds; false
 // when the terminator is reached first.
 template <bool kTrack>
-bool Search(const PatternElement& e, const unsigned char* name, const LeadByteSet& leadBytes,
-            Cursor<kTrack>& at) noexcept {
-  if (kTrack && e.kind == ElementKind::DoubleByte) {
-    if (at.second) {
-      if (name[at.pos] == 0) return false;
-      ++at.pos;
-      at.second = false;
-    }
-    for (;;) {
-      const unsigned char c = name[at.pos];
-      if (c == 0) return false;
-      if (!leadBytes.Contains(c)) {
+bool Search(const PatternElement& e, const CompiledPattern& pattern, const unsigned char* name,
+            const LeadByteSet& leadBytes, Cursor<kTrack>& at) noexcept {
+  if constexpr (kTrack) {
+    if (e.kind == ElementKind::DoubleByte) {
+      if (at.second) {
+        if (name[at.pos] == 0) return false;
         ++at.pos;
-        continue;
+        at.second = false;
       }
-      if (name[at.pos + 1] == 0) return false;  // the name ends inside this character
-      if (c == e.first && name[at.pos + 1] == e.second) return true;
-      at.pos += 2;
+      for (;;) {
+        const unsigned char c = name[at.pos];
+        if (c == 0) return false;
+        if (!leadBytes.Contains(c)) {
+          ++at.pos;
+          continue;
+        }
+        if (name[at.pos + 1] == 0) return false;  // the name ends inside this character
+        if (c == e.first && name[at.pos + 1] == e.second) return true;
+        at.pos += 2;
+      }
     }
-  }
-  if (e.kind == ElementKind::Literal && !kTrack) {
-    // The common case ("*.htm"): a tight loop over the bytes.
-    std::size_t pos = at.pos;
-    while (kUpper.bytes[name[pos]] != e.byte) {
-      if (name[pos] == 0) return false;
-      ++pos;
+  } else {
+    if (e.kind == ElementKind::Literal) {
+      // The common case ("*.htm"): look for the run's first byte, then compare the rest.
+      const unsigned char head = kUpper.bytes[e.text[0]];
+      std::size_t pos = at.pos;
+      for (;; ++pos) {
+        while (kUpper.bytes[name[pos]] != head) {
+          if (name[pos] == 0) return false;
+          ++pos;
+        }
+        std::size_t k = 1;
+        while (k < e.length && kUpper.bytes[name[pos + k]] == kUpper.bytes[e.text[k]]) ++k;
+        if (k == e.length) break;
+      }
+      at.pos = pos;
+      return true;
     }
-    at.pos = pos;
-    return true;
+    if (e.kind == ElementKind::End) {
+      while (name[at.pos]) ++at.pos;
+      return true;
+    }
   }
   for (;;) {
-    if (Test(e, name, at.pos)) return true;
+    if (Test(e, pattern, name, at.pos)) return true;
     if (name[at.pos] == 0) return false;
     at.Step(name, leadBytes, 1);
   }
 }
 
 template <bool kTrack>
-bool Match(const unsigned char* name, const PatternElement* elements, std::size_t count,
-           const LeadByteSet& leadBytes) noexcept {
+bool Match(const unsigned char* name, const CompiledPattern& pattern, const LeadByteSet& leadBytes) noexcept {
+  const PatternElement* elements = pattern.Elements();
   Cursor<kTrack> at;
   std::size_t index = 0;
   bool haveStar = false;
   std::size_t starIndex = 0;
-  Cursor<kTrack> resume;  // behind the most recent starred element's find
+  Cursor<kTrack> resume;  // one byte (one character for a double-byte element) behind the latest find
   for (;;) {
     const PatternElement& e = elements[index];
     if (e.afterStar) {
-      if (!Search(e, name, leadBytes, at)) return false;
+      if (!Search(e, pattern, name, leadBytes, at)) return false;
+      if (e.kind == ElementKind::End) return true;
       haveStar = true;
       starIndex = index;
-    } else if (!Test(e, name, at.pos)) {
+      resume = at;
+      resume.Step(name, leadBytes, e.kind == ElementKind::DoubleByte ? 2 : 1);
+    } else if (!Test(e, pattern, name, at.pos)) {
       if (!haveStar) return false;
       index = starIndex;
       at = resume;
       continue;
     }
-    if (index + 1 == count) return true;  // the end-of-name element matched the terminator
+    if (e.kind == ElementKind::End) return true;
     at.Step(name, leadBytes, Width(e));
-    if (e.afterStar) resume = at;
     ++index;
   }
 }
@@ -132,8 +162,8 @@ bool Match(const unsigned char* name, const PatternElement* elements, std::size_
 
 bool MatchesCompiledPattern(const char* name, const CompiledPattern& pattern, const LeadByteSet& leadBytes) noexcept {
   const unsigned char* bytes = reinterpret_cast<const unsigned char*>(name);
-  if (pattern.HasStarredDoubleByte()) return Match<true>(bytes, pattern.Elements(), pattern.Size(), leadBytes);
-  return Match<false>(bytes, pattern.Elements(), pattern.Size(), leadBytes);
+  if (pattern.HasStarredDoubleByte()) return Match<true>(bytes, pattern, leadBytes);
+  return Match<false>(bytes, pattern, leadBytes);
 }
 
 bool MatchesPattern(const char* name, const char* pattern, const LeadByteSet& leadBytes) {

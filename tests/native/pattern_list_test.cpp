@@ -70,6 +70,8 @@ TEST(PatternList, StopsAtTheFirstMatchAndRaisesForABadEntryItReaches) {
       {"*;[", "zelnar.spi", false, true},
       {"[a-c*.htm", "b.htm", true, false},
       {"[;*", "x", true, false},     // the ';' splits the list before the set is read
+      {"[a-;]", "x", true, false},
+      {"a[!;b];*", "x", true, false},
       {"[]];*", "x", true, false},
       {";[", "", false, true},
       {"*.htm;;[!]", "", false, true},
@@ -101,6 +103,8 @@ TEST(PatternList, TakesNoSeparatorFromASecondByte) {
       {"\x81;x", "x", &kNoLeadBytes, true},
       {"\x81\x81;x", "x", &kCp932, true},  // a run of two lead bytes: the ';' stands alone
       {"\x81\x81\x81;x", "x", &kCp932, false},
+      {"[\x81;a]", "a", &kCp932, true},  // the set holds 'A' (and a double-byte character)
+      {"x;[\x81;a]", "a", &kCp932, true},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.list);

@@ -21,15 +21,21 @@ namespace detail {
 inline unsigned char Upper(unsigned char c) { return (c >= 'a' && c <= 'z') ? c - 32 : c; }
 
 // Position q of the name, terminator (q == len) included.
-inline bool ElementTest(const zelnar::PatternElement& e, const unsigned char* name, std::size_t len, std::size_t q) {
+inline bool ElementTest(const zelnar::CompiledPattern& pattern, const zelnar::PatternElement& e, const unsigned char* name,
+                        std::size_t len, std::size_t q) {
   const unsigned char c = q < len ? name[q] : 0;
   switch (e.kind) {
     case zelnar::ElementKind::Literal:
-      return Upper(c) == e.byte;
+      for (std::size_t k = 0; k < e.length; ++k) {
+        if (q + k >= len || Upper(name[q + k]) != Upper(e.text[k])) return false;
+      }
+      return true;
+    case zelnar::ElementKind::End:
+      return q == len;
     case zelnar::ElementKind::AnyByte:
       return q < len;
     case zelnar::ElementKind::ByteSet:
-      return q < len && (e.members.Contains(Upper(c)) != e.negated);
+      return q < len && (pattern.Members(e).Contains(Upper(c)) != e.negated);
     case zelnar::ElementKind::DoubleByte:
       return q + 1 < len && name[q] == e.first && name[q + 1] == e.second;
   }
@@ -37,6 +43,13 @@ inline bool ElementTest(const zelnar::PatternElement& e, const unsigned char* na
 }
 
 inline std::size_t ElementWidth(const zelnar::PatternElement& e) {
+  if (e.kind == zelnar::ElementKind::Literal) return e.length;
+  return e.kind == zelnar::ElementKind::DoubleByte ? 2 : 1;
+}
+
+// Where a retry of a starred element resumes, behind its find: a run of literals is retried one byte on,
+// as if each of its bytes were an element of its own.
+inline std::size_t RetryStep(const zelnar::PatternElement& e) {
   return e.kind == zelnar::ElementKind::DoubleByte ? 2 : 1;
 }
 
@@ -70,7 +83,7 @@ inline bool ReferenceMatch(const char* nameText, const zelnar::CompiledPattern& 
       const std::size_t last = e.afterStar ? len : p;
       for (std::size_t q = p; q <= last; ++q) {
         if (e.afterStar && !detail::StarredMayBeginAt(e, name, q, leadBytes)) continue;
-        if (detail::ElementTest(e, name, len, q)) reach[i + 1][q + detail::ElementWidth(e)] = true;
+        if (detail::ElementTest(pattern, e, name, len, q)) reach[i + 1][q + detail::ElementWidth(e)] = true;
       }
     }
   }
@@ -92,18 +105,18 @@ inline std::optional<bool> RetryStoreMatch(const char* nameText, const zelnar::C
       const zelnar::PatternElement& e = pattern[i];
       if (e.afterStar) {
         std::size_t q = pos;
-        while (q < len && !(detail::StarredMayBeginAt(e, name, q, leadBytes) && detail::ElementTest(e, name, len, q))) {
+        while (q < len && !(detail::StarredMayBeginAt(e, name, q, leadBytes) && detail::ElementTest(pattern, e, name, len, q))) {
           if (--budget < 0) return std::nullopt;
           ++q;
         }
         if (q < len) {
           if (top == zelnar::kMaxStars) return std::nullopt;  // cannot happen with a valid pattern
-          store[top++] = {q + detail::ElementWidth(e), i};
+          store[top++] = {q + detail::RetryStep(e), i};
         }
         pos = q;
       }
       if (--budget < 0) return std::nullopt;
-      if (detail::ElementTest(e, name, len, pos))
+      if (detail::ElementTest(pattern, e, name, len, pos))
         pos += detail::ElementWidth(e);
       else
         failed = true;
