@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "render/dib_geometry.h"
+#include "win/dib_header.h"
 #include "win/error.h"
 
 namespace zelnar {
@@ -121,12 +122,7 @@ void BitmapObject::MakeOwnImage() {
   const auto geometry = ComputeDibGeometry(width_, height_);
   if (!geometry || width_ == 0 || height_ == 0) throw Error(L"the bitmap has no pixels");
   BITMAPINFO info{};
-  info.bmiHeader.biSize = sizeof info.bmiHeader;
-  info.bmiHeader.biWidth = width_;
-  info.bmiHeader.biHeight = height_;
-  info.bmiHeader.biPlanes = 1;
-  info.bmiHeader.biBitCount = 24;
-  info.bmiHeader.biCompression = BI_RGB;
+  info.bmiHeader = BottomUpBgr24Header(width_, height_);
   void* bits = nullptr;
   GdiObject<HBITMAP> made(CreateDIBSection(nullptr, &info, DIB_RGB_COLORS, &bits, nullptr, 0));
   if (!made || !bits) throw Error(L"cannot create a bitmap of " + std::to_wstring(width_) + L" by " +

@@ -7,6 +7,7 @@
 #include "render/bitmap_object.h"
 #include "render/dib_geometry.h"
 #include "render/image_extract.h"
+#include "win/dib_header.h"
 #include "settings/settings_record.h"
 #include "win/error.h"
 #include "win/gdi_object.h"
@@ -18,13 +19,8 @@ namespace {
 constexpr uint8_t kBackground = 0xFF;  // white, where a smaller capture leaves the picture empty
 
 void WriteHeader(void* block, const DibGeometry& geometry) {
-  BITMAPINFOHEADER header{};
-  header.biSize = sizeof header;
-  header.biWidth = geometry.width;
-  header.biHeight = geometry.height;  // positive: rows bottom-up
-  header.biPlanes = 1;
-  header.biBitCount = kBitsPerPixel;
-  header.biCompression = BI_RGB;
+  const BITMAPINFOHEADER header = BottomUpBgr24Header(geometry.width, geometry.height);
+  static_assert(kBitsPerPixel == 24, "the header describes 24-bit rows");
   static_assert(sizeof header == kHeaderBlockSize, "the host reads a 40-byte header");
   std::memcpy(block, &header, sizeof header);
 }
@@ -58,12 +54,7 @@ void CopyConverted(BitmapObject& bitmap, const DibGeometry& geometry, uint8_t* p
   }
 
   BITMAPINFO info{};
-  info.bmiHeader.biSize = sizeof info.bmiHeader;
-  info.bmiHeader.biWidth = width;
-  info.bmiHeader.biHeight = height;  // bottom-up: scan line n is row height - 1 - n from the top
-  info.bmiHeader.biPlanes = 1;
-  info.bmiHeader.biBitCount = kBitsPerPixel;
-  info.bmiHeader.biCompression = BI_RGB;
+  info.bmiHeader = BottomUpBgr24Header(width, height);  // scan line n is row height - 1 - n from the top
   MemoryDc dc;
   if (!dc) throw Error(L"cannot create a device context");
   std::vector<uint8_t> line(size_t(source->stride));

@@ -9,6 +9,8 @@
 #include <string>
 #include <vector>
 
+#include "win/dib_header.h"
+
 namespace {
 
 constexpr int kWidth = 320;
@@ -17,11 +19,7 @@ constexpr int kHeight = 240;
 // Paints the file into a 24-bit DIB section and returns its rows (bottom-up, as GDI stores them).
 std::vector<unsigned char> Paint(const std::wstring& path) {
   BITMAPINFO info{};
-  info.bmiHeader.biSize = sizeof info.bmiHeader;
-  info.bmiHeader.biWidth = kWidth;
-  info.bmiHeader.biHeight = kHeight;
-  info.bmiHeader.biPlanes = 1;
-  info.bmiHeader.biBitCount = 24;
+  info.bmiHeader = zelnar::BottomUpBgr24Header(kWidth, kHeight);
   void* bits = nullptr;
   HDC dc = CreateCompatibleDC(nullptr);
   HBITMAP bitmap = CreateDIBSection(dc, &info, DIB_RGB_COLORS, &bits, nullptr, 0);

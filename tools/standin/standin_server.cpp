@@ -12,6 +12,7 @@
 
 #include "tools/standin/page_painter.h"
 #include "tools/standin/standin_control.h"
+#include "win/dib_header.h"
 
 namespace standin {
 namespace {
@@ -90,12 +91,7 @@ HBITMAP MakePatternDeviceDependent(int width, int height) {
   for (int row = 0; row < height; ++row)
     for (int i = 0; i < stride; ++i) rows[size_t(height - 1 - row) * stride + i] = PatternByte(row, i);
   BITMAPINFO info{};
-  info.bmiHeader.biSize = sizeof info.bmiHeader;
-  info.bmiHeader.biWidth = width;
-  info.bmiHeader.biHeight = height;
-  info.bmiHeader.biPlanes = 1;
-  info.bmiHeader.biBitCount = 24;
-  info.bmiHeader.biCompression = BI_RGB;
+  info.bmiHeader = zelnar::BottomUpBgr24Header(width, height);
   HDC dc = CreateCompatibleDC(nullptr);
   SetDIBits(dc, bitmap, 0, height, rows.data(), &info, DIB_RGB_COLORS);
   DeleteDC(dc);
