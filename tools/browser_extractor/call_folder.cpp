@@ -1,0 +1,103 @@
+#include "tools/browser_extractor/call_folder.h"
+
+#include <cstdlib>
+
+#include "tools/browser_extractor/engine_job.h"
+#include "tools/browser_extractor/failure.h"
+#include "win/file_handle.h"
+
+namespace browser {
+namespace {
+
+// Short enough to add little to a 0.3 s render, long enough to leave the cores to the engine.
+constexpr DWORD kPollMs = 5;
+constexpr int kNameAttempts = 100;
+constexpr char kStatusPart[] = "status.part";
+
+LONG callCounter = 0;
+
+std::wstring Widen(const char* ascii) { return std::wstring(ascii, ascii + strlen(ascii)); }
+
+bool Exists(const std::wstring& path) { return GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES; }
+
+// The status file's number; none while it cannot be read or holds no number.
+std::optional<int> ReadStatus(const std::wstring& path) {
+  zelnar::FileHandle file(CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                      nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+  if (!file.valid()) return std::nullopt;
+  char text[16] = {};
+  DWORD read = 0;
+  if (!ReadFile(file.get(), text, sizeof text - 1, &read, nullptr) || read == 0) return std::nullopt;
+  char* end = nullptr;
+  const long status = std::strtol(text, &end, 10);
+  if (end == text) return std::nullopt;
+  return int(status);
+}
+
+}  // namespace
+
+CallFolder::CallFolder() {
+  wchar_t temp[MAX_PATH + 1];
+  const DWORD length = GetTempPathW(MAX_PATH + 1, temp);
+  if (length == 0 || length > MAX_PATH) throw LastErrorFailure(L"no temporary folder");
+  for (int attempt = 0; attempt < kNameAttempts; ++attempt) {
+    const std::wstring candidate = std::wstring(temp, length) + L"zelnar-browser-" +
+                                   std::to_wstring(GetCurrentProcessId()) + L"-" +
+                                   std::to_wstring(InterlockedIncrement(&callCounter)) + L"-" +
+                                   std::to_wstring(GetTickCount());
+    if (CreateDirectoryW(candidate.c_str(), nullptr)) {
+      path_ = candidate;
+      return;
+    }
+    if (GetLastError() != ERROR_ALREADY_EXISTS) throw LastErrorFailure(L"cannot create a folder in " + std::wstring(temp));
+  }
+  throw Failure(HRESULT_FROM_WIN32(ERROR_ALREADY_EXISTS), L"no free folder name in the temporary folder");
+}
+
+CallFolder::~CallFolder() {
+  if (abandoned_) return;
+  for (const char* name : {kScriptName, kFrameName, kPictureName, kStatusPart, kStatusName})
+    DeleteFileW(File(name).c_str());
+  if (!RemoveDirectoryW(path_.c_str())) {
+    const std::wstring text = L"zelnar browser extractor: cannot remove " + path_ + L"\n";
+    OutputDebugStringW(text.c_str());
+  }
+}
+
+std::wstring CallFolder::File(const char* name) const { return path_ + L"\\" + Widen(name); }
+
+void CallFolder::Write(const char* name, const std::string& bytes) const {
+  const std::wstring path = File(name);
+  zelnar::FileHandle file(
+      CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr));
+  if (!file.valid()) throw LastErrorFailure(L"cannot create " + path);
+  DWORD written = 0;
+  if (!WriteFile(file.get(), bytes.data(), DWORD(bytes.size()), &written, nullptr) || written != bytes.size())
+    throw LastErrorFailure(L"cannot write " + path);
+  if (!file.Close()) throw LastErrorFailure(L"cannot write " + path);
+}
+
+std::optional<int> CallFolder::WaitForStatus(DWORD waitMs) const {
+  // Under Wine the process handle of a Linux program does not follow it; the file is the only sign.
+  const std::wstring status = File(kStatusName);
+  const ULONGLONG start = GetTickCount64();
+  for (;;) {
+    if (Exists(status)) return ReadStatus(status);
+    if (GetTickCount64() - start > waitMs) return std::nullopt;
+    Sleep(kPollMs);
+  }
+}
+
+void CallFolder::Abandon() noexcept {
+  abandoned_ = true;
+  const std::wstring marker = File(kAbandonedName);
+  HANDLE file = CreateFileW(marker.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (file != INVALID_HANDLE_VALUE) CloseHandle(file);
+  // The script may have finished meanwhile, before it could see the mark: then clean up here.
+  if (Exists(File(kStatusName))) {
+    abandoned_ = false;
+    DeleteFileW(marker.c_str());
+  }
+}
+
+}  // namespace browser

@@ -1,0 +1,114 @@
+#include "tools/browser_extractor/engine_job.h"
+
+#include <cstdio>
+
+namespace browser {
+namespace {
+
+bool Unreserved(unsigned char c) {
+  return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') || c == '-' || c == '.' ||
+         c == '_' || c == '~';
+}
+
+// The engine's switches that make the page untrusted input: every request for another scheme than
+// file: goes to a proxy whose name never resolves (loopback included, which proxies skip by default),
+// so nothing leaves the machine and no local service is reached.
+constexpr const char* kIsolation[] = {
+    "--proxy-server=http://blocked.invalid:1",
+    "--proxy-bypass-list=<-loopback>",
+    "--host-resolver-rules=MAP * ~NOTFOUND",
+    "--disable-background-networking",
+    "--disable-component-update",
+    "--disable-sync",
+    "--no-first-run",
+    "--no-default-browser-check",
+    "--deny-permission-prompts",
+};
+
+}  // namespace
+
+std::string ShellQuote(const std::string& text) {
+  std::string quoted = "'";
+  for (char c : text) {
+    if (c == '\'')
+      quoted += "'\\''";
+    else
+      quoted += c;
+  }
+  quoted += '\'';
+  return quoted;
+}
+
+std::string FileUrl(const std::string& unixPath) {
+  static const char kHex[] = "0123456789ABCDEF";
+  std::string url = "file://";
+  for (unsigned char c : unixPath) {
+    if (Unreserved(c) || c == '/') {
+      url += char(c);
+    } else {
+      url += '%';
+      url += kHex[c >> 4];
+      url += kHex[c & 15];
+    }
+  }
+  return url;
+}
+
+std::string FrameHtml(const std::string& pageUrl) {
+  // The URL is percent-encoded, so it holds no quote, '<' or '&' to escape.
+  return "<!DOCTYPE html>\n"
+         "<html><head><meta charset=\"utf-8\"><style>\n"
+         "html, body { margin: 0; padding: 0; overflow: hidden; background: #fff; }\n"
+         "iframe { display: block; border: 0; width: 100vw; height: 100vh; }\n"
+         "</style></head><body>"
+         "<iframe sandbox=\"allow-same-origin\" src=\"" +
+         pageUrl + "\"></iframe></body></html>\n";
+}
+
+std::string TimeoutSeconds(uint32_t milliseconds) {
+  char text[32];
+  std::snprintf(text, sizeof text, "%lu.%03lu", static_cast<unsigned long>(milliseconds / 1000),
+                static_cast<unsigned long>(milliseconds % 1000));
+  return text;
+}
+
+std::string RunScript(const EngineJob& job) {
+  const std::string work = ShellQuote(job.workDir);
+  std::string engineLine = "timeout -k 2 " + TimeoutSeconds(job.timeLimitMs) + " " + ShellQuote(job.engine) +
+                           " $sandbox --headless --hide-scrollbars --force-device-scale-factor=1" +
+                           " --window-size=" + std::to_string(job.width) + "," + std::to_string(job.height) +
+                           " --user-data-dir=\"$work/scratch/profile\"";
+  for (const char* option : kIsolation) engineLine += " " + ShellQuote(option);
+  engineLine += " --screenshot=\"$work/" + std::string(kPictureName) + "\" " +
+                ShellQuote(FileUrl(job.workDir + "/" + kFrameName)) + " </dev/null >/dev/null 2>&1 &\n";
+
+  return std::string(
+             "# One page render for the zelnar browser extractor; written and removed by it.\n"
+             "PATH=/usr/local/bin:/usr/bin:/bin\n"
+             "work=") +
+         work +
+         "\n"
+         "cd \"$work\" || exit 1\n"
+         "mkdir -p scratch/profile scratch/home scratch/tmp\n"
+         // The engine writes nothing outside the call's folder; the marker finds its processes.
+         "export ZELNAR_BROWSER_RUN=\"$work\" HOME=\"$work/scratch/home\" TMPDIR=\"$work/scratch/tmp\"\n"
+         "export XDG_CONFIG_HOME=\"$work/scratch/home/.config\" XDG_CACHE_HOME=\"$work/scratch/home/.cache\"\n"
+         // The engine's sandbox cannot start as root; everyone else keeps it.
+         "sandbox=\n"
+         "[ \"$(id -u)\" = 0 ] && sandbox=--no-sandbox\n" +
+         engineLine +
+         "engine=$!\n"
+         "wait \"$engine\"\n"
+         "status=$?\n"
+         // timeout made the engine a process group of its own: helpers that outlive it go too.
+         "kill -s KILL -- \"-$engine\" 2>/dev/null\n"
+         "rm -rf scratch\n"
+         "echo \"$status\" > " +
+         std::string(kStatusName) + ".part && mv " + kStatusName + ".part " + kStatusName +
+         "\n"
+         // The extractor gave up waiting: nobody else will remove the folder.
+         "if [ -e " +
+         kAbandonedName + " ]; then cd / && rm -rf \"$work\"; fi\n";
+}
+
+}  // namespace browser

@@ -1,0 +1,50 @@
+#include "tools/browser_extractor/engine_settings.h"
+
+#ifdef _WIN32
+#include <windows.h>
+
+#include <vector>
+#endif
+
+namespace browser {
+
+uint32_t ParseTimeLimit(const std::string& text, uint32_t fallback) {
+  if (text.empty() || text.size() > 7) return fallback;
+  uint32_t value = 0;
+  for (char c : text) {
+    if (c < '0' || c > '9') return fallback;
+    value = value * 10 + uint32_t(c - '0');
+  }
+  return value >= 1 && value <= kMaxTimeLimitMs ? value : fallback;
+}
+
+#ifdef _WIN32
+namespace {
+
+// The variable as UTF-8; empty when it is unset.
+std::string Variable(const wchar_t* name) {
+  std::vector<wchar_t> wide(1024);
+  DWORD length = GetEnvironmentVariableW(name, wide.data(), DWORD(wide.size()));
+  if (length >= wide.size()) {
+    wide.resize(length);
+    length = GetEnvironmentVariableW(name, wide.data(), DWORD(wide.size()));
+    if (length >= wide.size()) return {};
+  }
+  if (length == 0) return {};
+  const int bytes = WideCharToMultiByte(CP_UTF8, 0, wide.data(), int(length), nullptr, 0, nullptr, nullptr);
+  std::string text(size_t(bytes > 0 ? bytes : 0), '\0');
+  if (bytes > 0) WideCharToMultiByte(CP_UTF8, 0, wide.data(), int(length), &text[0], bytes, nullptr, nullptr);
+  return text;
+}
+
+}  // namespace
+
+EngineSettings ReadEngineSettings() {
+  EngineSettings settings;
+  if (std::string engine = Variable(kEngineVariable); !engine.empty()) settings.engine = engine;
+  settings.timeLimitMs = ParseTimeLimit(Variable(kTimeLimitVariable), kDefaultTimeLimitMs);
+  return settings;
+}
+#endif
+
+}  // namespace browser

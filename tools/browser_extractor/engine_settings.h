@@ -1,0 +1,31 @@
+// Which engine the extractor runs and how long it may take; read from the environment on each call,
+// so a user sets them when starting Wine and a test between two calls.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+namespace browser {
+
+inline constexpr char kDefaultEngine[] = "/usr/bin/chromium-headless-shell";
+inline constexpr uint32_t kDefaultTimeLimitMs = 20000;
+inline constexpr uint32_t kMaxTimeLimitMs = 600000;
+
+// ZELNAR_BROWSER_ENGINE: Unix path of the engine. ZELNAR_BROWSER_TIME_LIMIT_MS: milliseconds.
+inline constexpr wchar_t kEngineVariable[] = L"ZELNAR_BROWSER_ENGINE";
+inline constexpr wchar_t kTimeLimitVariable[] = L"ZELNAR_BROWSER_TIME_LIMIT_MS";
+
+struct EngineSettings {
+  std::string engine = kDefaultEngine;  // UTF-8, as Unix paths are under Wine
+  uint32_t timeLimitMs = kDefaultTimeLimitMs;
+};
+
+// Decimal milliseconds from 1 to kMaxTimeLimitMs; anything else (empty, signs, spaces, out of range)
+// gives `fallback`, so a mistyped value never means "no limit". Portable.
+uint32_t ParseTimeLimit(const std::string& text, uint32_t fallback);
+
+#ifdef _WIN32
+EngineSettings ReadEngineSettings();
+#endif
+
+}  // namespace browser

@@ -1,0 +1,86 @@
+#include "tools/browser_extractor/page_render.h"
+
+#include <vector>
+
+#include "tools/browser_extractor/call_folder.h"
+#include "tools/browser_extractor/engine_job.h"
+#include "tools/browser_extractor/failure.h"
+#include "tools/browser_extractor/png_picture.h"
+#include "tools/browser_extractor/wine_paths.h"
+#include "win/file_handle.h"
+
+namespace browser {
+namespace {
+
+// What the script may take beyond the limit: the kill grace `timeout -k 2` gives, starting the shell
+// and removing the profile.
+constexpr DWORD kScriptGraceMs = 2000 + 5000;
+
+std::wstring FullPath(const std::wstring& path) {
+  const DWORD needed = GetFullPathNameW(path.c_str(), 0, nullptr, nullptr);
+  if (needed == 0) throw LastErrorFailure(L"not a path: " + path);
+  std::vector<wchar_t> full(needed);
+  const DWORD length = GetFullPathNameW(path.c_str(), needed, full.data(), nullptr);
+  if (length == 0 || length >= needed) throw LastErrorFailure(L"not a path: " + path);
+  return std::wstring(full.data(), length);
+}
+
+// A page that cannot be opened would still give a picture (the engine's error page): refuse it here.
+void CheckReadable(const std::wstring& page) {
+  zelnar::FileHandle file(CreateFileW(page.c_str(), GENERIC_READ,
+                                      FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                                      OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+  if (!file.valid()) throw LastErrorFailure(L"the page cannot be read: " + page);
+}
+
+// Starts `/bin/sh run.sh` in the folder. Wine starts Linux programs, but the handle it returns does
+// not follow them: it is closed at once, and the script's status file tells when it ends. The command
+// line stays ASCII whatever the folder's name.
+void StartScript(const CallFolder& folder) {
+  std::wstring command = L"/bin/sh " + std::wstring(kScriptName, kScriptName + sizeof kScriptName - 1);
+  STARTUPINFOW startup{};
+  startup.cb = sizeof startup;
+  PROCESS_INFORMATION process{};
+  if (!CreateProcessW(nullptr, &command[0], nullptr, nullptr, FALSE, CREATE_NO_WINDOW, nullptr,
+                      folder.Path().c_str(), &startup, &process))
+    throw LastErrorFailure(L"cannot start /bin/sh");
+  CloseHandle(process.hThread);
+  CloseHandle(process.hProcess);
+}
+
+}  // namespace
+
+HBITMAP RenderPage(const std::wstring& page, int width, int height, const EngineSettings& settings) {
+  if (width <= 0 || height <= 0 || width > kMaxSide || height > kMaxSide)
+    throw Failure(E_INVALIDARG, L"the size asked for is out of range");
+  const std::wstring fullPage = FullPath(page);
+  CheckReadable(fullPage);
+  if (GetFileAttributesW(WindowsPath(settings.engine).c_str()) == INVALID_FILE_ATTRIBUTES)
+    throw Failure(HRESULT_FROM_WIN32(ERROR_FILE_NOT_FOUND), L"the browser engine is not installed");
+
+  CallFolder folder;
+  EngineJob job;
+  job.engine = settings.engine;
+  job.workDir = UnixPath(folder.Path());
+  job.page = UnixPath(fullPage);
+  job.width = width;
+  job.height = height;
+  job.timeLimitMs = settings.timeLimitMs;
+  folder.Write(kFrameName, FrameHtml(FileUrl(job.page)));
+  folder.Write(kScriptName, RunScript(job));
+  StartScript(folder);
+
+  const std::optional<int> status = folder.WaitForStatus(settings.timeLimitMs + kScriptGraceMs);
+  if (!status) {
+    folder.Abandon();
+    throw Failure(HRESULT_FROM_WIN32(ERROR_TIMEOUT), L"the render script did not end");
+  }
+  if (*status == kTimedOutStatus || *status == kKilledStatus)
+    throw Failure(HRESULT_FROM_WIN32(ERROR_TIMEOUT), L"the engine ran out of time");
+  if (*status == kNotFoundStatus || *status == kNotExecutableStatus)
+    throw Failure(HRESULT_FROM_WIN32(ERROR_FILE_NOT_FOUND), L"the browser engine cannot be run");
+  if (*status != 0) throw Failure(E_FAIL, L"the engine failed with status " + std::to_wstring(*status));
+  return DecodePicture(folder.File(kPictureName), width, height);
+}
+
+}  // namespace browser
