@@ -1,0 +1,400 @@
+// GetPicture through the real zelnar.spi with the browser-backed extractor registered in the prefix:
+// where the page's pixels land, Japanese text, every failure (result 8, nothing left behind), what an
+// untrusted page may not do, and awkward paths. Skipped when the engine is not installed.
+#include <winsock2.h>
+#include <windows.h>
+
+#include <gtest/gtest.h>
+
+#include <array>
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "tests/support/linux_shell.h"
+#include "tests/support/plugin_module.h"
+#include "tests/support/settings_key.h"
+
+namespace {
+
+constexpr wchar_t kEngine[] = L"Z:\\usr\\bin\\chromium-headless-shell";
+constexpr wchar_t kEngineVariable[] = L"ZELNAR_BROWSER_ENGINE";
+constexpr wchar_t kTimeLimitVariable[] = L"ZELNAR_BROWSER_TIME_LIMIT_MS";
+constexpr int kFailed = 8;  // GetPicture's result when the extractor fails
+
+using Rgb = std::array<uint8_t, 3>;
+constexpr Rgb kWhite{255, 255, 255};
+
+std::wstring FromUtf8(const std::string& text) {
+  std::wstring wide(text.size(), L'\0');
+  wide.resize(MultiByteToWideChar(CP_UTF8, 0, text.data(), int(text.size()), &wide[0], int(wide.size())));
+  return wide;
+}
+
+std::string Encode(UINT codePage, const std::wstring& text) {
+  const int size = WideCharToMultiByte(codePage, 0, text.data(), int(text.size()), nullptr, 0, nullptr, nullptr);
+  std::string bytes(size_t(size), '\0');
+  WideCharToMultiByte(codePage, 0, text.data(), int(text.size()), &bytes[0], size, nullptr, nullptr);
+  return bytes;
+}
+
+std::string UnixPath(const std::wstring& path) {
+  using ToUnixFn = char*(CDECL*)(const wchar_t*);
+  auto toUnix = reinterpret_cast<ToUnixFn>(
+      reinterpret_cast<void*>(GetProcAddress(GetModuleHandleW(L"kernel32.dll"), "wine_get_unix_file_name")));
+  if (!toUnix) throw std::runtime_error("not under Wine");
+  char* unix = toUnix(path.c_str());
+  std::string text = unix ? unix : "";
+  HeapFree(GetProcessHeap(), 0, unix);
+  return text;
+}
+
+std::string ShellQuote(const std::string& text) {
+  std::string quoted = "'";
+  for (char c : text) quoted += c == '\'' ? std::string("'\\''") : std::string(1, c);
+  return quoted + "'";
+}
+
+// The picture GetPicture handed over, read as a person sees it.
+struct Picture {
+  int result = -1;
+  int width = 0;
+  int height = 0;
+  std::vector<uint8_t> bits;
+
+  // Rows are stored bottom-up, each pixel as B, G, R.
+  Rgb At(int x, int y) const {
+    const size_t stride = (size_t(width) * 3 + 3) & ~size_t(3);
+    const uint8_t* pixel = &bits[size_t(height - 1 - y) * stride + size_t(x) * 3];
+    return {pixel[2], pixel[1], pixel[0]};
+  }
+};
+
+struct Box {
+  int left, top, width, height;
+  Rgb colour;
+  bool Contains(int x, int y) const { return x >= left && x < left + width && y >= top && y < top + height; }
+};
+
+std::string BoxesPage(const std::vector<Box>& boxes, const std::string& extra = "") {
+  std::string page =
+      "<!DOCTYPE html><html><head><meta charset=\"utf-8\"><style>html, body { margin: 0; background: #fff; }"
+      " div { position: absolute; }</style></head><body>\n";
+  for (const Box& b : boxes) {
+    page += "<div style=\"left:" + std::to_string(b.left) + "px; top:" + std::to_string(b.top) +
+            "px; width:" + std::to_string(b.width) + "px; height:" + std::to_string(b.height) +
+            "px; background: rgb(" + std::to_string(b.colour[0]) + "," + std::to_string(b.colour[1]) + "," +
+            std::to_string(b.colour[2]) + ")\"></div>\n";
+  }
+  return page + extra + "</body></html>\n";
+}
+
+// Every pixel: a box's colour inside it, white elsewhere.
+void ExpectBoxes(const Picture& picture, const std::vector<Box>& boxes) {
+  int wrong = 0;
+  for (int y = 0; y < picture.height; ++y) {
+    for (int x = 0; x < picture.width; ++x) {
+      Rgb expected = kWhite;
+      for (const Box& b : boxes)
+        if (b.Contains(x, y)) expected = b.colour;
+      const Rgb seen = picture.At(x, y);
+      if (seen != expected && ++wrong <= 5)
+        ADD_FAILURE() << "pixel " << x << "," << y << " is " << int(seen[0]) << "," << int(seen[1]) << ","
+                      << int(seen[2]) << " instead of " << int(expected[0]) << "," << int(expected[1]) << ","
+                      << int(expected[2]);
+    }
+  }
+  EXPECT_EQ(wrong, 0) << "pixels that differ";
+}
+
+class BrowserExtractor : public testing::Test {
+ protected:
+  void SetUp() override {
+    if (GetFileAttributesW(kEngine) == INVALID_FILE_ATTRIBUTES)
+      GTEST_SKIP() << "chromium-headless-shell is not installed (bash scripts/setup installs it)";
+    test::DeleteSettingsKey();
+    SetEnvironmentVariableW(kEngineVariable, nullptr);
+    SetEnvironmentVariableW(kTimeLimitVariable, nullptr);
+    wchar_t here[MAX_PATH];
+    GetCurrentDirectoryW(MAX_PATH, here);
+    // A space, a quote and Japanese in the temporary folder: the render script must quote them all.
+    root_ = std::wstring(here) + L"\\browser test " + std::to_wstring(GetCurrentProcessId());
+    temp_ = root_ + L"\\it's 一時";
+    pages_ = root_ + L"\\pages";
+    for (const std::wstring& folder : {root_, temp_, pages_}) ASSERT_TRUE(CreateDirectoryW(folder.c_str(), nullptr));
+    GetEnvironmentVariableW(L"TMP", savedTmp_, MAX_PATH);
+    GetEnvironmentVariableW(L"TEMP", savedTemp_, MAX_PATH);
+    SetEnvironmentVariableW(L"TMP", temp_.c_str());
+    SetEnvironmentVariableW(L"TEMP", temp_.c_str());
+    plugin_.Reload();
+    getPicture_ = plugin_.Get<test::GetPictureFn>("GetPicture");
+  }
+
+  void TearDown() override {
+    if (root_.empty()) return;
+    SetEnvironmentVariableW(L"TMP", savedTmp_);
+    SetEnvironmentVariableW(L"TEMP", savedTemp_);
+    SetEnvironmentVariableW(kEngineVariable, nullptr);
+    SetEnvironmentVariableW(kTimeLimitVariable, nullptr);
+    test::DeleteSettingsKey();
+    RemoveTree(root_);
+  }
+
+  static void RemoveTree(const std::wstring& folder) {
+    WIN32_FIND_DATAW found;
+    HANDLE search = FindFirstFileW((folder + L"\\*").c_str(), &found);
+    if (search != INVALID_HANDLE_VALUE) {
+      do {
+        const std::wstring name = found.cFileName;
+        if (name == L"." || name == L"..") continue;
+        const std::wstring path = folder + L"\\" + name;
+        if (found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)
+          RemoveTree(path);
+        else
+          DeleteFileW(path.c_str());
+      } while (FindNextFileW(search, &found));
+      FindClose(search);
+    }
+    RemoveDirectoryW(folder.c_str());
+  }
+
+  std::wstring WritePage(const std::wstring& name, const std::string& bytes, const std::wstring& folder = L"") {
+    const std::wstring dir = folder.empty() ? pages_ : folder;
+    const std::wstring path = dir + L"\\" + name;
+    test::WriteWholeFile(path, bytes);
+    return path;
+  }
+
+  Picture Render(const std::wstring& page) {
+    const std::string ansi = Encode(CP_ACP, page);
+    HLOCAL header = nullptr, bits = nullptr;
+    Picture picture;
+    picture.result = getPicture_(ansi.c_str(), 0, 0, &header, &bits, nullptr, 0);
+    if (picture.result == 0) {
+      const auto* info = static_cast<const BITMAPINFOHEADER*>(LocalLock(header));
+      picture.width = info->biWidth;
+      picture.height = info->biHeight;
+      EXPECT_EQ(info->biBitCount, 24);
+      LocalUnlock(header);
+      const auto* data = static_cast<const uint8_t*>(LocalLock(bits));
+      picture.bits.assign(data, data + LocalSize(bits));
+      LocalUnlock(bits);
+      LocalFree(header);
+      LocalFree(bits);
+    }
+    return picture;
+  }
+
+  void UseSize(int width, int height) {
+    test::WriteDword("width", DWORD(width));
+    test::WriteDword("height", DWORD(height));
+    plugin_.Reload();
+    getPicture_ = plugin_.Get<test::GetPictureFn>("GetPicture");
+  }
+
+  // The call's folder is gone from the temporary folder, and no process the engine started is
+  // alive (the render script marks the engine's environment with the call's folder).
+  void ExpectNothingLeftBehind() {
+    std::vector<std::wstring> left;
+    WIN32_FIND_DATAW found;
+    HANDLE search = FindFirstFileW((temp_ + L"\\*").c_str(), &found);
+    if (search != INVALID_HANDLE_VALUE) {
+      do {
+        if (std::wstring(found.cFileName) != L"." && std::wstring(found.cFileName) != L"..")
+          left.push_back(found.cFileName);
+      } while (FindNextFileW(search, &found));
+      FindClose(search);
+    }
+    EXPECT_TRUE(left.empty()) << left.size() << " entries left in the temporary folder";
+
+    const std::string marker = "ZELNAR_BROWSER_RUN=" + UnixPath(temp_) + "/";
+    const std::string command = "grep -l -s -F -e " + ShellQuote(marker) + " /proc/[0-9]*/environ";
+    std::string alive;
+    // Killed processes take a moment to go; a process still marked after 3 s was left behind.
+    for (int attempt = 0; attempt < 30; ++attempt) {
+      alive = test::RunShell(root_, command);
+      if (alive.empty()) break;
+      Sleep(100);
+    }
+    EXPECT_EQ(alive, "") << "engine processes still running";
+  }
+
+  std::wstring root_, temp_, pages_;
+  wchar_t savedTmp_[MAX_PATH] = {}, savedTemp_[MAX_PATH] = {};
+  test::PluginModule plugin_;
+  test::GetPictureFn getPicture_ = nullptr;
+};
+
+TEST_F(BrowserExtractor, PutsEveryBoxAtItsPixelsBottomUpInBgrOrder) {
+  struct Size { int width, height; };
+  // 333 pixels leave a row padding of 1 byte, so a wrong stride shows as a slant.
+  for (Size size : {Size{800, 600}, Size{333, 222}}) {
+    SCOPED_TRACE(std::to_string(size.width) + "x" + std::to_string(size.height));
+    UseSize(size.width, size.height);
+    // Corner boxes catch a flipped or shifted picture; one channel per box catches swapped ones.
+    const std::vector<Box> boxes = {
+        {0, 0, 40, 30, {255, 0, 0}},
+        {60, 45, 120, 70, {0, 0, 255}},
+        {190, 120, 57, 33, {0, 255, 0}},
+        {size.width - 40, size.height - 30, 40, 30, {250, 180, 20}},
+        {size.width - 25, 0, 25, 25, {16, 64, 200}},
+    };
+    const Picture picture = Render(WritePage(L"boxes.html", BoxesPage(boxes)));
+    ASSERT_EQ(picture.result, 0);
+    ASSERT_EQ(picture.width, size.width);
+    ASSERT_EQ(picture.height, size.height);
+    ExpectBoxes(picture, boxes);
+    ExpectNothingLeftBehind();
+  }
+}
+
+TEST_F(BrowserExtractor, DrawsJapaneseTextInUtf8AndInDeclaredShiftJis) {
+  // 日本語の文字 at 64 px, in a known box.
+  const std::wstring text = FromUtf8("\xE6\x97\xA5\xE6\x9C\xAC\xE8\xAA\x9E\xE3\x81\xAE\xE6\x96\x87\xE5\xAD\x97");
+  const RECT area{20, 20, 20 + 6 * 64, 20 + 80};
+  auto page = [&](const char* charset, UINT codePage) {
+    return "<!DOCTYPE html><html lang=\"ja\"><head><meta charset=\"" + std::string(charset) +
+           "\"><style>html, body { margin: 0; background: #fff; }</style></head><body>"
+           "<div style=\"position:absolute; left:20px; top:20px; font-size:64px; line-height:80px; color:#000;"
+           " white-space:nowrap\">" +
+           Encode(codePage, text) + "</div></body></html>\n";
+  };
+  const Picture utf8 = Render(WritePage(L"utf8.html", page("utf-8", CP_UTF8)));
+  const Picture sjis = Render(WritePage(L"sjis.html", page("Shift_JIS", 932)));
+  for (const Picture* picture : {&utf8, &sjis}) {
+    ASSERT_EQ(picture->result, 0);
+    int dark = 0, strayOutside = 0;
+    for (int y = 0; y < picture->height; ++y) {
+      for (int x = 0; x < picture->width; ++x) {
+        const Rgb c = picture->At(x, y);
+        const bool inside = x >= area.left && x < area.right && y >= area.top && y < area.bottom;
+        if (inside && c[0] + c[1] + c[2] < 200) ++dark;
+        if (!inside && c != kWhite) ++strayOutside;
+      }
+    }
+    // Six 64-pixel glyphs have thousands of dark pixels; nothing is drawn outside their line.
+    EXPECT_GT(dark, 3000);
+    EXPECT_EQ(strayOutside, 0);
+  }
+  // The same characters read from either encoding are the same picture.
+  EXPECT_TRUE(utf8.bits == sjis.bits) << "the Shift_JIS page was not read as Shift_JIS";
+  ExpectNothingLeftBehind();
+}
+
+TEST_F(BrowserExtractor, FailsWithResultEightAndLeavesNothingBehind) {
+  const std::wstring fakes = FromUtf8(ZELNAR_SOURCE_DIR "/tests/win/fake_engines/");
+  const std::wstring page = WritePage(L"page.html", BoxesPage({{0, 0, 10, 10, {255, 0, 0}}}));
+  struct Case {
+    const char* what;
+    std::wstring engine;     // empty: the real one
+    const wchar_t* timeLimit;
+    std::wstring page;
+  };
+  const Case cases[] = {
+      {"engine missing", L"/nonexistent/chromium-headless-shell", nullptr, page},
+      {"time limit hit", L"", L"1", page},
+      {"engine never ends, with a helper", fakes + L"hangs", L"300", page},
+      {"engine fails", fakes + L"fails", nullptr, page},
+      {"no picture", fakes + L"no-picture", nullptr, page},
+      {"broken picture", fakes + L"broken-picture", nullptr, page},
+      {"picture of another size", fakes + L"wrong-size", nullptr, page},
+      {"page missing", L"", nullptr, pages_ + L"\\absent.html"},
+      {"page is a folder", L"", nullptr, pages_},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    SetEnvironmentVariableW(kEngineVariable, c.engine.empty() ? nullptr : c.engine.c_str());
+    SetEnvironmentVariableW(kTimeLimitVariable, c.timeLimit);
+    EXPECT_EQ(Render(c.page).result, kFailed);
+    ExpectNothingLeftBehind();
+  }
+}
+
+// A listening socket on the loopback address: the page names it, and it must never be reached.
+class Listener {
+ public:
+  Listener() {
+    WSADATA data;
+    WSAStartup(MAKEWORD(2, 2), &data);
+    socket_ = socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    address.sin_port = 0;
+    int length = sizeof address;
+    if (bind(socket_, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 || listen(socket_, 8) != 0 ||
+        getsockname(socket_, reinterpret_cast<sockaddr*>(&address), &length) != 0)
+      throw std::runtime_error("cannot listen on the loopback address");
+    port_ = ntohs(address.sin_port);
+  }
+  ~Listener() {
+    closesocket(socket_);
+    WSACleanup();
+  }
+  int Port() const { return port_; }
+  // A connection attempt waits in the backlog until accepted, so this sees every one made.
+  bool WasReached() const {
+    fd_set readable;
+    FD_ZERO(&readable);
+    FD_SET(socket_, &readable);
+    timeval now{0, 0};
+    return select(0, &readable, nullptr, nullptr, &now) > 0;
+  }
+
+ private:
+  SOCKET socket_ = INVALID_SOCKET;
+  int port_ = 0;
+};
+
+TEST_F(BrowserExtractor, KeepsThePageOfflineAndWithoutScriptsAndDrawsTheRest) {
+  Listener listener;
+  const std::string port = std::to_string(listener.Port());
+  WritePage(L"beside.svg",
+            "<svg xmlns=\"http://www.w3.org/2000/svg\" width=\"50\" height=\"40\">"
+            "<rect width=\"50\" height=\"40\" fill=\"rgb(200,0,200)\"/></svg>");
+  const std::string extra =
+      "<img src=\"http://127.0.0.1:" + port + "/picture.png\" style=\"position:absolute; left:300px; top:300px\">"
+      "<link rel=\"stylesheet\" href=\"http://localhost:" + port + "/style.css\">"
+      "<iframe src=\"http://127.0.0.1:" + port + "/frame.html\" style=\"position:absolute; left:500px;"
+      " top:300px; border:0; width:10px; height:10px\"></iframe>"
+      "<img src=\"beside.svg\" style=\"position:absolute; left:400px; top:100px\">"
+      "<div id=\"scripted\" style=\"left:600px; top:100px; width:30px; height:30px;"
+      " background: rgb(0,160,0)\"></div>"
+      "<script>document.getElementById('scripted').style.background = 'rgb(255,0,0)';</script>";
+  const std::vector<Box> boxes = {{0, 0, 100, 100, {0, 128, 255}}, {700, 500, 60, 60, {90, 60, 30}}};
+  const Picture picture = Render(WritePage(L"online.html", BoxesPage(boxes, extra)));
+  ASSERT_EQ(picture.result, 0);
+  EXPECT_FALSE(listener.WasReached()) << "the page reached a network address";
+  for (const Box& b : boxes) EXPECT_EQ(picture.At(b.left + 5, b.top + 5), b.colour);
+  EXPECT_EQ(picture.At(420, 120), (Rgb{200, 0, 200})) << "the picture from the page's folder is missing";
+  EXPECT_EQ(picture.At(615, 115), (Rgb{0, 160, 0})) << "the page's script ran";
+  ExpectNothingLeftBehind();
+}
+
+TEST_F(BrowserExtractor, RendersPagesWhosePathsHaveSpacesAndJapanese) {
+  ASSERT_EQ(GetACP(), 932u) << "run with LANG=ja_JP.UTF-8: the paths reach the plug-in in code page 932";
+  // 日本語 フォルダー and ページ.html
+  const std::wstring japaneseFolder =
+      pages_ + L"\\" + FromUtf8("\xE6\x97\xA5\xE6\x9C\xAC\xE8\xAA\x9E \xE3\x83\x95\xE3\x82\xA9\xE3\x83\xAB\xE3\x83\x80\xE3\x83\xBC");
+  const std::wstring spaceFolder = pages_ + L"\\with  two spaces";
+  struct Case {
+    std::wstring folder, name;
+  };
+  const Case cases[] = {
+      {spaceFolder, L"page one & two.html"},
+      {japaneseFolder, FromUtf8("\xE3\x83\x9A\xE3\x83\xBC\xE3\x82\xB8.html")},
+      {japaneseFolder, L"100% #1.htm"},
+  };
+  for (const std::wstring& folder : {spaceFolder, japaneseFolder}) ASSERT_TRUE(CreateDirectoryW(folder.c_str(), nullptr));
+  for (const Case& c : cases) {
+    SCOPED_TRACE(Encode(CP_UTF8, c.name));
+    const std::vector<Box> boxes = {{30, 40, 50, 60, {10, 20, 230}}};
+    const Picture picture = Render(WritePage(c.name, BoxesPage(boxes), c.folder));
+    ASSERT_EQ(picture.result, 0);
+    EXPECT_EQ(picture.At(55, 70), boxes[0].colour);
+    EXPECT_EQ(picture.At(5, 5), kWhite);
+  }
+  ExpectNothingLeftBehind();
+}
+
+}  // namespace
