@@ -363,8 +363,8 @@ TEST_F(BrowserExtractor, KeepsThePageOfflineAndWithoutScriptsAndDrawsTheRest) {
       "<script>document.getElementById('scripted').style.background = 'rgb(255,0,0)';</script>";
   const std::vector<Box> boxes = {{0, 0, 100, 100, {0, 128, 255}}, {700, 500, 60, 60, {90, 60, 30}}};
   const Picture picture = Render(WritePage(L"online.html", BoxesPage(boxes, extra)));
-  ASSERT_EQ(picture.result, 0);
   EXPECT_FALSE(listener.WasReached()) << "the page reached a network address";
+  ASSERT_EQ(picture.result, 0);
   for (const Box& b : boxes) EXPECT_EQ(picture.At(b.left + 5, b.top + 5), b.colour);
   EXPECT_EQ(picture.At(420, 120), (Rgb{200, 0, 200})) << "the picture from the page's folder is missing";
   EXPECT_EQ(picture.At(615, 115), (Rgb{0, 160, 0})) << "the page's script ran";
