@@ -76,8 +76,7 @@ std::string RunScript(const EngineJob& job) {
   const std::string work = ShellQuote(job.workDir);
   std::string engineLine = "timeout -k 2 " + TimeoutSeconds(job.timeLimitMs) + " " + ShellQuote(job.engine) +
                            " $sandbox --headless --hide-scrollbars --force-device-scale-factor=1" +
-                           " --window-size=" + std::to_string(job.width) + "," + std::to_string(job.height) +
-                           " --user-data-dir=\"$work/scratch/profile\"";
+                           " --window-size=" + std::to_string(job.width) + "," + std::to_string(job.height);
   for (const char* option : kIsolation) engineLine += " " + ShellQuote(option);
   engineLine += " --screenshot=\"$work/" + std::string(kPictureName) + "\" " +
                 ShellQuote(FileUrl(job.workDir + "/" + kFrameName)) + " </dev/null >/dev/null 2>&1 &\n";
@@ -89,8 +88,10 @@ std::string RunScript(const EngineJob& job) {
          work +
          "\n"
          "cd \"$work\" || exit 1\n"
-         "mkdir -p scratch/profile scratch/home scratch/tmp\n"
-         // The engine writes nothing outside the call's folder; the marker finds its processes.
+         "mkdir -p scratch/home scratch/tmp\n"
+         // Without a profile folder the engine keeps a fresh profile in memory, which is also faster
+         // than one on disk; whatever it still writes lands in the scratch folder. The marker lets
+         // the engine's processes be found.
          "export ZELNAR_BROWSER_RUN=\"$work\" HOME=\"$work/scratch/home\" TMPDIR=\"$work/scratch/tmp\"\n"
          "export XDG_CONFIG_HOME=\"$work/scratch/home/.config\" XDG_CACHE_HOME=\"$work/scratch/home/.cache\"\n"
          // The engine's sandbox cannot start as root; everyone else keeps it.

@@ -43,7 +43,7 @@ std::string FileUrl(const std::string& unixPath);
 std::string FrameHtml(const std::string& pageUrl);
 
 // The sh script for one render. It runs the engine in its own process group under `timeout`, kills
-// what is left of that group, removes the engine's profile, home and temporary folders, and only then
+// what is left of that group, removes the engine's home and temporary folders, and only then
 // writes its exit status into kStatusName. A folder marked kAbandonedName is removed whole.
 std::string RunScript(const EngineJob& job);
 

@@ -13,7 +13,7 @@ namespace browser {
 namespace {
 
 // What the script may take beyond the limit: the kill grace `timeout -k 2` gives, starting the shell
-// and removing the profile.
+// and removing the scratch folder.
 constexpr DWORD kScriptGraceMs = 2000 + 5000;
 
 std::wstring FullPath(const std::wstring& path) {
