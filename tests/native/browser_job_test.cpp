@@ -92,7 +92,7 @@ class RunScript : public testing::Test {
     job.height = 123;
     job.timeLimitMs = limitMs;
     std::ofstream(work_ + "/" + browser::kScriptName, std::ios::binary) << browser::RunScript(job);
-    Shell("cd " + browser::ShellQuote(work_) + " && /bin/sh " + browser::kScriptName + " 2>/dev/null");
+    Shell("cd " + browser::ShellQuote(work_) + " && LC_ALL=ja_JP.UTF-8 /bin/sh " + browser::kScriptName + " 2>/dev/null");
     return Slurp(work_ + "/" + browser::kStatusName);
   }
 
@@ -109,7 +109,7 @@ class RunScript : public testing::Test {
 TEST_F(RunScript, HandsTheEngineItsArgumentsInAPrivateEnvironment) {
   const std::string engine = WriteEngine(
       "engine", "for a; do printf '%s\\n' \"$a\"; done > \"$ZELNAR_BROWSER_RUN/../args\"\n"
-      "printf '%s\\n' \"$HOME\" \"$TMPDIR\" \"$XDG_CONFIG_HOME\" > \"$ZELNAR_BROWSER_RUN/../env\"\n"
+      "printf '%s\\n' \"$HOME\" \"$TMPDIR\" \"$XDG_CONFIG_HOME\" \"$LANG\" \"${LC_ALL-unset}\" > \"$ZELNAR_BROWSER_RUN/../env\"\n"
       "touch \"$HOME/left-in-home\" \"$TMPDIR/left-in-tmp\"");
   EXPECT_EQ(RunWith(engine, 5000), "0\n");
   const std::string args = Slurp(base_ + "/args");
@@ -123,7 +123,7 @@ TEST_F(RunScript, HandsTheEngineItsArgumentsInAPrivateEnvironment) {
   EXPECT_EQ(args.find("--user-data-dir"), std::string::npos) << "a profile on disk";
   EXPECT_EQ(args.find("--no-sandbox") != std::string::npos, getuid() == 0) << "the sandbox is dropped only as root";
   EXPECT_EQ(Slurp(base_ + "/env"),
-            work_ + "/scratch/home\n" + work_ + "/scratch/tmp\n" + work_ + "/scratch/home/.config\n");
+            work_ + "/scratch/home\n" + work_ + "/scratch/tmp\n" + work_ + "/scratch/home/.config\nC.UTF-8\nunset\n");
   EXPECT_FALSE(Exists(work_ + "/scratch")) << "the engine's home and temporary files stay";
 }
 

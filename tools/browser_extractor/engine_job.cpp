@@ -94,6 +94,10 @@ std::string RunScript(const EngineJob& job) {
          // the engine's processes be found.
          "export ZELNAR_BROWSER_RUN=\"$work\" HOME=\"$work/scratch/home\" TMPDIR=\"$work/scratch/tmp\"\n"
          "export XDG_CONFIG_HOME=\"$work/scratch/home/.config\" XDG_CACHE_HOME=\"$work/scratch/home/.cache\"\n"
+         // The picture must not depend on the locale Wine was started in: under a Japanese one the
+         // engine's default sans-serif face is a monospaced Japanese one, for Latin text too.
+         "export LANG=C.UTF-8\n"
+         "unset LC_ALL LANGUAGE\n"
          // The engine's sandbox cannot start as root; everyone else keeps it.
          "sandbox=\n"
          "[ \"$(id -u)\" = 0 ] && sandbox=--no-sandbox\n" +
