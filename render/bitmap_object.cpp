@@ -5,7 +5,7 @@
 #include <string>
 #include <vector>
 
-#include "render/dib_geometry.h"
+#include "win/dib_geometry.h"
 #include "win/dib_header.h"
 #include "win/error.h"
 

@@ -5,10 +5,9 @@
 #include <vector>
 
 #include "render/bitmap_object.h"
-#include "render/dib_geometry.h"
+#include "win/dib_geometry.h"
 #include "render/image_extract.h"
 #include "win/dib_header.h"
-#include "settings/settings_record.h"
 #include "win/error.h"
 #include "win/gdi_object.h"
 #include "win/unique_local.h"
@@ -83,15 +82,14 @@ bool Assemble(const char* path, uint32_t flags, const DibGeometry& geometry, voi
 
 }  // namespace
 
-int CreateDibPair(const char* path, HLOCAL* headerOut, HLOCAL* bitsOut, uint32_t flags) noexcept {
+int CreateDibPair(const char* path, const PictureRequest& request, HLOCAL* headerOut, HLOCAL* bitsOut) noexcept {
   if (!headerOut || !bitsOut) return kResultInternalError;
   *headerOut = nullptr;
   *bitsOut = nullptr;
   if (!path) return kResultInternalError;
   try {
-    const SettingsIntegers settings = ReadSettingsIntegers();
     // Negative sizes and byte counts beyond 32 bits fail before anything too small is allocated.
-    const auto geometry = ComputeDibGeometry(settings.width, settings.height);
+    const auto geometry = ComputeDibGeometry(request.width, request.height);
     if (!geometry) return kResultNoMemory;
 
     // Both allocations are attempted, then both locks; a failure frees both blocks, locked or not.
@@ -102,7 +100,7 @@ int CreateDibPair(const char* path, HLOCAL* headerOut, HLOCAL* bitsOut, uint32_t
     void* pixelBytes = LocalLock(pixels.Get());
     if (!headerBytes || !pixelBytes) return kResultLockFailed;
 
-    if (!Assemble(path, flags, *geometry, headerBytes, static_cast<uint8_t*>(pixelBytes)))
+    if (!Assemble(path, request.flags, *geometry, headerBytes, static_cast<uint8_t*>(pixelBytes)))
       return kResultInternalError;
 
     LocalUnlock(header.Get());

@@ -7,13 +7,14 @@
 #include <string>
 #include <vector>
 
-#include "host/pattern_list.h"
-#include "host/process_lead_bytes.h"
+#include "filter/pattern_list.h"
+#include "filter/process_lead_bytes.h"
 #include "settings/integer_text.h"
-#include "settings/message_box.h"
+#include "forms/message_box.h"
 #include "settings/settings_record.h"
 #include "settings/settings_store.h"
 #include "win/error.h"
+#include "win/host_result.h"
 #include "win/text_conversion.h"
 
 namespace zelnar {
@@ -26,7 +27,6 @@ constexpr wchar_t kRegistryMessage[] = L"レジストリエラー!\n設定を保
 
 // The list is checked against this name; whether it matches does not matter.
 constexpr char kCheckedName[] = "zelnar.spi";
-constexpr int kCreationFailed = 8;
 
 // The boxes the dialog shows and writes; the disabled ones (gleam, nostamp, noborder) never count.
 struct FlagBox {
@@ -141,7 +141,7 @@ int RunConfigurationDialog(HWND parent, int function) noexcept {
   } catch (...) {
     // Creating or filling failed: say why, and tell the host that nothing was shown.
     ShowErrorReport(nullptr, std::current_exception());
-    return kCreationFailed;
+    return kResultInternalError;
   }
 }
 

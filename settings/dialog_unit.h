@@ -4,7 +4,7 @@
 
 #include <windows.h>
 
-#include "settings/set_dlg_form.h"
+#include "forms/set_dlg_form.h"
 
 namespace zelnar {
 

@@ -1,11 +1,11 @@
-#include "tools/host/dib_layout.h"
+#include "tools/plugin_host/dib_layout.h"
 
 #include <gtest/gtest.h>
 
 #include <cstring>
 #include <vector>
 
-namespace host {
+namespace plugin_host {
 namespace {
 
 struct Header {
@@ -75,4 +75,4 @@ TEST(DibLayout, FileHeaderPointsPastTheHeaderBlock) {
 }
 
 }  // namespace
-}  // namespace host
+}  // namespace plugin_host

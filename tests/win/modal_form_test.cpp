@@ -6,8 +6,8 @@
 
 #include <memory>
 
-#include "settings/message_pump.h"
-#include "settings/set_dlg_form.h"
+#include "forms/message_pump.h"
+#include "forms/set_dlg_form.h"
 #include "tests/support/dialog_driver.h"
 #include "win/error.h"
 

@@ -8,7 +8,7 @@
 #include <string>
 
 #include "settings/dialog_unit.h"
-#include "settings/form_layout.h"
+#include "forms/form_layout.h"
 #include "settings/settings_record.h"
 #include "tests/support/dialog_driver.h"
 #include "tests/support/settings_key.h"
