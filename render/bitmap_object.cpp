@@ -12,9 +12,6 @@
 namespace zelnar {
 namespace {
 
-// Row length of an uncompressed DIB: bits brought up to whole 32-bit words, in 64 bits.
-int64_t DibStride(int64_t width, int64_t bitCount) { return ((width * bitCount + 31) / 32) * 4; }
-
 struct BitmapInfo256 {
   BITMAPINFOHEADER header;
   RGBQUAD colours[256];
