@@ -56,7 +56,8 @@ extern "C" int __stdcall GetPluginInfo(int index, char* buffer, int length) noex
 }
 
 extern "C" int __stdcall GetPictureInfo(const char*, LONG, unsigned int, void* record) noexcept {
-  // The record is fixed: it does not follow the configured size, and the file is not opened.
+  // The record is fixed: it does not follow the configured size, and the file is not opened. It is
+  // filled and yet 8 is returned: hosts rely on both, so the "error" is not to be fixed.
   if (!record) return zelnar::kResultInternalError;
   const ImageInfoRecord info{0, 0, 640, 480, 0, 0, 24, 0};
   std::memcpy(record, &info, sizeof info);

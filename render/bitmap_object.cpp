@@ -86,12 +86,6 @@ void BitmapObject::Drop() noexcept {
   layout_ = Layout{};
 }
 
-void BitmapObject::Destroy() noexcept {
-  Drop();
-  width_ = height_ = rowBytes_ = 0;
-  format_ = PixelFormat::DeviceDependent;
-}
-
 void BitmapObject::SetWidth(int32_t width) {
   Drop();
   width_ = width;
@@ -103,10 +97,9 @@ void BitmapObject::SetHeight(int32_t height) {
   height_ = height;
 }
 
-void BitmapObject::SetPixelFormat(PixelFormat format) {
-  if (format != PixelFormat::Bits24) throw Error(L"only 24-bit bitmaps can be made");
+void BitmapObject::SetBits24() noexcept {
   Drop();
-  format_ = format;
+  format_ = PixelFormat::Bits24;
   UpdateOwnRowBytes();
 }
 

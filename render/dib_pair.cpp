@@ -70,7 +70,7 @@ bool Assemble(const char* path, uint32_t flags, const DibGeometry& geometry, voi
   BitmapObject bitmap;
   bitmap.SetWidth(geometry.width);
   bitmap.SetHeight(geometry.height);
-  bitmap.SetPixelFormat(PixelFormat::Bits24);
+  bitmap.SetBits24();
   if (!ExtractImage(path, bitmap, flags)) return false;
   WriteHeader(header, geometry);
   if (CopiesDirectly(bitmap, geometry))

@@ -113,18 +113,17 @@ TEST(BitmapObject, MakesItsOwn24BitImageWhenFirstRead) {
   BitmapObject bitmap;
   bitmap.SetWidth(5);
   bitmap.SetHeight(3);
-  bitmap.SetPixelFormat(PixelFormat::Bits24);
+  bitmap.SetBits24();
   EXPECT_EQ(bitmap.Handle(), nullptr) << "no pixels before they are needed";
   EXPECT_EQ(bitmap.Format(), PixelFormat::Bits24);
   EXPECT_EQ(bitmap.RowBytes(), 16);
   ASSERT_NE(bitmap.Row(2), nullptr);
   EXPECT_NE(bitmap.Handle(), nullptr);
-  EXPECT_THROW(bitmap.SetPixelFormat(PixelFormat::Bits8), zelnar::Error);
 
   BitmapObject negative;
   negative.SetWidth(-5);
   negative.SetHeight(3);
-  negative.SetPixelFormat(PixelFormat::Bits24);
+  negative.SetBits24();
   EXPECT_THROW(negative.Row(0), zelnar::Error);
 }
 
