@@ -6,6 +6,7 @@
 #include "plugin/exports.h"
 #include "render/dib_pair.h"
 #include "settings/settings_record.h"
+#include "win/debug_trace.h"
 
 namespace {
 
@@ -13,7 +14,10 @@ constexpr unsigned int kInputKindMask = 7;  // all three clear: the input is a f
 
 int RequestPicture(zelnar::FlagWord which, const char* input, unsigned int kind, HLOCAL* headerOut,
                    HLOCAL* bitsOut, ProgressCallback callback, LONG_PTR data) noexcept {
-  if (kind & kInputKindMask) return zelnar::kResultNotAFile;
+  if (kind & kInputKindMask) {
+    zelnar::TraceFailure(L"the input is not a file; input kind", kind);
+    return zelnar::kResultNotAFile;
+  }
   if (callback && callback(0, 1, data)) return zelnar::kResultStopped;
 
   zelnar::PictureRequest request;
@@ -22,6 +26,7 @@ int RequestPicture(zelnar::FlagWord which, const char* input, unsigned int kind,
     const zelnar::SettingsIntegers settings = zelnar::ReadSettingsIntegers();
     request = {settings.width, settings.height, which == zelnar::FlagWord::Picture ? settings.flag1 : settings.flag2};
   } catch (...) {
+    zelnar::TraceError(std::current_exception());
     return zelnar::kResultInternalError;
   }
   const int result = zelnar::CreateDibPair(input, request, headerOut, bitsOut);
@@ -43,10 +48,12 @@ int RequestPicture(zelnar::FlagWord which, const char* input, unsigned int kind,
 
 extern "C" int __stdcall GetPicture(const char* input, LONG, unsigned int kind, HLOCAL* headerOut, HLOCAL* bitsOut,
                                     ProgressCallback callback, LONG_PTR data) noexcept {
+  const zelnar::TraceScope scope(L"GetPicture");
   return RequestPicture(zelnar::FlagWord::Picture, input, kind, headerOut, bitsOut, callback, data);
 }
 
 extern "C" int __stdcall GetPreview(const char* input, LONG, unsigned int kind, HLOCAL* headerOut, HLOCAL* bitsOut,
                                     ProgressCallback callback, LONG_PTR data) noexcept {
+  const zelnar::TraceScope scope(L"GetPreview");
   return RequestPicture(zelnar::FlagWord::Preview, input, kind, headerOut, bitsOut, callback, data);
 }

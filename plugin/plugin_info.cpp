@@ -7,6 +7,7 @@
 
 #include "plugin/exports.h"
 #include "settings/settings_record.h"
+#include "win/debug_trace.h"
 #include "win/host_result.h"
 
 namespace {
@@ -51,6 +52,8 @@ extern "C" int __stdcall GetPluginInfo(int index, char* buffer, int length) noex
     }
     return CopyBounded(buffer, length, kIdentity[index]);
   } catch (...) {
+    const zelnar::TraceScope scope(L"GetPluginInfo");
+    zelnar::TraceError(std::current_exception());
     return 0;
   }
 }

@@ -7,6 +7,7 @@
 #include "render/bitmap_object.h"
 #include "win/dib_geometry.h"
 #include "render/image_extract.h"
+#include "win/debug_trace.h"
 #include "win/dib_header.h"
 #include "win/error.h"
 #include "win/gdi_object.h"
@@ -90,15 +91,26 @@ int CreateDibPair(const char* path, const PictureRequest& request, HLOCAL* heade
   try {
     // Negative sizes and byte counts beyond 32 bits fail before anything too small is allocated.
     const auto geometry = ComputeDibGeometry(request.width, request.height);
-    if (!geometry) return kResultNoMemory;
+    if (!geometry) {
+      TraceFailure(L"the picture size has no 32-bit byte count");
+      return kResultNoMemory;
+    }
 
     // Both allocations are attempted, then both locks; a failure frees both blocks, locked or not.
     UniqueLocal header(LocalAlloc(LMEM_MOVEABLE, kHeaderBlockSize));
+    const DWORD headerError = GetLastError();
     UniqueLocal pixels(LocalAlloc(LMEM_MOVEABLE, SIZE_T(geometry->imageSize)));
-    if (!header || !pixels) return kResultNoMemory;
+    if (!header || !pixels) {
+      TraceFailure(L"LocalAlloc", header ? GetLastError() : headerError);
+      return kResultNoMemory;
+    }
     void* headerBytes = LocalLock(header.Get());
+    const DWORD headerLockError = GetLastError();
     void* pixelBytes = LocalLock(pixels.Get());
-    if (!headerBytes || !pixelBytes) return kResultLockFailed;
+    if (!headerBytes || !pixelBytes) {
+      TraceFailure(L"LocalLock", headerBytes ? GetLastError() : headerLockError);
+      return kResultLockFailed;
+    }
 
     if (!Assemble(path, request.flags, *geometry, headerBytes, static_cast<uint8_t*>(pixelBytes)))
       return kResultInternalError;
@@ -109,6 +121,7 @@ int CreateDibPair(const char* path, const PictureRequest& request, HLOCAL* heade
     *bitsOut = pixels.Release();
     return kResultSuccess;
   } catch (...) {
+    TraceError(std::current_exception());
     return kResultInternalError;
   }
 }

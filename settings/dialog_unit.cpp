@@ -13,6 +13,7 @@
 #include "forms/message_box.h"
 #include "settings/settings_record.h"
 #include "settings/settings_store.h"
+#include "win/debug_trace.h"
 #include "win/error.h"
 #include "win/host_result.h"
 #include "win/text_conversion.h"
@@ -133,8 +134,10 @@ void TDialogForm::okButtonClick() {
   StoreSettingsIntegers(values);
   StorePatternList(entered->ext);
   // A failed write raises; the form framework reports it and the dialog stays open.
-  if (!SaveSettings(values.width, values.height, values.flag1, values.flag2, entered->ext))
+  if (!SaveSettings(values.width, values.height, values.flag1, values.flag2, entered->ext)) {
+    TraceFailure(L"the settings key cannot be opened or created");
     ShowErrorMessage(Handle(), kRegistryMessage);
+  }
   Close();
 }
 
@@ -151,6 +154,7 @@ int RunConfigurationDialog(HWND parent, int function) noexcept {
     return 0;
   } catch (...) {
     // Creating or filling failed: say why, and tell the host that nothing was shown.
+    TraceError(std::current_exception());
     ShowErrorReport(nullptr, std::current_exception());
     return kResultInternalError;
   }

@@ -10,6 +10,7 @@
 #include <thread>
 #include <vector>
 
+#include "tests/support/debug_output.h"
 #include "tests/support/plugin_module.h"
 #include "tests/support/process_memory.h"
 #include "tests/support/settings_key.h"
@@ -421,6 +422,33 @@ TEST_F(Pictures, ThousandCallsLeaveNoMemoryAndNoGdiObjects) {
   constexpr int64_t kSlack = 1 << 20;
   EXPECT_LT(int64_t(test::PrivateUsage()) - int64_t(privateBefore), kSlack);
   EXPECT_LT(int64_t(test::CommittedPrivateBytes()) - int64_t(committedBefore), kSlack);
+}
+
+// A debugger sees one line per failure, naming the export, the step and the code; success says nothing.
+TEST_F(Pictures, FailuresSayWhyToADebuggerAndSuccessIsSilent) {
+  const test::DebugOutput output;
+  test::DebugOutput::Take();
+  struct Case { Mode mode; unsigned int kind; const char* line; };
+  const Case cases[] = {
+      {Mode::Pattern, 0, nullptr},
+      {Mode::Pattern, 1, "zelnar: GetPicture: the input is not a file; input kind (0x00000001)"},
+      {Mode::ExtractFails, 0, "zelnar: GetPicture: IExtractImage::Extract (0x80004005)"},
+      {Mode::NullBitmap, 0, "zelnar: GetPicture: IExtractImage::Extract gave no bitmap"},
+      {Mode::CreateFails, 0, "zelnar: GetPicture: the HTML thumbnail extractor cannot be created (0x8007000E)"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.line ? c.line : "success");
+    StandinSetMode(c.mode);
+    Blocks blocks;
+    Picture(blocks, kPage, c.kind);
+    const std::vector<std::string> lines = test::DebugOutput::Take();
+    if (!c.line) {
+      EXPECT_TRUE(lines.empty()) << lines.front();
+      continue;
+    }
+    ASSERT_EQ(lines.size(), 1u);
+    EXPECT_EQ(lines[0], c.line);
+  }
 }
 
 // A block left behind by a failure is never touched, so only committed pages show it.
