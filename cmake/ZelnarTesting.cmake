@@ -22,6 +22,7 @@ function(zelnar_add_wine_test name)
   cmake_parse_arguments(T "NEEDS_DLL" "TIMEOUT" "SOURCES;LIBS;LOCKS;ENV" ${ARGN})
   add_executable(${name} ${T_SOURCES})
   target_link_libraries(${name} PRIVATE GTest::gtest_main ${T_LIBS})
+  # Tests may look into any layer; the products cannot.
   target_include_directories(${name} PRIVATE ${CMAKE_SOURCE_DIR})
   if(T_NEEDS_DLL)
     add_dependencies(${name} zelnar)

@@ -5,10 +5,10 @@
 #include <vector>
 
 #include "render/bitmap_object.h"
-#include "render/dib_geometry.h"
+#include "win/dib_geometry.h"
 #include "render/image_extract.h"
+#include "win/debug_trace.h"
 #include "win/dib_header.h"
-#include "settings/settings_record.h"
 #include "win/error.h"
 #include "win/gdi_object.h"
 #include "win/unique_local.h"
@@ -71,7 +71,7 @@ bool Assemble(const char* path, uint32_t flags, const DibGeometry& geometry, voi
   BitmapObject bitmap;
   bitmap.SetWidth(geometry.width);
   bitmap.SetHeight(geometry.height);
-  bitmap.SetPixelFormat(PixelFormat::Bits24);
+  bitmap.SetBits24();
   if (!ExtractImage(path, bitmap, flags)) return false;
   WriteHeader(header, geometry);
   if (CopiesDirectly(bitmap, geometry))
@@ -83,26 +83,36 @@ bool Assemble(const char* path, uint32_t flags, const DibGeometry& geometry, voi
 
 }  // namespace
 
-int CreateDibPair(const char* path, HLOCAL* headerOut, HLOCAL* bitsOut, uint32_t flags) noexcept {
+int CreateDibPair(const char* path, const PictureRequest& request, HLOCAL* headerOut, HLOCAL* bitsOut) noexcept {
   if (!headerOut || !bitsOut) return kResultInternalError;
   *headerOut = nullptr;
   *bitsOut = nullptr;
   if (!path) return kResultInternalError;
   try {
-    const SettingsIntegers settings = ReadSettingsIntegers();
     // Negative sizes and byte counts beyond 32 bits fail before anything too small is allocated.
-    const auto geometry = ComputeDibGeometry(settings.width, settings.height);
-    if (!geometry) return kResultNoMemory;
+    const auto geometry = ComputeDibGeometry(request.width, request.height);
+    if (!geometry) {
+      TraceFailure(L"the picture size has no 32-bit byte count");
+      return kResultNoMemory;
+    }
 
     // Both allocations are attempted, then both locks; a failure frees both blocks, locked or not.
     UniqueLocal header(LocalAlloc(LMEM_MOVEABLE, kHeaderBlockSize));
+    const DWORD headerError = GetLastError();
     UniqueLocal pixels(LocalAlloc(LMEM_MOVEABLE, SIZE_T(geometry->imageSize)));
-    if (!header || !pixels) return kResultNoMemory;
+    if (!header || !pixels) {
+      TraceFailure(L"LocalAlloc", header ? GetLastError() : headerError);
+      return kResultNoMemory;
+    }
     void* headerBytes = LocalLock(header.Get());
+    const DWORD headerLockError = GetLastError();
     void* pixelBytes = LocalLock(pixels.Get());
-    if (!headerBytes || !pixelBytes) return kResultLockFailed;
+    if (!headerBytes || !pixelBytes) {
+      TraceFailure(L"LocalLock", headerBytes ? GetLastError() : headerLockError);
+      return kResultLockFailed;
+    }
 
-    if (!Assemble(path, flags, *geometry, headerBytes, static_cast<uint8_t*>(pixelBytes)))
+    if (!Assemble(path, request.flags, *geometry, headerBytes, static_cast<uint8_t*>(pixelBytes)))
       return kResultInternalError;
 
     LocalUnlock(header.Get());
@@ -111,6 +121,7 @@ int CreateDibPair(const char* path, HLOCAL* headerOut, HLOCAL* bitsOut, uint32_t
     *bitsOut = pixels.Release();
     return kResultSuccess;
   } catch (...) {
+    TraceError(std::current_exception());
     return kResultInternalError;
   }
 }

@@ -5,23 +5,22 @@
 
 #include <cstdint>
 
+#include "win/host_result.h"
+
 namespace zelnar {
 
-// Results shared by the picture entry points.
-enum HostResult : int {
-  kResultSuccess = 0,
-  kResultStopped = 1,
-  kResultNotAFile = 2,
-  kResultNoMemory = 4,
-  kResultLockFailed = 5,
-  kResultInternalError = 8,
+// What one picture is made of; the caller reads it from the settings in one hold of their lock.
+struct PictureRequest {
+  int32_t width;
+  int32_t height;
+  uint32_t flags;  // the extractor's request flags, passed on unchanged
 };
 
 inline constexpr DWORD kHeaderBlockSize = 40;
 
-// Renders `path` at the configured size with `flags` and stores two movable, unlocked blocks through
+// Renders `path` at the requested size with the requested flags and stores two movable, unlocked blocks through
 // headerOut and bitsOut: a BITMAPINFOHEADER and 24-bit rows, bottom row first. Returns 0 on success;
 // on 4, 5 or 8 both variables hold 0 and nothing stays allocated. Null pointers give 8. Never raises.
-int CreateDibPair(const char* path, HLOCAL* headerOut, HLOCAL* bitsOut, uint32_t flags) noexcept;
+int CreateDibPair(const char* path, const PictureRequest& request, HLOCAL* headerOut, HLOCAL* bitsOut) noexcept;
 
 }  // namespace zelnar

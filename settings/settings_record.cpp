@@ -20,11 +20,6 @@ SettingsIntegers ReadSettingsIntegers() {
   return {settings.width, settings.height, settings.flag1, settings.flag2};
 }
 
-uint32_t ReadFlagWord(FlagWord which) {
-  CriticalSection lock;
-  return which == FlagWord::Picture ? settings.flag1 : settings.flag2;
-}
-
 std::string ReadPatternList() {
   std::string copy;
   CriticalSection lock;

@@ -56,7 +56,6 @@ enum class FlagWord { Picture, Preview };
 
 // Each call is one hold of SettingsLock covering only the copy.
 SettingsIntegers ReadSettingsIntegers();
-uint32_t ReadFlagWord(FlagWord which);
 std::string ReadPatternList();
 void StoreSettingsIntegers(const SettingsIntegers& values);
 void StorePatternList(const std::string& list);

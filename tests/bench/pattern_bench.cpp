@@ -10,8 +10,8 @@
 #include <string>
 #include <vector>
 
-#include "host/pattern_list.h"
-#include "host/pattern_matcher.h"
+#include "filter/pattern_list.h"
+#include "filter/pattern_matcher.h"
 
 namespace {
 

@@ -12,9 +12,9 @@
 #include <string>
 #include <vector>
 
-#include "host/file_name_part.h"
-#include "host/pattern_list.h"
-#include "host/pattern_matcher.h"
+#include "filter/file_name_part.h"
+#include "filter/pattern_list.h"
+#include "filter/pattern_matcher.h"
 #include "tests/support/reference_matcher.h"
 
 namespace {

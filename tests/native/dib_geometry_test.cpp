@@ -1,4 +1,4 @@
-#include "render/dib_geometry.h"
+#include "win/dib_geometry.h"
 
 #include <gtest/gtest.h>
 

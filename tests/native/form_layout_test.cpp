@@ -1,4 +1,4 @@
-#include "settings/form_layout.h"
+#include "forms/form_layout.h"
 
 #include <gtest/gtest.h>
 

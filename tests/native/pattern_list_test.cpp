@@ -4,8 +4,8 @@
 
 #include <string>
 
-#include "host/file_name_part.h"
-#include "host/pattern_list.h"
+#include "filter/file_name_part.h"
+#include "filter/pattern_list.h"
 #include "tests/support/lead_bytes_932.h"
 
 namespace {

@@ -5,7 +5,7 @@
 #include <random>
 #include <string>
 
-#include "host/pattern_matcher.h"
+#include "filter/pattern_matcher.h"
 #include "tests/support/lead_bytes_932.h"
 #include "tests/support/reference_matcher.h"
 

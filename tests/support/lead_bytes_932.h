@@ -1,7 +1,7 @@
 // Code page 932's lead bytes, as the plug-in computes them for a Japanese locale.
 #pragma once
 
-#include "host/lead_byte_set.h"
+#include "filter/lead_byte_set.h"
 
 namespace test {
 

@@ -11,8 +11,8 @@
 #include <optional>
 #include <vector>
 
-#include "host/lead_byte_set.h"
-#include "host/pattern_compiler.h"
+#include "filter/lead_byte_set.h"
+#include "filter/pattern_compiler.h"
 
 namespace test {
 

@@ -11,7 +11,7 @@
 #include <string>
 #include <vector>
 
-#include "host/process_lead_bytes.h"
+#include "filter/process_lead_bytes.h"
 #include "tests/support/plugin_module.h"
 #include "tests/support/settings_key.h"
 

@@ -2,8 +2,7 @@
 # (the wine_prefix fixture and the demo import every .reg file in bin/reg).
 add_library(zelnar_standin SHARED standin_server.cpp standin.def)
 set_target_properties(zelnar_standin PROPERTIES PREFIX "" OUTPUT_NAME zelnar_standin)
-target_include_directories(zelnar_standin PUBLIC ${CMAKE_SOURCE_DIR})
-target_link_libraries(zelnar_standin PRIVATE standin_painter ole32 uuid gdi32 user32)
+target_link_libraries(zelnar_standin PUBLIC standin_text PRIVATE standin_painter zelnar_win ole32 uuid gdi32 user32)
 
 # Wine maps Z: to the root. Its COM reads classes from HKLM only, not from the user's hive.
 get_filename_component(standin_bin ${CMAKE_BINARY_DIR}/bin REALPATH)

@@ -1,9 +1,0 @@
-// ConfigurationDlg: opens the settings dialog for function code 1.
-#include <windows.h>
-
-#include "host/exports.h"
-#include "settings/dialog_unit.h"
-
-extern "C" int __stdcall ConfigurationDlg(HWND parent, int function) noexcept {
-  return zelnar::RunConfigurationDialog(parent, function);
-}

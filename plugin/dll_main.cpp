@@ -1,0 +1,16 @@
+// Module entry: loads the settings on process attach. Static initialisation (the lock, the record's
+// defaults, the lead-byte set) has already run by then.
+#include <windows.h>
+
+#include "win/module_instance.h"
+#include "settings/settings_store.h"
+
+extern "C" BOOL WINAPI DllMain(HINSTANCE instance, DWORD reason, LPVOID) {
+  if (reason == DLL_PROCESS_ATTACH) {
+    zelnar::SetModuleInstance(instance);
+    // Read here, once per load, not on first use: the host may call any export from any thread right
+    // after loading, and each must see the stored values without a registry access of its own.
+    zelnar::LoadSettings();
+  }
+  return TRUE;
+}
