@@ -24,10 +24,10 @@ bool Exists(const std::wstring& path) { return GetFileAttributesW(path.c_str()) 
 std::optional<int> ReadStatus(const std::wstring& path) {
   zelnar::FileHandle file(CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
                                       nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
-  if (!file.valid()) return std::nullopt;
+  if (!file) return std::nullopt;
   char text[16] = {};
   DWORD read = 0;
-  if (!ReadFile(file.get(), text, sizeof text - 1, &read, nullptr) || read == 0) return std::nullopt;
+  if (!ReadFile(file.Get(), text, sizeof text - 1, &read, nullptr) || read == 0) return std::nullopt;
   char* end = nullptr;
   const long status = std::strtol(text, &end, 10);
   if (end == text) return std::nullopt;
@@ -70,11 +70,11 @@ void CallFolder::Write(const char* name, const std::string& bytes) const {
   const std::wstring path = File(name);
   zelnar::FileHandle file(
       CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr));
-  if (!file.valid()) throw LastErrorFailure(L"cannot create " + path);
+  if (!file) throw LastErrorFailure(L"cannot create " + path);
   DWORD written = 0;
-  if (!WriteFile(file.get(), bytes.data(), DWORD(bytes.size()), &written, nullptr) || written != bytes.size())
+  if (!WriteFile(file.Get(), bytes.data(), DWORD(bytes.size()), &written, nullptr) || written != bytes.size())
     throw LastErrorFailure(L"cannot write " + path);
-  if (!file.Close()) throw LastErrorFailure(L"cannot write " + path);
+  if (!file.Reset()) throw LastErrorFailure(L"cannot write " + path);
 }
 
 std::optional<int> CallFolder::WaitForStatus(DWORD waitMs) const {

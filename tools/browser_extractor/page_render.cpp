@@ -30,7 +30,7 @@ void CheckReadable(const std::wstring& page) {
   zelnar::FileHandle file(CreateFileW(page.c_str(), GENERIC_READ,
                                       FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
                                       OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
-  if (!file.valid()) throw LastErrorFailure(L"the page cannot be read: " + page);
+  if (!file) throw LastErrorFailure(L"the page cannot be read: " + page);
 }
 
 // Starts `/bin/sh run.sh` in the folder. Wine starts Linux programs, but the handle it returns does
