@@ -1,5 +1,6 @@
-// The render script and frame page the browser extractor writes, run for real by /bin/sh with fake
-// engines: quoting of awkward folder names, the engine's arguments, the status, the clean-up.
+// The browser extractor's Linux side: the render script, run for real by /bin/sh with fake page
+// drivers (quoting of awkward folder names, arguments, status, clean-up), and the driver's request
+// policy, message reading and picture decoding.
 #include <gtest/gtest.h>
 
 #include <sys/stat.h>
@@ -11,8 +12,11 @@
 #include <sstream>
 #include <string>
 
+#include "tools/browser_extractor/base64.h"
 #include "tools/browser_extractor/engine_job.h"
 #include "tools/browser_extractor/engine_settings.h"
+#include "tools/browser_extractor/json_value.h"
+#include "tools/browser_extractor/request_policy.h"
 
 namespace {
 
@@ -82,10 +86,11 @@ class RunScript : public testing::Test {
   }
   void TearDown() override { Shell("rm -rf " + browser::ShellQuote(base_)); }
 
-  // Writes the script for `engine` and runs it in the call's folder, as the extractor does.
-  std::string RunWith(const std::string& engine, uint32_t limitMs) {
+  // Writes the script for `driver` and runs it in the call's folder, as the extractor does.
+  std::string RunWith(const std::string& driver, uint32_t limitMs) {
     EngineJob job;
-    job.engine = engine;
+    job.driver = driver;
+    job.engine = "/opt/the engine";
     job.workDir = work_;
     job.page = "/pages/p q.html";
     job.width = 321;
@@ -106,22 +111,20 @@ class RunScript : public testing::Test {
   std::string base_, work_;
 };
 
-TEST_F(RunScript, HandsTheEngineItsArgumentsInAPrivateEnvironment) {
+TEST_F(RunScript, HandsTheDriverItsArgumentsInAPrivateEnvironment) {
   const std::string engine = WriteEngine(
       "engine", "for a; do printf '%s\\n' \"$a\"; done > \"$ZELNAR_BROWSER_RUN/../args\"\n"
       "printf '%s\\n' \"$HOME\" \"$TMPDIR\" \"$XDG_CONFIG_HOME\" \"$LANG\" \"${LC_ALL-unset}\" > \"$ZELNAR_BROWSER_RUN/../env\"\n"
       "touch \"$HOME/left-in-home\" \"$TMPDIR/left-in-tmp\"");
   EXPECT_EQ(RunWith(engine, 5000), "0\n");
   const std::string args = Slurp(base_ + "/args");
-  for (const std::string& expected :
-       {std::string("--headless\n"), std::string("--window-size=321,123\n"), std::string("--hide-scrollbars\n"), std::string("--force-device-scale-factor=1\n"),
-"--screenshot=" + work_ + "/page.png\n",
-        std::string("--host-resolver-rules=MAP * ~NOTFOUND\n"), std::string("--proxy-bypass-list=<-loopback>\n"),
-        browser::FileUrl(work_ + "/frame.html") + "\n"}) {
+  const std::string sandbox = getuid() == 0 ? "--no-sandbox\n" : "";
+  EXPECT_EQ(args.substr(0, args.find("--proxy-server")),
+            "/opt/the engine\n321\n123\n/pages/p q.html\n" + work_ + "/page.png\n" + sandbox)
+      << "the sandbox is dropped only as root";
+  for (const char* expected : {"--host-resolver-rules=MAP * ~NOTFOUND\n", "--proxy-bypass-list=<-loopback>\n"})
     EXPECT_NE(args.find(expected), std::string::npos) << expected;
-  }
   EXPECT_EQ(args.find("--user-data-dir"), std::string::npos) << "a profile on disk";
-  EXPECT_EQ(args.find("--no-sandbox") != std::string::npos, getuid() == 0) << "the sandbox is dropped only as root";
   EXPECT_EQ(Slurp(base_ + "/env"),
             work_ + "/scratch/home\n" + work_ + "/scratch/tmp\n" + work_ + "/scratch/home/.config\nC.UTF-8\nunset\n");
   EXPECT_FALSE(Exists(work_ + "/scratch")) << "the engine's home and temporary files stay";
@@ -149,11 +152,76 @@ TEST_F(RunScript, RemovesAnAbandonedFolderWhole) {
   EXPECT_FALSE(Exists(work_));
 }
 
-TEST(FrameHtml, FramesThePageSandboxedWithoutScripts) {
-  const std::string html = browser::FrameHtml("file:///p%20q.html");
-  EXPECT_NE(html.find("<iframe sandbox=\"allow-same-origin\" src=\"file:///p%20q.html\">"), std::string::npos);
-  EXPECT_EQ(html.find("allow-scripts"), std::string::npos);
-  EXPECT_EQ(html.find("<script"), std::string::npos);
+TEST(RequestPolicy, AllowsOnlyFilesInsideThePagesFolder) {
+  struct Case { const char* url; bool allowed; };
+  const Case cases[] = {
+      {"file:///pages/p%20q/a.png", true},
+      {"file:///pages/p%20q/sub/b.css", true},
+      {"file:///pages/p q/c.svg?x=1#y", true},
+      {"file:///pages/p%20q/%E6%97%A5.png", true},
+      {"data:image/png;base64,AAAA", true},
+      {"file:///pages/p%20q", false},
+      {"file:///pages/p%20q/", false},
+      {"file:///pages/p%20qx/a.png", false},
+      {"file:///pages/a.png", false},
+      {"file:///etc/passwd", false},
+      {"file:///pages/p%20q/../x/a.png", false},
+      {"file:///pages/p%20q/%2E%2E/a.png", false},
+      {"file:///pages/p%20q%2F..%2Fa.png", false},
+      {"file:///pages/p%20q/a%00.png", false},
+      {"file:///pages/p%20q/%zz.png", false},
+      {"file:///pages/p%20q/a.png%", false},
+      {"file://host/pages/p%20q/a.png", false},
+      {"http://127.0.0.1/pages/p%20q/a.png", false},
+      {"https://example.invalid/", false},
+      {"ws://localhost/", false},
+      {"blob:null/1234", false},
+      {"about:blank", false},
+      {"", false},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.url);
+    EXPECT_EQ(browser::RequestAllowed(c.url, "/pages/p q"), c.allowed);
+  }
+}
+
+TEST(JsonValue, ReadsTheEnginesMessages) {
+  const auto message = browser::JsonValue::Parse(
+      R"({"method":"Fetch.requestPaused","params":{"requestId":"interception-job-1.0",)"
+      R"("request":{"url":"file:///p/\u65e5\"q\\.png","headers":{}},"n":[1,2.5e1,true,false,null]},)"
+      R"("sessionId":"AB"})");
+  ASSERT_TRUE(message);
+  EXPECT_EQ((*message)["method"].Text(), "Fetch.requestPaused");
+  EXPECT_EQ((*message)["params"]["requestId"].Text(), "interception-job-1.0");
+  EXPECT_EQ((*message)["params"]["request"]["url"].Text(), "file:///p/\xE6\x97\xA5\"q\\.png");
+  EXPECT_EQ((*message)["params"]["missing"]["deeper"].Text(), "");
+  EXPECT_EQ((*message)["id"].Number(), -1);
+  const auto reply = browser::JsonValue::Parse(R"( {"id": 12, "result": {}} )");
+  ASSERT_TRUE(reply);
+  EXPECT_EQ((*reply)["id"].Number(), 12);
+  const auto pair = browser::JsonValue::Parse(R"("\ud83d\ude00")");
+  ASSERT_TRUE(pair);
+  EXPECT_EQ(pair->Text(), "\xF0\x9F\x98\x80");
+  for (const char* broken : {"", "{", R"({"a":})", "[1,]", R"("open)", R"({"a":1} x)", R"("\ud83d")", "tru",
+                             R"("\q")"}) {
+    SCOPED_TRACE(broken);
+    EXPECT_FALSE(browser::JsonValue::Parse(broken));
+  }
+  EXPECT_FALSE(browser::JsonValue::Parse(std::string(100, '[') + std::string(100, ']'))) << "nesting is bounded";
+  EXPECT_EQ(browser::JsonString("a\"b\\c\n\x01"), R"("a\"b\\c\u000a\u0001")");
+}
+
+TEST(Base64, DecodesPicturesAndRefusesAnythingElse) {
+  struct Case { const char* text; bool ok; const char* bytes; };
+  const Case cases[] = {{"", true, ""},          {"TQ==", true, "M"},      {"TWE=", true, "Ma"},
+                        {"TWFu", true, "Man"},    {"TWFuTQ", true, "ManM"}, {"TW Fu", false, ""},
+                        {"TQ==TQ==", false, ""}, {"T===", false, ""},      {"TWF-", false, ""}};
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.text);
+    std::string bytes;
+    EXPECT_EQ(browser::Base64Decode(c.text, bytes), c.ok);
+    if (c.ok) EXPECT_EQ(bytes, c.bytes);
+  }
 }
 
 }  // namespace

@@ -19,6 +19,7 @@ namespace {
 
 constexpr wchar_t kEngine[] = L"Z:\\usr\\bin\\chromium-headless-shell";
 constexpr wchar_t kEngineVariable[] = L"ZELNAR_BROWSER_ENGINE";
+constexpr wchar_t kDriverVariable[] = L"ZELNAR_BROWSER_DRIVER";
 constexpr wchar_t kTimeLimitVariable[] = L"ZELNAR_BROWSER_TIME_LIMIT_MS";
 constexpr int kFailed = 8;  // GetPicture's result when the extractor fails
 
@@ -114,6 +115,7 @@ class BrowserExtractor : public testing::Test {
       GTEST_SKIP() << "chromium-headless-shell is not installed (bash scripts/setup installs it)";
     test::DeleteSettingsKey();
     SetEnvironmentVariableW(kEngineVariable, nullptr);
+    SetEnvironmentVariableW(kDriverVariable, nullptr);
     SetEnvironmentVariableW(kTimeLimitVariable, nullptr);
     wchar_t here[MAX_PATH];
     GetCurrentDirectoryW(MAX_PATH, here);
@@ -135,6 +137,7 @@ class BrowserExtractor : public testing::Test {
     SetEnvironmentVariableW(L"TMP", savedTmp_);
     SetEnvironmentVariableW(L"TEMP", savedTemp_);
     SetEnvironmentVariableW(kEngineVariable, nullptr);
+    SetEnvironmentVariableW(kDriverVariable, nullptr);
     SetEnvironmentVariableW(kTimeLimitVariable, nullptr);
     test::DeleteSettingsKey();
     RemoveTree(root_);
@@ -282,28 +285,31 @@ TEST_F(BrowserExtractor, DrawsJapaneseTextInUtf8AndInDeclaredShiftJis) {
 }
 
 TEST_F(BrowserExtractor, FailsWithResultEightAndLeavesNothingBehind) {
-  const std::wstring fakes = FromUtf8(ZELNAR_SOURCE_DIR "/tests/win/fake_engines/");
+  const std::wstring fakes = FromUtf8(ZELNAR_SOURCE_DIR "/tests/win/fake_drivers/");
   const std::wstring page = WritePage(L"page.html", BoxesPage({{0, 0, 10, 10, {255, 0, 0}}}));
   struct Case {
     const char* what;
     std::wstring engine;     // empty: the real one
+    std::wstring driver;     // empty: the real one
     const wchar_t* timeLimit;
     std::wstring page;
   };
   const Case cases[] = {
-      {"engine missing", L"/nonexistent/chromium-headless-shell", nullptr, page},
-      {"time limit hit", L"", L"1", page},
-      {"engine never ends, with a helper", fakes + L"hangs", L"300", page},
-      {"engine fails", fakes + L"fails", nullptr, page},
-      {"no picture", fakes + L"no-picture", nullptr, page},
-      {"broken picture", fakes + L"broken-picture", nullptr, page},
-      {"picture of another size", fakes + L"wrong-size", nullptr, page},
-      {"page missing", L"", nullptr, pages_ + L"\\absent.html"},
-      {"page is a folder", L"", nullptr, pages_},
+      {"engine missing", L"/nonexistent/chromium-headless-shell", L"", nullptr, page},
+      {"driver missing", L"", L"/nonexistent/zelnar-page-driver", nullptr, page},
+      {"time limit hit", L"", L"", L"1", page},
+      {"driver never ends, with a helper", L"", fakes + L"hangs", L"300", page},
+      {"driver fails", L"", fakes + L"fails", nullptr, page},
+      {"no picture", L"", fakes + L"no-picture", nullptr, page},
+      {"broken picture", L"", fakes + L"broken-picture", nullptr, page},
+      {"picture of another size", L"", fakes + L"wrong-size", nullptr, page},
+      {"page missing", L"", L"", nullptr, pages_ + L"\\absent.html"},
+      {"page is a folder", L"", L"", nullptr, pages_},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);
     SetEnvironmentVariableW(kEngineVariable, c.engine.empty() ? nullptr : c.engine.c_str());
+    SetEnvironmentVariableW(kDriverVariable, c.driver.empty() ? nullptr : c.driver.c_str());
     SetEnvironmentVariableW(kTimeLimitVariable, c.timeLimit);
     EXPECT_EQ(Render(c.page).result, kFailed);
     ExpectNothingLeftBehind();
@@ -349,6 +355,12 @@ class Listener {
 TEST_F(BrowserExtractor, KeepsThePageOfflineAndWithoutScriptsAndDrawsTheRest) {
   Listener listener;
   const std::string port = std::to_string(listener.Port());
+  // A file beside the page's folder, not in it: neither framed nor shown as a picture.
+  WritePage(L"outside.svg",
+            "<svg xmlns=\"http://www.w3.org/2000/svg\" width=\"200\" height=\"100\">"
+            "<rect width=\"200\" height=\"100\" fill=\"rgb(255,0,0)\"/></svg>",
+            root_);
+  const std::string outside = "file://" + UnixPath(root_) + "/outside.svg";
   WritePage(L"beside.svg",
             "<svg xmlns=\"http://www.w3.org/2000/svg\" width=\"50\" height=\"40\">"
             "<rect width=\"50\" height=\"40\" fill=\"rgb(200,0,200)\"/></svg>");
@@ -358,6 +370,9 @@ TEST_F(BrowserExtractor, KeepsThePageOfflineAndWithoutScriptsAndDrawsTheRest) {
       "<iframe src=\"http://127.0.0.1:" + port + "/frame.html\" style=\"position:absolute; left:500px;"
       " top:300px; border:0; width:10px; height:10px\"></iframe>"
       "<img src=\"beside.svg\" style=\"position:absolute; left:400px; top:100px\">"
+      "<iframe src=\"" + outside + "\" style=\"position:absolute; left:0; top:300px; border:0; width:200px;"
+      " height:100px\"></iframe>"
+      "<img src=\"" + outside + "\" style=\"position:absolute; left:250px; top:400px\">"
       "<div id=\"scripted\" style=\"left:600px; top:100px; width:30px; height:30px;"
       " background: rgb(0,160,0)\"></div>"
       "<script>document.getElementById('scripted').style.background = 'rgb(255,0,0)';</script>";
@@ -368,6 +383,8 @@ TEST_F(BrowserExtractor, KeepsThePageOfflineAndWithoutScriptsAndDrawsTheRest) {
   for (const Box& b : boxes) EXPECT_EQ(picture.At(b.left + 5, b.top + 5), b.colour);
   EXPECT_EQ(picture.At(420, 120), (Rgb{200, 0, 200})) << "the picture from the page's folder is missing";
   EXPECT_EQ(picture.At(615, 115), (Rgb{0, 160, 0})) << "the page's script ran";
+  EXPECT_NE(picture.At(50, 350), (Rgb{255, 0, 0})) << "a frame showed a file outside the page's folder";
+  EXPECT_NE(picture.At(300, 450), (Rgb{255, 0, 0})) << "a picture outside the page's folder was shown";
   ExpectNothingLeftBehind();
 }
 

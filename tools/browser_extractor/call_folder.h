@@ -1,5 +1,5 @@
-// The private folder of one render, under the Windows temporary folder: the script, the frame page,
-// the picture and the status live there, and the engine's home and temporary files in a scratch folder.
+// The private folder of one render, under the Windows temporary folder: the script, the picture and
+// the status live there, and the engine's home and temporary files in a scratch folder.
 #pragma once
 
 #include <windows.h>

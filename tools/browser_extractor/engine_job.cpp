@@ -10,9 +10,9 @@ bool Unreserved(unsigned char c) {
          c == '_' || c == '~';
 }
 
-// The engine's switches that make the page untrusted input: every request for another scheme than
-// file: goes to a proxy whose name never resolves (loopback included, which proxies skip by default),
-// so nothing leaves the machine and no local service is reached.
+// The engine's switches behind the driver's request policy, in case a request ever escapes it: every
+// request for another scheme than file: goes to a proxy whose name never resolves (loopback included,
+// which proxies skip by default), so nothing leaves the machine and no local service is reached.
 constexpr const char* kIsolation[] = {
     "--proxy-server=http://blocked.invalid:1",
     "--proxy-bypass-list=<-loopback>",
@@ -54,17 +54,6 @@ std::string FileUrl(const std::string& unixPath) {
   return url;
 }
 
-std::string FrameHtml(const std::string& pageUrl) {
-  // The URL is percent-encoded, so it holds no quote, '<' or '&' to escape.
-  return "<!DOCTYPE html>\n"
-         "<html><head><meta charset=\"utf-8\"><style>\n"
-         "html, body { margin: 0; padding: 0; overflow: hidden; background: #fff; }\n"
-         "iframe { display: block; border: 0; width: 100vw; height: 100vh; }\n"
-         "</style></head><body>"
-         "<iframe sandbox=\"allow-same-origin\" src=\"" +
-         pageUrl + "\"></iframe></body></html>\n";
-}
-
 std::string TimeoutSeconds(uint32_t milliseconds) {
   char text[32];
   std::snprintf(text, sizeof text, "%lu.%03lu", static_cast<unsigned long>(milliseconds / 1000),
@@ -74,12 +63,12 @@ std::string TimeoutSeconds(uint32_t milliseconds) {
 
 std::string RunScript(const EngineJob& job) {
   const std::string work = ShellQuote(job.workDir);
-  std::string engineLine = "timeout -k 2 " + TimeoutSeconds(job.timeLimitMs) + " " + ShellQuote(job.engine) +
-                           " $sandbox --headless --hide-scrollbars --force-device-scale-factor=1" +
-                           " --window-size=" + std::to_string(job.width) + "," + std::to_string(job.height);
+  std::string engineLine = "timeout -k 2 " + TimeoutSeconds(job.timeLimitMs) + " " + ShellQuote(job.driver) + " " +
+                           ShellQuote(job.engine) + " " + std::to_string(job.width) + " " +
+                           std::to_string(job.height) + " " + ShellQuote(job.page) + " \"$work/" + kPictureName +
+                           "\" $sandbox";
   for (const char* option : kIsolation) engineLine += " " + ShellQuote(option);
-  engineLine += " --screenshot=\"$work/" + std::string(kPictureName) + "\" " +
-                ShellQuote(FileUrl(job.workDir + "/" + kFrameName)) + " </dev/null >/dev/null 2>&1 &\n";
+  engineLine += " </dev/null >/dev/null 2>&1 &\n";
 
   return std::string(
              "# One page render for the zelnar browser extractor; written and removed by it.\n"

@@ -1,5 +1,5 @@
-// What one render asks of the browser engine, written out as the files the engine run reads: the shell
-// script that runs it under a time limit and the frame page that holds the untrusted page. Portable.
+// What one render asks of the browser engine, written out as the shell script that runs the page
+// driver (and through it the engine) under a time limit. Portable.
 #pragma once
 
 #include <cstdint>
@@ -10,7 +10,6 @@ namespace browser {
 // The names inside a call's private folder. The script writes the status last, so its presence means
 // the engine and every helper process of it have ended and the scratch folder is gone.
 inline constexpr char kScriptName[] = "run.sh";
-inline constexpr char kFrameName[] = "frame.html";
 inline constexpr char kPictureName[] = "page.png";
 inline constexpr char kStatusName[] = "status";
 inline constexpr char kAbandonedName[] = "abandoned";
@@ -18,11 +17,14 @@ inline constexpr char kAbandonedName[] = "abandoned";
 // Exit statuses of coreutils timeout that mean the limit was hit (TERM, or KILL after the grace).
 inline constexpr int kTimedOutStatus = 124;
 inline constexpr int kKilledStatus = 137;
-// Statuses for an engine that cannot be run at all.
+// The page driver's status for a page the engine could not load.
+inline constexpr int kPageDidNotLoadStatus = 3;
+// Statuses for a driver that cannot be run at all.
 inline constexpr int kNotExecutableStatus = 126;
 inline constexpr int kNotFoundStatus = 127;
 
 struct EngineJob {
+  std::string driver;    // Unix path of zelnar-page-driver
   std::string engine;    // Unix path of the engine's program
   std::string workDir;   // Unix path of the call's private folder, without a trailing slash
   std::string page;      // Unix path of the page
@@ -38,11 +40,8 @@ std::string ShellQuote(const std::string& text);
 // so spaces, quotes and UTF-8 names survive in any attribute or argument.
 std::string FileUrl(const std::string& unixPath);
 
-// The page that frames the untrusted page at the full viewport. The frame's sandbox keeps scripts,
-// forms, plug-ins and navigation of the top window off inside it; the frame page itself has no script.
-std::string FrameHtml(const std::string& pageUrl);
-
-// The sh script for one render. It runs the engine in its own process group under `timeout`, kills
+// The sh script for one render. It runs the driver (which runs the engine) in its own process group
+// under `timeout`, kills
 // what is left of that group, removes the engine's home and temporary folders, and only then
 // writes its exit status into kStatusName. A folder marked kAbandonedName is removed whole.
 std::string RunScript(const EngineJob& job);

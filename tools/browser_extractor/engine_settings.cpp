@@ -42,6 +42,7 @@ std::string Variable(const wchar_t* name) {
 EngineSettings ReadEngineSettings() {
   EngineSettings settings;
   if (std::string engine = Variable(kEngineVariable); !engine.empty()) settings.engine = engine;
+  settings.driver = Variable(kDriverVariable);
   settings.timeLimitMs = ParseTimeLimit(Variable(kTimeLimitVariable), kDefaultTimeLimitMs);
   return settings;
 }

@@ -12,11 +12,15 @@ inline constexpr uint32_t kDefaultTimeLimitMs = 20000;
 inline constexpr uint32_t kMaxTimeLimitMs = 600000;
 
 // ZELNAR_BROWSER_ENGINE: Unix path of the engine. ZELNAR_BROWSER_TIME_LIMIT_MS: milliseconds.
+// ZELNAR_BROWSER_DRIVER: Unix path of the page driver, which otherwise lies beside the extractor.
 inline constexpr wchar_t kEngineVariable[] = L"ZELNAR_BROWSER_ENGINE";
+inline constexpr wchar_t kDriverVariable[] = L"ZELNAR_BROWSER_DRIVER";
+inline constexpr char kDriverName[] = "zelnar-page-driver";
 inline constexpr wchar_t kTimeLimitVariable[] = L"ZELNAR_BROWSER_TIME_LIMIT_MS";
 
 struct EngineSettings {
   std::string engine = kDefaultEngine;  // UTF-8, as Unix paths are under Wine
+  std::string driver;                   // empty: beside the extractor's DLL
   uint32_t timeLimitMs = kDefaultTimeLimitMs;
 };
 

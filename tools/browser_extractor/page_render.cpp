@@ -25,6 +25,25 @@ std::wstring FullPath(const std::wstring& path) {
   return std::wstring(full.data(), length);
 }
 
+// The Unix path of the page driver installed beside this DLL.
+std::string DriverBesideModule() {
+  HMODULE self = nullptr;
+  if (!GetModuleHandleExW(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS | GET_MODULE_HANDLE_EX_FLAG_UNCHANGED_REFCOUNT,
+                          reinterpret_cast<LPCWSTR>(&DriverBesideModule), &self))
+    throw LastErrorFailure(L"cannot find the extractor's own module");
+  std::vector<wchar_t> path(MAX_PATH);
+  for (;;) {
+    const DWORD length = GetModuleFileNameW(self, path.data(), DWORD(path.size()));
+    if (length == 0) throw LastErrorFailure(L"cannot find the extractor's own file");
+    if (length < path.size()) {
+      std::wstring folder(path.data(), length);
+      folder.resize(folder.find_last_of(L"\\/") + 1);
+      return UnixPath(folder) + "/" + kDriverName;
+    }
+    path.resize(path.size() * 2);
+  }
+}
+
 // A page that cannot be opened would still give a picture (the engine's error page): refuse it here.
 void CheckReadable(const std::wstring& page) {
   zelnar::FileHandle file(CreateFileW(page.c_str(), GENERIC_READ,
@@ -57,16 +76,17 @@ HBITMAP RenderPage(const std::wstring& page, int width, int height, const Engine
   CheckReadable(fullPage);
   if (GetFileAttributesW(WindowsPath(settings.engine).c_str()) == INVALID_FILE_ATTRIBUTES)
     throw Failure(HRESULT_FROM_WIN32(ERROR_FILE_NOT_FOUND), L"the browser engine is not installed");
+  const std::string driver = settings.driver.empty() ? DriverBesideModule() : settings.driver;
 
   CallFolder folder;
   EngineJob job;
+  job.driver = driver;
   job.engine = settings.engine;
   job.workDir = UnixPath(folder.Path());
   job.page = UnixPath(fullPage);
   job.width = width;
   job.height = height;
   job.timeLimitMs = settings.timeLimitMs;
-  folder.Write(kFrameName, FrameHtml(FileUrl(job.page)));
   folder.Write(kScriptName, RunScript(job));
   StartScript(folder);
 
@@ -78,8 +98,9 @@ HBITMAP RenderPage(const std::wstring& page, int width, int height, const Engine
   if (*status == kTimedOutStatus || *status == kKilledStatus)
     throw Failure(HRESULT_FROM_WIN32(ERROR_TIMEOUT), L"the engine ran out of time");
   if (*status == kNotFoundStatus || *status == kNotExecutableStatus)
-    throw Failure(HRESULT_FROM_WIN32(ERROR_FILE_NOT_FOUND), L"the browser engine cannot be run");
-  if (*status != 0) throw Failure(E_FAIL, L"the engine failed with status " + std::to_wstring(*status));
+    throw Failure(HRESULT_FROM_WIN32(ERROR_FILE_NOT_FOUND), L"the page driver cannot be run");
+  if (*status == kPageDidNotLoadStatus) throw Failure(E_FAIL, L"the page did not load");
+  if (*status != 0) throw Failure(E_FAIL, L"the engine failed (driver status " + std::to_wstring(*status) + L")");
   return DecodePicture(folder.File(kPictureName), width, height);
 }
 
