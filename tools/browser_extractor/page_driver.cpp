@@ -48,6 +48,7 @@ class Engine {
       dup2(null, 0);
       dup2(null, 1);
       dup2(null, 2);
+      // The engine gets its pipe and nothing else of ours.
       for (int fd = 5; fd < 1024; ++fd) close(fd);
       std::vector<char*> argv;
       argv.push_back(const_cast<char*>(program.c_str()));
