@@ -1,0 +1,118 @@
+// Compiling the list once. Which entry matches first does not change the answer, only when the scan
+// stops: the list claims a name exactly when one of the entries ahead of the first invalid one matches
+// it, and a name that none of them matches reaches the invalid entry. So the entries are kept in order
+// up to that one and each is tried independently, most of them rejected by length and tail alone.
+#include "filter/compiled_pattern_list.h"
+
+#include <cstring>
+
+#include "filter/pattern_matcher.h"
+#include "filter/pattern_view.h"
+
+namespace zelnar {
+namespace {
+
+std::size_t Width(const PatternElement& e) noexcept {
+  switch (e.kind) {
+    case ElementKind::Literal:
+      return e.length;
+    case ElementKind::DoubleByte:
+      return 2;
+    case ElementKind::End:
+      return 0;
+    default:
+      return 1;
+  }
+}
+
+}  // namespace
+
+CompiledPatternList::CompiledPatternList(const char* list, const LeadByteSet& leadBytes)
+    : text_(list), leadBytes_(leadBytes) {
+  const char* p = text_.c_str();
+  while (*p) {
+    CompiledPattern compiled;
+    const char* end = nullptr;
+    try {
+      end = CompileListEntry(p, leadBytes_, compiled);
+    } catch (const InvalidPatternError&) {
+      invalidEntry_ = true;
+      return;
+    }
+    Add(compiled);
+    if (*end == '\0') return;  // a ';' at the very end adds no entry
+    p = end + 1;
+  }
+}
+
+void CompiledPatternList::Add(const CompiledPattern& pattern) {
+  Entry entry{};
+  entry.firstElement = elements_.size();
+  entry.elementCount = pattern.Size();
+  entry.starredDoubleByte = pattern.HasStarredDoubleByte();
+  bool anyStar = false;
+  for (std::size_t i = 0; i < pattern.Size(); ++i) {
+    PatternElement element = pattern[i];
+    if (element.kind == ElementKind::ByteSet) {
+      sets_.push_back(pattern.Members(pattern[i]));
+      element.set = sets_.size() - 1;
+    }
+    entry.minLength += Width(element);
+    anyStar = anyStar || element.afterStar;
+    elements_.push_back(element);
+  }
+  entry.exactLength = !anyStar;
+
+  // The elements behind the last star sit at fixed places before the terminator, the starred one
+  // included. Their literal bytes are collected backwards, as far as they go without a gap.
+  const PatternElement* elements = &elements_[entry.firstElement];
+  const std::size_t end = entry.elementCount - 1;
+  unsigned char reversed[kTailBytes];
+  std::size_t collected = 0;
+  bool whole = !elements[end].afterStar;
+  for (std::size_t i = end; whole && i-- > 0;) {
+    const PatternElement& e = elements[i];
+    if (e.kind != ElementKind::Literal) {
+      whole = false;
+      break;
+    }
+    for (std::size_t k = e.length; k-- > 0;) {
+      if (collected == kTailBytes) {
+        whole = false;
+        break;
+      }
+      reversed[collected++] = FoldCase(e.text[k]);
+    }
+    if (e.afterStar) {
+      whole = whole && i == 0;
+      break;
+    }
+  }
+  entry.tailLength = static_cast<unsigned char>(collected);
+  for (std::size_t k = 0; k < collected; ++k) entry.tail[k] = reversed[collected - 1 - k];
+  // "*" and "" have no tail at all and still decide by length alone.
+  entry.tailDecides = whole ? collected == entry.minLength : entry.minLength == 0 && elements[end].afterStar;
+  entries_.push_back(entry);
+}
+
+bool CompiledPatternList::EntryMatches(const Entry& entry, const char* name, std::size_t length) const noexcept {
+  if (length < entry.minLength) return false;
+  if (entry.exactLength && length != entry.minLength) return false;
+  const unsigned char* last = reinterpret_cast<const unsigned char*>(name) + length;
+  for (std::size_t k = entry.tailLength; k-- > 0;) {
+    if (FoldCase(*--last) != entry.tail[k]) return false;
+  }
+  if (entry.tailDecides) return true;
+  const PatternView view{&elements_[entry.firstElement], entry.elementCount, sets_.data(), entry.starredDoubleByte};
+  return MatchesCompiledPattern(name, view, leadBytes_);
+}
+
+CompiledPatternList::Answer CompiledPatternList::Match(const char* name) const noexcept {
+  const std::size_t length = std::strlen(name);
+  for (const Entry& entry : entries_) {
+    if (EntryMatches(entry, name, length)) return Answer::Matched;
+  }
+  return invalidEntry_ ? Answer::InvalidEntryReached : Answer::NotMatched;
+}
+
+}  // namespace zelnar
