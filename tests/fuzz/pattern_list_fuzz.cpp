@@ -2,7 +2,8 @@
 // zero), then the pattern list, a zero byte, and the name. Every pattern that the list holds is matched
 // by the production matcher and by both slow reference matchers; the list scan must agree with them, raise
 // nothing but InvalidPatternError, and never read past a terminator (each string sits in a heap block of
-// exactly its size, so AddressSanitizer sees any such read).
+// exactly its size, so AddressSanitizer sees any such read). The list compiled once must give the scan's
+// answer too, the invalid entry reached included, for the name and for the name's file-name part.
 #include <cstddef>
 #include <cstdint>
 #include <cstdlib>
@@ -12,6 +13,7 @@
 #include <string>
 #include <vector>
 
+#include "filter/compiled_pattern_list.h"
 #include "filter/file_name_part.h"
 #include "filter/pattern_list.h"
 #include "filter/pattern_matcher.h"
@@ -110,5 +112,23 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, std::size_t size) {
   }
   Check(raised == expectRaise);
   Check(matched == expectMatch);
+
+  using Answer = zelnar::CompiledPatternList::Answer;
+  const Answer expected = expectMatch ? Answer::Matched : expectRaise ? Answer::InvalidEntryReached : Answer::NotMatched;
+  const auto exactList = ExactCopy(list);
+  const zelnar::CompiledPatternList compiled(exactList.get(), leadBytes);
+  Check(compiled.Match(part) == expected);
+  Check(compiled.Claims(part) == expectMatch);
+  // The whole name as well: a different length, and bytes in front of the tail.
+  if (part != name.get()) {
+    const auto fullScratch = ExactCopy(list);
+    Answer scanned = Answer::NotMatched;
+    try {
+      if (zelnar::MatchesPatternList(name.get(), fullScratch.get(), leadBytes)) scanned = Answer::Matched;
+    } catch (const zelnar::InvalidPatternError&) {
+      scanned = Answer::InvalidEntryReached;
+    }
+    Check(compiled.Match(name.get()) == scanned);
+  }
   return 0;
 }
