@@ -6,11 +6,15 @@
 
 #include <cstring>
 
+#include "filter/byte_words.h"
 #include "filter/pattern_matcher.h"
 #include "filter/pattern_view.h"
 
 namespace zelnar {
 namespace {
+
+// A tail holds at most this many bytes: one 64-bit word.
+constexpr std::size_t kTailBytes = 8;
 
 std::size_t Width(const PatternElement& e) noexcept {
   switch (e.kind) {
@@ -23,6 +27,15 @@ std::size_t Width(const PatternElement& e) noexcept {
     default:
       return 1;
   }
+}
+
+// The last eight bytes of a name, upper-cased, with zeros in front when the name is shorter.
+std::uint64_t PackedTail(const char* name, std::size_t length) noexcept {
+  const auto* end = reinterpret_cast<const unsigned char*>(name) + length;
+  if (length >= kTailBytes) return FoldCase8(Load8(end - kTailBytes));
+  unsigned char bytes[kTailBytes] = {};
+  for (std::size_t k = 1; k <= length; ++k) bytes[kTailBytes - k] = end[-static_cast<std::ptrdiff_t>(k)];
+  return FoldCase8(Load8(bytes));
 }
 
 }  // namespace
@@ -67,8 +80,9 @@ void CompiledPatternList::Add(const CompiledPattern& pattern) {
   // included. Their literal bytes are collected backwards, as far as they go without a gap.
   const PatternElement* elements = &elements_[entry.firstElement];
   const std::size_t end = entry.elementCount - 1;
-  unsigned char reversed[kTailBytes];
   std::size_t collected = 0;
+  unsigned char tail[kTailBytes] = {};  // aligned to the end, as PackedTail packs a name
+  unsigned char mask[kTailBytes] = {};
   bool whole = !elements[end].afterStar;
   for (std::size_t i = end; whole && i-- > 0;) {
     const PatternElement& e = elements[i];
@@ -81,36 +95,39 @@ void CompiledPatternList::Add(const CompiledPattern& pattern) {
         whole = false;
         break;
       }
-      reversed[collected++] = FoldCase(e.text[k]);
+      ++collected;
+      tail[kTailBytes - collected] = FoldCase(e.text[k]);
+      mask[kTailBytes - collected] = 0xFF;
     }
     if (e.afterStar) {
       whole = whole && i == 0;
       break;
     }
   }
-  entry.tailLength = static_cast<unsigned char>(collected);
-  for (std::size_t k = 0; k < collected; ++k) entry.tail[k] = reversed[collected - 1 - k];
+  entry.tail = Load8(tail);
+  entry.tailMask = Load8(mask);
   // "*" and "" have no tail at all and still decide by length alone.
   entry.tailDecides = whole ? collected == entry.minLength : entry.minLength == 0 && elements[end].afterStar;
   entries_.push_back(entry);
 }
 
-bool CompiledPatternList::EntryMatches(const Entry& entry, const char* name, std::size_t length) const noexcept {
-  if (length < entry.minLength) return false;
-  if (entry.exactLength && length != entry.minLength) return false;
-  const unsigned char* last = reinterpret_cast<const unsigned char*>(name) + length;
-  for (std::size_t k = entry.tailLength; k-- > 0;) {
-    if (FoldCase(*--last) != entry.tail[k]) return false;
-  }
-  if (entry.tailDecides) return true;
+bool CompiledPatternList::MatcherAccepts(const Entry& entry, const char* name) const noexcept {
   const PatternView view{&elements_[entry.firstElement], entry.elementCount, sets_.data(), entry.starredDoubleByte};
   return MatchesCompiledPattern(name, view, leadBytes_);
 }
 
 CompiledPatternList::Answer CompiledPatternList::Match(const char* name) const noexcept {
-  const std::size_t length = std::strlen(name);
+  return Match(name, std::strlen(name));
+}
+
+CompiledPatternList::Answer CompiledPatternList::Match(const char* name, std::size_t length) const noexcept {
+  const std::uint64_t nameTail = PackedTail(name, length);
   for (const Entry& entry : entries_) {
-    if (EntryMatches(entry, name, length)) return Answer::Matched;
+    if (length < entry.minLength) continue;
+    if (entry.exactLength && length != entry.minLength) continue;
+    // The tail is no longer than minLength, so the name has all of its bytes.
+    if ((nameTail & entry.tailMask) != entry.tail) continue;
+    if (entry.tailDecides || MatcherAccepts(entry, name)) return Answer::Matched;
   }
   return invalidEntry_ ? Answer::InvalidEntryReached : Answer::NotMatched;
 }

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
 #include <string>
 #include <vector>
 
@@ -28,33 +29,35 @@ class CompiledPatternList {
   CompiledPatternList& operator=(const CompiledPatternList&) = delete;
 
   Answer Match(const char* name) const noexcept;
+  // For a caller that knows the length already: name[length] must be the name's terminator.
+  Answer Match(const char* name, std::size_t length) const noexcept;
   // Whether a file with this name is claimed: an invalid entry claims nothing for a name that reaches it.
   bool Claims(const char* name) const noexcept { return Match(name) == Answer::Matched; }
+  bool Claims(const char* name, std::size_t length) const noexcept { return Match(name, length) == Answer::Matched; }
 
   // The valid entries ahead of the first invalid one (all of them when none is invalid).
   std::size_t EntryCount() const noexcept { return entries_.size(); }
   bool HasInvalidEntry() const noexcept { return invalidEntry_; }
 
  private:
-  // Bytes at the end of an entry's pattern kept for a quick rejection.
-  static constexpr std::size_t kTailBytes = 12;
-
   // What a name must have for the entry to have any chance, checked before the matcher runs: at least
-  // minLength bytes (exactly that many when the pattern has no star), ending in `tail` (ASCII case
-  // folded). When the tail is the whole pattern behind at most one leading star, these checks decide.
+  // minLength bytes (exactly that many when the pattern has no star), ending in the entry's tail: up to
+  // eight literal bytes that the pattern puts right before the terminator. When the tail is the whole
+  // pattern behind at most one leading star, these checks decide.
   struct Entry {
+    std::uint64_t tail;      // upper-cased, packed as the name's last eight bytes are
+    std::uint64_t tailMask;  // the bytes of `tail` that are compared
+    std::size_t minLength;
     std::size_t firstElement;
     std::size_t elementCount;
-    std::size_t minLength;
     bool exactLength;
     bool tailDecides;
     bool starredDoubleByte;
-    unsigned char tailLength;
-    unsigned char tail[kTailBytes];  // upper-cased, in name order, ending at the name's last byte
   };
 
   void Add(const CompiledPattern& pattern);
-  bool EntryMatches(const Entry& entry, const char* name, std::size_t length) const noexcept;
+  // Out of line: most names are decided by the checks alone, and the scan over the entries stays lean.
+  __attribute__((noinline)) bool MatcherAccepts(const Entry& entry, const char* name) const noexcept;
 
   std::string text_;
   LeadByteSet leadBytes_;

@@ -2,6 +2,7 @@
 #include <windows.h>
 
 #include <memory>
+#include <string_view>
 
 #include "plugin/exports.h"
 #include "plugin/is_supported.h"
@@ -18,7 +19,8 @@ int ClaimsFile(const char* path) noexcept {
     // The snapshot keeps the list that was stored when the call began alive and unchanged to the end
     // of the call, whatever the dialog stores meanwhile.
     const std::shared_ptr<const CompiledPatternList> list = ReadCompiledPatternList();
-    return list->Claims(FindFileNamePart(path, ProcessLeadBytes())) ? 1 : 0;
+    const std::string_view part = FileNamePart(path, ProcessLeadBytes());
+    return list->Claims(part.data(), part.size()) ? 1 : 0;
   } catch (...) {
     // Memory running out while a list is compiled for the first time: the file is not claimed.
     return 0;

@@ -11,6 +11,7 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "filter/compiled_pattern_list.h"
@@ -52,6 +53,15 @@ std::vector<std::string> SplitList(const std::string& list, const zelnar::LeadBy
   return entries;
 }
 
+// The part behind the last '\\' or ':' that is no second byte, walking back from the end as the rule reads.
+const char* ReferenceFileNamePart(const char* path, std::size_t length, const zelnar::LeadByteSet& leadBytes) {
+  const auto* bytes = reinterpret_cast<const unsigned char*>(path);
+  for (std::size_t i = length; i-- > 0;) {
+    if ((bytes[i] == '\\' || bytes[i] == ':') && !test::detail::IsSecondByte(bytes, i, leadBytes)) return path + i + 1;
+  }
+  return path;
+}
+
 // What one pattern gives: empty when it is invalid.
 std::optional<bool> PatternResult(const std::string& pattern, const char* name, const zelnar::LeadByteSet& leadBytes) {
   const auto exactPattern = ExactCopy(pattern);
@@ -86,8 +96,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, std::size_t size) {
   const auto name = ExactCopy(nameText);
 
   const char* part = zelnar::FindFileNamePart(name.get(), leadBytes);
+  Check(part == ReferenceFileNamePart(name.get(), nameText.size(), leadBytes));
   Check(part >= name.get() && part <= name.get() + nameText.size());
   Check(zelnar::ExtractFileNamePart(name.get(), leadBytes) == part);
+  const std::string_view partView = zelnar::FileNamePart(name.get(), leadBytes);
+  Check(partView.data() == part && partView.size() == std::strlen(part));
 
   // Expected: the first matching entry wins; an invalid entry reached before that raises.
   bool expectRaise = false, expectMatch = false;
@@ -118,6 +131,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, std::size_t size) {
   const auto exactList = ExactCopy(list);
   const zelnar::CompiledPatternList compiled(exactList.get(), leadBytes);
   Check(compiled.Match(part) == expected);
+  Check(compiled.Match(partView.data(), partView.size()) == expected);
   Check(compiled.Claims(part) == expectMatch);
   // The whole name as well: a different length, and bytes in front of the tail.
   if (part != name.get()) {

@@ -50,6 +50,16 @@ TEST(CompiledPatternList, LengthAndTailChecksAgreeWithTheMatcher) {
       {"page.htm", "PAGE.HTM", &kNoLeadBytes, true},  // no star: the length is exact
       {"page.htm", "xpage.htm", &kNoLeadBytes, false},
       {"page.htm", "page.ht", &kNoLeadBytes, false},
+      // Tails of eight bytes, as many as are kept, and of nine.
+      {"*.abcdefg", "q.ABCDEFG", &kNoLeadBytes, true},
+      {"*.abcdefg", "q.ABCDEFX", &kNoLeadBytes, false},
+      {"*.abcdefg", "xABCDEFG", &kNoLeadBytes, false},
+      {"abcdefgh", "ABCDEFGH", &kNoLeadBytes, true},
+      {"abcdefgh", "XBCDEFGH", &kNoLeadBytes, false},
+      {"*x.abcdefg", "X.abcdefg", &kNoLeadBytes, true},
+      {"*x.abcdefg", "Y.abcdefg", &kNoLeadBytes, false},
+      {"abcdefghi", "Abcdefghi", &kNoLeadBytes, true},
+      {"abcdefghi", "Xbcdefghi", &kNoLeadBytes, false},
       // Tails longer than the bytes kept: the rest is the matcher's.
       {"*.backup.tar.gz", "x.BACKUP.TAR.GZ", &kNoLeadBytes, true},
       {"*.backup.tar.gz", "x.backxp.tar.gz", &kNoLeadBytes, false},

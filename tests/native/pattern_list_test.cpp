@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <string>
+#include <string_view>
 
 #include "filter/compiled_pattern_list.h"
 #include "filter/file_name_part.h"
@@ -139,10 +140,25 @@ TEST(FileNamePart, IsEverythingBehindTheLastSeparatorThatIsNoSecondByte) {
       {"", &kNoLeadBytes, ""},
       {"C:", &kNoLeadBytes, ""},
       {"\x95", &kCp932, "\x95"},  // a lead byte cut short by the terminator
+      // Longer paths, looked through eight bytes at a time: the separator in each place of a word.
+      {"C:\\docs\\index.html", &kNoLeadBytes, "index.html"},
+      {"C:\\docs\\index.html", &kCp932, "index.html"},
+      {"abcdefg\\", &kNoLeadBytes, ""},
+      {"abcdefg\\h", &kNoLeadBytes, "h"},
+      {"\\abcdefgh", &kNoLeadBytes, "abcdefgh"},
+      {"a\\bcdefghi", &kNoLeadBytes, "bcdefghi"},
+      {"ab\\cdefghijklmnopq", &kNoLeadBytes, "cdefghijklmnopq"},
+      {"x:a\\b:cdefghijklmnop", &kNoLeadBytes, "cdefghijklmnop"},
+      {"x:a\\bc:defghijk/lmnop", &kNoLeadBytes, "defghijk/lmnop"},
+      {"abcdefghijklmnopqrstuvwxyz", &kNoLeadBytes, "abcdefghijklmnopqrstuvwxyz"},
+      {"\xDC\xDC\xDC\xDC\xDC\xDC\xDC\xDC\xBA\xBA", &kNoLeadBytes, "\xDC\xDC\xDC\xDC\xDC\xDC\xDC\xDC\xBA\xBA"},  // 0x5C, 0x3A with the top bit
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.path);
     EXPECT_EQ(zelnar::ExtractFileNamePart(c.path, *c.leadBytes), c.part);
+    const std::string_view part = zelnar::FileNamePart(c.path, *c.leadBytes);
+    EXPECT_EQ(part, c.part);
+    EXPECT_EQ(part.data(), zelnar::FindFileNamePart(c.path, *c.leadBytes));
   }
 }
 
