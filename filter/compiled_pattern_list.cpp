@@ -29,13 +29,19 @@ std::size_t Width(const PatternElement& e) noexcept {
   }
 }
 
+// A name shorter than eight bytes, upper-cased and packed behind zeros. Out of line: the copy would
+// make every call save registers.
+__attribute__((noinline)) std::uint64_t PackedShortTail(const unsigned char* end, std::size_t length) noexcept {
+  unsigned char bytes[kTailBytes] = {};
+  std::memcpy(bytes + kTailBytes - length, end - length, length);
+  return FoldCase8(Load8(bytes));
+}
+
 // The last eight bytes of a name, upper-cased, with zeros in front when the name is shorter.
 std::uint64_t PackedTail(const char* name, std::size_t length) noexcept {
   const auto* end = reinterpret_cast<const unsigned char*>(name) + length;
   if (length >= kTailBytes) return FoldCase8(Load8(end - kTailBytes));
-  unsigned char bytes[kTailBytes] = {};
-  for (std::size_t k = 1; k <= length; ++k) bytes[kTailBytes - k] = end[-static_cast<std::ptrdiff_t>(k)];
-  return FoldCase8(Load8(bytes));
+  return PackedShortTail(end, length);
 }
 
 }  // namespace
@@ -116,20 +122,40 @@ bool CompiledPatternList::MatcherAccepts(const Entry& entry, const char* name) c
   return MatchesCompiledPattern(name, view, leadBytes_);
 }
 
+// The first entry at or behind `entry` that passes the length and tail checks; `end` when none does.
+CompiledPatternList::EntryIterator CompiledPatternList::NextCandidate(EntryIterator entry, EntryIterator end,
+                                                                    std::size_t length,
+                                                                    std::uint64_t nameTail) noexcept {
+  for (; entry != end; ++entry) {
+    if (length < entry->minLength) continue;
+    if (entry->exactLength && length != entry->minLength) continue;
+    // The tail is no longer than minLength, so the name has all of its bytes.
+    if ((nameTail & entry->tailMask) == entry->tail) return entry;
+  }
+  return end;
+}
+
+CompiledPatternList::Answer CompiledPatternList::MatchFrom(EntryIterator candidate, const char* name,
+                                                           std::size_t length, std::uint64_t nameTail) const noexcept {
+  const EntryIterator end = entries_.end();
+  for (; candidate != end; candidate = NextCandidate(candidate + 1, end, length, nameTail)) {
+    if (candidate->tailDecides || MatcherAccepts(*candidate, name)) return Answer::Matched;
+  }
+  return invalidEntry_ ? Answer::InvalidEntryReached : Answer::NotMatched;
+}
+
 CompiledPatternList::Answer CompiledPatternList::Match(const char* name) const noexcept {
   return Match(name, std::strlen(name));
 }
 
 CompiledPatternList::Answer CompiledPatternList::Match(const char* name, std::size_t length) const noexcept {
   const std::uint64_t nameTail = PackedTail(name, length);
-  for (const Entry& entry : entries_) {
-    if (length < entry.minLength) continue;
-    if (entry.exactLength && length != entry.minLength) continue;
-    // The tail is no longer than minLength, so the name has all of its bytes.
-    if ((nameTail & entry.tailMask) != entry.tail) continue;
-    if (entry.tailDecides || MatcherAccepts(entry, name)) return Answer::Matched;
-  }
-  return invalidEntry_ ? Answer::InvalidEntryReached : Answer::NotMatched;
+  const EntryIterator end = entries_.end();
+  const EntryIterator candidate = NextCandidate(entries_.begin(), end, length, nameTail);
+  // Most names are decided here, by the checks alone, without a call that needs saved registers.
+  if (candidate == end) return invalidEntry_ ? Answer::InvalidEntryReached : Answer::NotMatched;
+  if (candidate->tailDecides) return Answer::Matched;
+  return MatchFrom(candidate, name, length, nameTail);
 }
 
 }  // namespace zelnar

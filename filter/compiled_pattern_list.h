@@ -56,8 +56,14 @@ class CompiledPatternList {
   };
 
   void Add(const CompiledPattern& pattern);
+  using EntryIterator = std::vector<Entry>::const_iterator;
+
+  static EntryIterator NextCandidate(EntryIterator entry, EntryIterator end, std::size_t length,
+                                     std::uint64_t nameTail) noexcept;
   // Out of line: most names are decided by the checks alone, and the scan over the entries stays lean.
-  __attribute__((noinline)) bool MatcherAccepts(const Entry& entry, const char* name) const noexcept;
+  __attribute__((noinline)) Answer MatchFrom(EntryIterator candidate, const char* name, std::size_t length,
+                                             std::uint64_t nameTail) const noexcept;
+  bool MatcherAccepts(const Entry& entry, const char* name) const noexcept;
 
   std::string text_;
   LeadByteSet leadBytes_;

@@ -12,17 +12,23 @@ namespace zelnar {
 
 std::string_view FileNamePart(const char* path, const LeadByteSet& leadBytes) noexcept {
   if (leadBytes.Empty()) {
-    const char* end = path + std::strlen(path);
-    const char* part = end;
-    for (; part - path >= 8; part -= 8) {
-      const std::uint64_t word = Load8(part - 8);
-      if (const std::uint64_t marks = BytesEqual(word, '\\') | BytesEqual(word, ':')) {
-        part = part - 8 + LastMarkedByte(marks) + 1;
+    const std::size_t length = std::strlen(path);
+    const char* end = path + length;
+    if (length < 8) {
+      const char* part = end;
+      while (part != path && part[-1] != '\\' && part[-1] != ':') --part;
+      return {part, static_cast<std::size_t>(end - part)};
+    }
+    // Whole words from the end; the last one starts at the path's first byte and overlaps words
+    // already looked through, which hold no separator.
+    for (std::size_t at = length - 8;; at = at > 8 ? at - 8 : 0) {
+      const std::uint64_t bytes = Load8(path + at);
+      if (const std::uint64_t marks = BytesEqual(bytes, '\\') | BytesEqual(bytes, ':')) {
+        const char* part = path + at + LastMarkedByte(marks) + 1;
         return {part, static_cast<std::size_t>(end - part)};
       }
+      if (at == 0) return {path, length};
     }
-    while (part != path && part[-1] != '\\' && part[-1] != ':') --part;
-    return {part, static_cast<std::size_t>(end - part)};
   }
   const char* part = path;
   SecondByteRule rule(leadBytes);
