@@ -55,9 +55,9 @@ class CompiledPatternList {
     bool starredDoubleByte;
   };
 
-  void Add(const CompiledPattern& pattern);
   using EntryIterator = std::vector<Entry>::const_iterator;
 
+  void Add(const CompiledPattern& pattern);
   static EntryIterator NextCandidate(EntryIterator entry, EntryIterator end, std::size_t length,
                                      std::uint64_t nameTail) noexcept;
   // Out of line: most names are decided by the checks alone, and the scan over the entries stays lean.
