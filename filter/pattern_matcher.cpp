@@ -30,7 +30,8 @@ constexpr UpperTable kUpper;
 
 // The element's test at `pos`. Only the End element accepts the terminator; a literal byte is never 0, so
 // a run stops comparing at the name's terminator.
-inline bool Test(const PatternElement& e, const CompiledPattern& pattern, const unsigned char* name,
+template <typename Pattern>
+inline bool Test(const PatternElement& e, const Pattern& pattern, const unsigned char* name,
                  std::size_t pos) noexcept {
   const unsigned char c = name[pos];
   switch (e.kind) {
@@ -78,8 +79,8 @@ struct Cursor {
 
 // Moves the cursor to the nearest position at or behind it where the element's test succeeds; false
 // when the terminator is reached first.
-template <bool kTrack>
-bool Search(const PatternElement& e, const CompiledPattern& pattern, const unsigned char* name,
+template <bool kTrack, typename Pattern>
+bool Search(const PatternElement& e, const Pattern& pattern, const unsigned char* name,
             const LeadByteSet& leadBytes, Cursor<kTrack>& at) noexcept {
   if constexpr (kTrack) {
     if (e.kind == ElementKind::DoubleByte) {
@@ -129,8 +130,8 @@ bool Search(const PatternElement& e, const CompiledPattern& pattern, const unsig
   }
 }
 
-template <bool kTrack>
-bool Match(const unsigned char* name, const CompiledPattern& pattern, const LeadByteSet& leadBytes) noexcept {
+template <bool kTrack, typename Pattern>
+bool Match(const unsigned char* name, const Pattern& pattern, const LeadByteSet& leadBytes) noexcept {
   const PatternElement* elements = pattern.Elements();
   Cursor<kTrack> at;
   std::size_t index = 0;
@@ -158,12 +159,21 @@ bool Match(const unsigned char* name, const CompiledPattern& pattern, const Lead
   }
 }
 
-}  // namespace
-
-bool MatchesCompiledPattern(const char* name, const CompiledPattern& pattern, const LeadByteSet& leadBytes) noexcept {
+template <typename Pattern>
+bool MatchesAny(const char* name, const Pattern& pattern, const LeadByteSet& leadBytes) noexcept {
   const unsigned char* bytes = reinterpret_cast<const unsigned char*>(name);
   if (pattern.HasStarredDoubleByte()) return Match<true>(bytes, pattern, leadBytes);
   return Match<false>(bytes, pattern, leadBytes);
+}
+
+}  // namespace
+
+bool MatchesCompiledPattern(const char* name, const CompiledPattern& pattern, const LeadByteSet& leadBytes) noexcept {
+  return MatchesAny(name, pattern, leadBytes);
+}
+
+bool MatchesCompiledPattern(const char* name, const PatternView& pattern, const LeadByteSet& leadBytes) noexcept {
+  return MatchesAny(name, pattern, leadBytes);
 }
 
 bool MatchesPattern(const char* name, const char* pattern, const LeadByteSet& leadBytes) {

@@ -5,11 +5,13 @@
 
 #include "filter/lead_byte_set.h"
 #include "filter/pattern_compiler.h"
+#include "filter/pattern_view.h"
 
 namespace zelnar {
 
 // Raises nothing; reads the name up to its terminator and never beyond.
 bool MatchesCompiledPattern(const char* name, const CompiledPattern& pattern, const LeadByteSet& leadBytes) noexcept;
+bool MatchesCompiledPattern(const char* name, const PatternView& pattern, const LeadByteSet& leadBytes) noexcept;
 
 // Compiles `pattern` and matches `name` against it. Throws InvalidPatternError from the compiling step.
 // A seam for tests and benchmarks, which judge one pattern at a time; the plug-in matches lists.

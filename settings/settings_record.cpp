@@ -4,12 +4,21 @@
 
 #include <utility>
 
+#include "filter/compiled_pattern_list.h"
+#include "filter/process_lead_bytes.h"
+
 namespace zelnar {
 namespace {
 
 LockObject settingsLock;
+// The default list is not compiled here: the lead-byte set lives in another translation unit, whose
+// initialisation may come after this one. The first store or reader compiles it.
 zelnarVar settings{kDefaultIntegers.width, kDefaultIntegers.height, kDefaultIntegers.flag1,
-                   kDefaultIntegers.flag2, kDefaultPatternList};
+                   kDefaultIntegers.flag2, kDefaultPatternList, nullptr};
+
+std::shared_ptr<const CompiledPatternList> Compile(const std::string& list) {
+  return std::make_shared<const CompiledPatternList>(list.c_str(), ProcessLeadBytes());
+}
 
 }  // namespace
 
@@ -35,12 +44,29 @@ void StoreSettingsIntegers(const SettingsIntegers& values) {
   settings.flag2 = values.flag2;
 }
 
+std::shared_ptr<const CompiledPatternList> ReadCompiledPatternList() {
+  std::string text;
+  {
+    CriticalSection lock;
+    if (settings.compiledExt) return settings.compiledExt;
+    text = settings.ext;
+  }
+  std::shared_ptr<const CompiledPatternList> compiled = Compile(text);
+  CriticalSection lock;
+  // Only a store replaces the text, and a store brings its own compiled form: if one came in between,
+  // its list is the newer one, and this compilation is dropped after unlocking.
+  if (!settings.compiledExt) settings.compiledExt = compiled;
+  return settings.compiledExt;
+}
+
 void StorePatternList(const std::string& list) {
-  // Copy before locking and release the old text after unlocking: no allocation under the lock.
+  // Copy and compile before locking, release the old ones after unlocking: the hold covers two swaps.
   std::string incoming = list;
+  std::shared_ptr<const CompiledPatternList> compiled = Compile(incoming);
   {
     CriticalSection lock;
     settings.ext.swap(incoming);
+    settings.compiledExt.swap(compiled);
   }
 }
 

@@ -4,9 +4,12 @@
 #include <windows.h>
 
 #include <cstdint>
+#include <memory>
 #include <string>
 
 namespace zelnar {
+
+class CompiledPatternList;
 
 // The four integers travel together as one block; the pattern list is copied separately.
 struct SettingsIntegers {
@@ -22,6 +25,9 @@ struct zelnarVar {
   uint32_t flag1;
   uint32_t flag2;
   std::string ext;  // ';'-separated file patterns, ANSI code page
+  // Derived from ext alone and replaced together with it, so that IsSupported need not compile the list
+  // on every call. Empty only until the first store or the first reader, which compiles ext.
+  std::shared_ptr<const CompiledPatternList> compiledExt;
 };
 
 inline constexpr SettingsIntegers kDefaultIntegers{800, 600, 524, 8};
@@ -57,7 +63,11 @@ enum class FlagWord { Picture, Preview };
 // Each call is one hold of SettingsLock covering only the copy.
 SettingsIntegers ReadSettingsIntegers();
 std::string ReadPatternList();
+// The stored list compiled with the process's lead bytes. The snapshot stays valid and unchanged for as
+// long as the caller holds it, also when a new list is stored meanwhile. Throws only std::bad_alloc.
+std::shared_ptr<const CompiledPatternList> ReadCompiledPatternList();
 void StoreSettingsIntegers(const SettingsIntegers& values);
+// Compiles the list outside the lock, then replaces the text and its compiled form in one hold.
 void StorePatternList(const std::string& list);
 
 }  // namespace zelnar

@@ -41,6 +41,13 @@ void LoadSettings() noexcept {
     const TraceScope scope(L"LoadSettings");
     TraceError(std::current_exception());
   }
+  try {
+    // When nothing was stored (no key, or a bad value), the defaults are compiled here rather than by the
+    // host's first IsSupported.
+    ReadCompiledPatternList();
+  } catch (...) {
+    // Out of memory: the first reader tries again.
+  }
 }
 
 bool SaveSettings(int32_t width, int32_t height, uint32_t flag1, uint32_t flag2, const std::string& ext) {

@@ -2,7 +2,8 @@
 // zero), then the pattern list, a zero byte, and the name. Every pattern that the list holds is matched
 // by the production matcher and by both slow reference matchers; the list scan must agree with them, raise
 // nothing but InvalidPatternError, and never read past a terminator (each string sits in a heap block of
-// exactly its size, so AddressSanitizer sees any such read).
+// exactly its size, so AddressSanitizer sees any such read). The list compiled once must give the scan's
+// answer too, the invalid entry reached included, for the name and for the name's file-name part.
 #include <cstddef>
 #include <cstdint>
 #include <cstdlib>
@@ -10,8 +11,10 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <vector>
 
+#include "filter/compiled_pattern_list.h"
 #include "filter/file_name_part.h"
 #include "filter/pattern_list.h"
 #include "filter/pattern_matcher.h"
@@ -50,6 +53,15 @@ std::vector<std::string> SplitList(const std::string& list, const zelnar::LeadBy
   return entries;
 }
 
+// The part behind the last '\\' or ':' that is no second byte, walking back from the end as the rule reads.
+const char* ReferenceFileNamePart(const char* path, std::size_t length, const zelnar::LeadByteSet& leadBytes) {
+  const auto* bytes = reinterpret_cast<const unsigned char*>(path);
+  for (std::size_t i = length; i-- > 0;) {
+    if ((bytes[i] == '\\' || bytes[i] == ':') && !test::detail::IsSecondByte(bytes, i, leadBytes)) return path + i + 1;
+  }
+  return path;
+}
+
 // What one pattern gives: empty when it is invalid.
 std::optional<bool> PatternResult(const std::string& pattern, const char* name, const zelnar::LeadByteSet& leadBytes) {
   const auto exactPattern = ExactCopy(pattern);
@@ -84,8 +96,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, std::size_t size) {
   const auto name = ExactCopy(nameText);
 
   const char* part = zelnar::FindFileNamePart(name.get(), leadBytes);
+  Check(part == ReferenceFileNamePart(name.get(), nameText.size(), leadBytes));
   Check(part >= name.get() && part <= name.get() + nameText.size());
   Check(zelnar::ExtractFileNamePart(name.get(), leadBytes) == part);
+  const std::string_view partView = zelnar::FileNamePart(name.get(), leadBytes);
+  Check(partView.data() == part && partView.size() == std::strlen(part));
 
   // Expected: the first matching entry wins; an invalid entry reached before that raises.
   bool expectRaise = false, expectMatch = false;
@@ -110,5 +125,24 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, std::size_t size) {
   }
   Check(raised == expectRaise);
   Check(matched == expectMatch);
+
+  using Answer = zelnar::CompiledPatternList::Answer;
+  const Answer expected = expectMatch ? Answer::Matched : expectRaise ? Answer::InvalidEntryReached : Answer::NotMatched;
+  const auto exactList = ExactCopy(list);
+  const zelnar::CompiledPatternList compiled(exactList.get(), leadBytes);
+  Check(compiled.Match(part) == expected);
+  Check(compiled.Match(partView.data(), partView.size()) == expected);
+  Check(compiled.Claims(part) == expectMatch);
+  // The whole name as well: a different length, and bytes in front of the tail.
+  if (part != name.get()) {
+    const auto fullScratch = ExactCopy(list);
+    Answer scanned = Answer::NotMatched;
+    try {
+      if (zelnar::MatchesPatternList(name.get(), fullScratch.get(), leadBytes)) scanned = Answer::Matched;
+    } catch (const zelnar::InvalidPatternError&) {
+      scanned = Answer::InvalidEntryReached;
+    }
+    Check(compiled.Match(name.get()) == scanned);
+  }
   return 0;
 }

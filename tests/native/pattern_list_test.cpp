@@ -1,24 +1,32 @@
 // The list scan and the file-name part: separators, empty entries, first match wins, bad entries, and
-// the second-byte rule with code page 932's lead bytes.
+// the second-byte rule with code page 932's lead bytes. Every list is also compiled once, and the
+// compiled list must give the scan's answer.
 #include <gtest/gtest.h>
 
 #include <string>
+#include <string_view>
 
+#include "filter/compiled_pattern_list.h"
 #include "filter/file_name_part.h"
 #include "filter/pattern_list.h"
 #include "tests/support/lead_bytes_932.h"
 
 namespace {
 
+using zelnar::CompiledPatternList;
 using zelnar::LeadByteSet;
 
 const LeadByteSet kNoLeadBytes{};
 const LeadByteSet kCp932 = test::LeadBytes932();
 
-// Whether the plug-in would claim `path`: file-name part, then the list scan on a private copy.
+// Whether the plug-in would claim `path`: file-name part, then the list scan on a private copy. The
+// list compiled once must say the same.
 bool Claims(const char* list, const char* path, const LeadByteSet& leadBytes = kNoLeadBytes) {
   std::string copy = list;
-  return zelnar::MatchesPatternList(zelnar::FindFileNamePart(path, leadBytes), copy.data(), leadBytes);
+  const char* part = zelnar::FindFileNamePart(path, leadBytes);
+  const bool claimed = zelnar::MatchesPatternList(part, copy.data(), leadBytes);
+  EXPECT_EQ(CompiledPatternList(list, leadBytes).Claims(part), claimed) << "compiled once";
+  return claimed;
 }
 
 TEST(PatternList, ClaimsByFileNamePart) {
@@ -80,10 +88,13 @@ TEST(PatternList, StopsAtTheFirstMatchAndRaisesForABadEntryItReaches) {
   for (const Case& c : cases) {
     SCOPED_TRACE(testing::Message() << '"' << c.list << "\" / \"" << c.name << '"');
     std::string copy = c.list;
+    const CompiledPatternList::Answer answer = CompiledPatternList(c.list, kNoLeadBytes).Match(c.name);
     if (c.raises) {
       EXPECT_THROW(zelnar::MatchesPatternList(c.name, copy.data(), kNoLeadBytes), zelnar::InvalidPatternError);
+      EXPECT_EQ(answer, CompiledPatternList::Answer::InvalidEntryReached);
     } else {
       EXPECT_EQ(zelnar::MatchesPatternList(c.name, copy.data(), kNoLeadBytes), c.matches);
+      EXPECT_EQ(answer, c.matches ? CompiledPatternList::Answer::Matched : CompiledPatternList::Answer::NotMatched);
     }
   }
 }
@@ -110,6 +121,7 @@ TEST(PatternList, TakesNoSeparatorFromASecondByte) {
     SCOPED_TRACE(c.list);
     std::string copy = c.list;
     EXPECT_EQ(zelnar::MatchesPatternList(c.name, copy.data(), *c.leadBytes), c.matches);
+    EXPECT_EQ(CompiledPatternList(c.list, *c.leadBytes).Claims(c.name), c.matches) << "compiled once";
   }
 }
 
@@ -128,10 +140,25 @@ TEST(FileNamePart, IsEverythingBehindTheLastSeparatorThatIsNoSecondByte) {
       {"", &kNoLeadBytes, ""},
       {"C:", &kNoLeadBytes, ""},
       {"\x95", &kCp932, "\x95"},  // a lead byte cut short by the terminator
+      // Longer paths, looked through eight bytes at a time: the separator in each place of a word.
+      {"C:\\docs\\index.html", &kNoLeadBytes, "index.html"},
+      {"C:\\docs\\index.html", &kCp932, "index.html"},
+      {"abcdefg\\", &kNoLeadBytes, ""},
+      {"abcdefg\\h", &kNoLeadBytes, "h"},
+      {"\\abcdefgh", &kNoLeadBytes, "abcdefgh"},
+      {"a\\bcdefghi", &kNoLeadBytes, "bcdefghi"},
+      {"ab\\cdefghijklmnopq", &kNoLeadBytes, "cdefghijklmnopq"},
+      {"x:a\\b:cdefghijklmnop", &kNoLeadBytes, "cdefghijklmnop"},
+      {"x:a\\bc:defghijk/lmnop", &kNoLeadBytes, "defghijk/lmnop"},
+      {"abcdefghijklmnopqrstuvwxyz", &kNoLeadBytes, "abcdefghijklmnopqrstuvwxyz"},
+      {"\xDC\xDC\xDC\xDC\xDC\xDC\xDC\xDC\xBA\xBA", &kNoLeadBytes, "\xDC\xDC\xDC\xDC\xDC\xDC\xDC\xDC\xBA\xBA"},  // 0x5C, 0x3A with the top bit
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.path);
     EXPECT_EQ(zelnar::ExtractFileNamePart(c.path, *c.leadBytes), c.part);
+    const std::string_view part = zelnar::FileNamePart(c.path, *c.leadBytes);
+    EXPECT_EQ(part, c.part);
+    EXPECT_EQ(part.data(), zelnar::FindFileNamePart(c.path, *c.leadBytes));
   }
 }
 

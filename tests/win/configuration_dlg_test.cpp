@@ -1,5 +1,5 @@
 // ConfigurationDlg as a host calls it: the function codes, the result after every way of ending,
-// the pattern list reaching GetPluginInfo at once, and a dialog that cannot be created.
+// the pattern list reaching GetPluginInfo and IsSupported at once, and a dialog that cannot be created.
 #include <windows.h>
 
 #include <gtest/gtest.h>
@@ -69,10 +69,12 @@ TEST_F(ConfigurationDlgTest, ReturnsZeroHoweverTheDialogEnds) {
   }
 }
 
-TEST_F(ConfigurationDlgTest, TheNewPatternListIsReportedAtOnce) {
+TEST_F(ConfigurationDlgTest, TheNewPatternListIsReportedAndUsedAtOnce) {
   const auto info = plugin_.Get<test::GetPluginInfoFn>("GetPluginInfo");
+  const auto isSupported = plugin_.Get<test::IsSupportedFn>("IsSupported");
   char buffer[256] = {};
   ASSERT_EQ(info(2, buffer, sizeof buffer), 12);
+  EXPECT_EQ(isSupported("C:\\mail\\a.eml", 0), 0);
   test::RunScripted([&] { return configure_(host_.Get(), 1); },
                     [&](HWND dialog) {
                       test::DialogControls c(dialog);
@@ -81,6 +83,8 @@ TEST_F(ConfigurationDlgTest, TheNewPatternListIsReportedAtOnce) {
                     });
   EXPECT_EQ(info(2, buffer, sizeof buffer), 18);
   EXPECT_STREQ(buffer, "*.html;*.htm;*.eml");
+  EXPECT_EQ(isSupported("C:\\mail\\a.eml", 0), 1) << "the list was compiled when it was stored";
+  EXPECT_EQ(isSupported("C:\\mail\\a.txt", 0), 0);
   plugin_.Reload();
   EXPECT_EQ(plugin_.Get<test::GetPluginInfoFn>("GetPluginInfo")(2, buffer, sizeof buffer), 18)
       << "and it was saved";
