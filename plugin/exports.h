@@ -11,7 +11,7 @@ typedef int(__stdcall* ProgressCallback)(int done, int total, LONG_PTR data);
 
 // Identity strings: 0 kind, 1 name and version, 2 pattern list, 3 format name.
 int __stdcall GetPluginInfo(int index, char* buffer, int length) noexcept;
-int __stdcall IsSupported(const char* name, const void* head) noexcept;
+int __stdcall IsSupported(const char* name, DWORD_PTR head) noexcept;  // head: pointer-sized, never read
 int __stdcall GetPictureInfo(const char* input, LONG_PTR length, unsigned int kind, void* record) noexcept;
 int __stdcall GetPicture(const char* input, LONG_PTR offset, unsigned int kind, HLOCAL* headerOut, HLOCAL* bitsOut,
                          ProgressCallback callback, LONG_PTR data) noexcept;
@@ -21,7 +21,7 @@ int __stdcall ConfigurationDlg(HWND parent, int function) noexcept;
 
 // The wide forms, for names outside the ANSI code page. `length` of GetPluginInfoW counts WCHARs.
 int __stdcall GetPluginInfoW(int index, wchar_t* buffer, int length) noexcept;
-int __stdcall IsSupportedW(const wchar_t* name, const void* head) noexcept;
+int __stdcall IsSupportedW(const wchar_t* name, DWORD_PTR head) noexcept;
 int __stdcall GetPictureInfoW(const wchar_t* input, LONG_PTR length, unsigned int kind, void* record) noexcept;
 int __stdcall GetPictureW(const wchar_t* input, LONG_PTR offset, unsigned int kind, HLOCAL* headerOut,
                           HLOCAL* bitsOut, ProgressCallback callback, LONG_PTR data) noexcept;

@@ -9,7 +9,7 @@
 #include "filter/process_lead_bytes.h"
 #include "settings/settings_record.h"
 
-extern "C" int __stdcall IsSupported(const char* name, const void*) noexcept {
+extern "C" int __stdcall IsSupported(const char* name, DWORD_PTR) noexcept {
   if (!name) return 0;
   try {
     // A private copy: the scan writes over its separators.

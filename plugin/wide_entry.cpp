@@ -55,7 +55,7 @@ extern "C" int __stdcall GetPluginInfoW(int index, wchar_t* buffer, int length) 
   }
 }
 
-extern "C" int __stdcall IsSupportedW(const wchar_t* name, const void* head) noexcept {
+extern "C" int __stdcall IsSupportedW(const wchar_t* name, DWORD_PTR head) noexcept {
   if (!name) return 0;
   try {
     // A character outside the code page becomes one '?', which only a wildcard matches: a name is
