@@ -6,7 +6,7 @@
 #include <string>
 
 #include "plugin/exports.h"
-#include "plugin/picture_info.h"
+#include "plugin/image_info_record.h"
 #include "settings/settings_record.h"
 #include "win/host_result.h"
 #include "zelnar_version.h"
@@ -14,7 +14,8 @@
 namespace {
 
 constexpr int kPatternListIndex = 2;
-constexpr const char* kIdentity[] = {"00IN", "HTML to DIB v" ZELNAR_VERSION_SHORT_TEXT, zelnar::kDefaultPatternList, "HTML file"};
+constexpr const char* kIdentity[] = {"00IN", "HTML to DIB v" ZELNAR_VERSION_SHORT_TEXT, zelnar::kDefaultPatternList,
+                                     "HTML file"};
 constexpr int kIdentityCount = sizeof kIdentity / sizeof kIdentity[0];
 
 // Bounded copy that always terminates; returns the length now in the buffer.
@@ -45,11 +46,11 @@ extern "C" int __stdcall GetPluginInfo(int index, char* buffer, int length) noex
 
 namespace zelnar {
 
-void FillFixedPictureInfo(void* record) noexcept {
-  PictureInfo info{};  // padding included: every byte is written
+void FillImageInfoRecord(void* record) noexcept {
+  ImageInfoRecord info{};  // padding included: every byte is written
   info.width = 640;
   info.height = 480;
-  info.colorDepth = 24;
+  info.bitsPerPixel = 24;
   std::memcpy(record, &info, sizeof info);
 }
 
@@ -57,6 +58,6 @@ void FillFixedPictureInfo(void* record) noexcept {
 
 extern "C" int __stdcall GetPictureInfo(const char*, LONG_PTR, unsigned int, void* record) noexcept {
   // The record is fixed: it does not follow the configured size, and the file is not opened.
-  if (record) zelnar::FillFixedPictureInfo(record);
+  if (record) zelnar::FillImageInfoRecord(record);
   return zelnar::kResultInternalError;
 }

@@ -8,7 +8,7 @@
 #include <string>
 
 #include "plugin/exports.h"
-#include "plugin/picture_info.h"
+#include "plugin/image_info_record.h"
 #include "plugin/picture_request.h"
 #include "settings/settings_record.h"
 #include "win/ansi_name.h"
@@ -68,7 +68,7 @@ extern "C" int __stdcall IsSupportedW(const wchar_t* name, DWORD_PTR head) noexc
 }
 
 extern "C" int __stdcall GetPictureInfoW(const wchar_t*, LONG_PTR, unsigned int, void* record) noexcept {
-  if (record) zelnar::FillFixedPictureInfo(record);
+  if (record) zelnar::FillImageInfoRecord(record);
   return zelnar::kResultInternalError;
 }
 

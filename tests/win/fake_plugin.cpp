@@ -77,13 +77,13 @@ int __stdcall GetPluginInfo(int index, char* buffer, int length) {
 
 int __stdcall IsSupported(const char* name, DWORD_PTR) { return Has(name, "refuse") ? 0 : 1; }
 
-int __stdcall GetPicture(const char* input, LONG_PTR, unsigned int kind, HLOCAL* header, HLOCAL* bits, Progress callback,
-                         LONG_PTR data) {
+int __stdcall GetPicture(const char* input, LONG_PTR, unsigned int kind, HLOCAL* header, HLOCAL* bits,
+                         Progress callback, LONG_PTR data) {
   return Picture(input, kind, header, bits, callback, data, 2);
 }
 
-int __stdcall GetPreview(const char* input, LONG_PTR, unsigned int kind, HLOCAL* header, HLOCAL* bits, Progress callback,
-                         LONG_PTR data) {
+int __stdcall GetPreview(const char* input, LONG_PTR, unsigned int kind, HLOCAL* header, HLOCAL* bits,
+                         Progress callback, LONG_PTR data) {
   return Picture(input, kind, header, bits, callback, data, 1);
 }
 

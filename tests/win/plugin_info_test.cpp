@@ -92,7 +92,8 @@ TEST_F(PluginInfo, PictureInfoIsTheFixedRecordAndResult8) {
   auto pictureInfo = plugin_.Get<test::GetPictureInfoFn>("GetPictureInfo");
   auto pictureInfoW = plugin_.Get<test::GetPictureInfoWFn>("GetPictureInfoW");
   struct Case { const char* input; const wchar_t* wideInput; unsigned int kind; };
-  const Case cases[] = {{"Z:\\no\\such\\file.htm", L"Z:\\no\\such\\file.htm", 0}, {"", L"", 1}, {"page.htm", L"page.htm", 7}};
+  const Case cases[] = {
+      {"Z:\\no\\such\\file.htm", L"Z:\\no\\such\\file.htm", 0}, {"", L"", 1}, {"page.htm", L"page.htm", 7}};
   for (const Case& c : cases) {
     for (bool wide : {false, true}) {
       SCOPED_TRACE(testing::Message() << c.input << (wide ? " (W)" : ""));
