@@ -100,16 +100,13 @@ const char* Compile(const char* pattern, const LeadByteSet& leadBytes, bool list
   const Reader reader(p, leadBytes, listEntry);
   bool starPending = false;
   int stars = 0;
-  // Counted here and stored at the end: kept in a register, not reloaded after every element store.
-  std::size_t size = 0;
   // Appends an element that takes the pending star, if any.
   auto add = [&](ElementKind kind) -> PatternElement& {
     if (starPending) {
       if (++stars > kMaxStars) throw InvalidPatternError();
       if (kind == ElementKind::DoubleByte) out.starredDoubleByte_ = true;
     }
-    PatternElement& element = size < CompiledPattern::kInline ? out.inline_[size] : out.SpillSlot(size);
-    ++size;
+    PatternElement& element = out.elements_.Add();
     element = PatternElement{kind, starPending, false, 0, 0, 0, nullptr, 0};
     starPending = false;
     return element;
@@ -118,7 +115,6 @@ const char* Compile(const char* pattern, const LeadByteSet& leadBytes, bool list
   for (;;) {
     if (reader.IsEnd(p)) {
       add(ElementKind::End);
-      out.size_ = size;
       return reinterpret_cast<const char*>(p);
     }
     const unsigned char c = *p;
@@ -150,12 +146,6 @@ const char* Compile(const char* pattern, const LeadByteSet& leadBytes, bool list
 }
 
 }  // namespace detail
-
-PatternElement& CompiledPattern::SpillSlot(std::size_t index) {
-  if (index == kInline) spill_.assign(inline_, inline_ + kInline);
-  spill_.resize(index + 1);
-  return spill_[index];
-}
 
 void CompilePattern(const char* pattern, const LeadByteSet& leadBytes, CompiledPattern& out) {
   detail::Compile(pattern, leadBytes, false, out);

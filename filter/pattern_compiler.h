@@ -4,7 +4,6 @@
 
 #include <cstddef>
 #include <cstdint>
-#include <vector>
 
 #include "filter/byte_value_set.h"
 #include "filter/inline_vector.h"
@@ -44,8 +43,8 @@ class CompiledPattern {
   CompiledPattern(const CompiledPattern&) = delete;
   CompiledPattern& operator=(const CompiledPattern&) = delete;
 
-  const PatternElement* Elements() const noexcept { return size_ <= kInline ? inline_ : spill_.data(); }
-  std::size_t Size() const noexcept { return size_; }
+  const PatternElement* Elements() const noexcept { return elements_.Data(); }
+  std::size_t Size() const noexcept { return elements_.Size(); }
   const PatternElement& operator[](std::size_t i) const noexcept { return Elements()[i]; }
   const ByteValueSet& Members(const PatternElement& element) const noexcept { return sets_[element.set]; }
   // Whether a double-byte character has a star before it: its search steps by characters.
@@ -53,16 +52,8 @@ class CompiledPattern {
 
  private:
   friend const char* detail::Compile(const char*, const LeadByteSet&, bool, CompiledPattern&);
-  static constexpr std::size_t kInline = 24;
-
-  // Slot `index` once the inline elements are used up (index >= kInline); moves them to the heap first.
-  PatternElement& SpillSlot(std::size_t index);
-
-  // Typical patterns fit here, and the elements are left unconstructed until compiled, so compiling them
-  // allocates nothing and costs no more than the pattern's length.
-  PatternElement inline_[kInline];
-  std::vector<PatternElement> spill_;
-  std::size_t size_ = 0;
+  // Typical patterns fit in place, so compiling them allocates nothing.
+  InlineVector<PatternElement, 24> elements_;
   InlineVector<ByteValueSet, 4> sets_;
   bool starredDoubleByte_ = false;
 };

@@ -12,6 +12,7 @@ namespace zelnar {
 bool MatchesCompiledPattern(const char* name, const CompiledPattern& pattern, const LeadByteSet& leadBytes) noexcept;
 
 // Compiles `pattern` and matches `name` against it. Throws InvalidPatternError from the compiling step.
+// A seam for tests and benchmarks, which judge one pattern at a time; the plug-in matches lists.
 bool MatchesPattern(const char* name, const char* pattern, const LeadByteSet& leadBytes);
 
 }  // namespace zelnar

@@ -8,6 +8,7 @@
 
 #include "win/module_instance.h"
 #include "forms/message_box.h"
+#include "win/debug_trace.h"
 #include "win/error.h"
 #include "win/text_conversion.h"
 
@@ -101,6 +102,7 @@ LRESULT CALLBACK FormWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM
   try {
     return form->Dispatch(message, wParam, lParam);
   } catch (...) {
+    TraceError(std::current_exception());
     ShowErrorReport(form->handle_, std::current_exception());
     return 0;
   }

@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "win/error.h"
+#include "win/text_conversion.h"
 
 namespace zelnar {
 namespace {
@@ -22,6 +23,9 @@ BOOL CALLBACK CollectEnabledWindow(HWND window, LPARAM list) {
 std::wstring ErrorText(std::exception_ptr error) {
   try {
     std::rethrow_exception(error);
+  } catch (const TextConversionError& e) {
+    return e.WhatFailed() == TextConversionError::Reason::TooLong ? L"文字列が長すぎます"
+                                                                   : L"文字列を変換できませんでした";
   } catch (const Error& e) {
     return e.Text();
   } catch (const std::bad_alloc&) {

@@ -26,6 +26,8 @@ void HandleMessage() noexcept {
     return;
   }
   if (msg.message == WM_QUIT) {
+    // Consumed on purpose, and not posted again: the modal loop ends only through the form's own
+    // result. The flag records that the thread was asked to quit; nothing in the loop reads it.
     terminated = true;
     return;
   }

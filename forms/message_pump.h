@@ -8,7 +8,8 @@ namespace zelnar {
 // offered to it first, so Tab and the arrow keys move through its controls. Never raises.
 void HandleMessage() noexcept;
 
-// Whether a WM_QUIT has been taken from the queue by HandleMessage in this process.
+// Whether a WM_QUIT has been taken from the queue by HandleMessage in this process. A seam for tests:
+// no code of the plug-in reads it.
 bool Terminated() noexcept;
 
 }  // namespace zelnar

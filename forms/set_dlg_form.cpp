@@ -7,6 +7,8 @@
 namespace zelnar {
 
 void TSetDlgForm::CreateParams(FormCreateParams& params) {
+  // Every form starts out with the child style; given the host's window as parent it would become a
+  // child inside it. Clearing the bits makes it an owned popup above the host's window instead.
   TForm::CreateParams(params);
   params.style = OwnedPopupStyle(params.style);
 }

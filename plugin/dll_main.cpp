@@ -8,6 +8,8 @@
 extern "C" BOOL WINAPI DllMain(HINSTANCE instance, DWORD reason, LPVOID) {
   if (reason == DLL_PROCESS_ATTACH) {
     zelnar::SetModuleInstance(instance);
+    // Read here, once per load, not on first use: the host may call any export from any thread right
+    // after loading, and each must see the stored values without a registry access of its own.
     zelnar::LoadSettings();
   }
   return TRUE;

@@ -9,9 +9,21 @@
 #include "plugin/picture_request.h"
 #include "render/dib_pair.h"
 #include "settings/settings_record.h"
+#include "win/debug_trace.h"
 #include "win/text_conversion.h"
 
 namespace zelnar {
+namespace {
+
+constexpr unsigned int kInputKindMask = 7;  // all three clear: the input is a file path
+
+}  // namespace
+
+bool IsFileInput(unsigned int kind) noexcept {
+  if ((kind & kInputKindMask) == 0) return true;
+  TraceFailure(L"the input is not a file; input kind", kind);
+  return false;
+}
 
 int RequestPicture(FlagWord which, const wchar_t* path, HLOCAL* headerOut, HLOCAL* bitsOut,
                    ProgressCallback callback, LONG_PTR data) noexcept {
@@ -23,6 +35,7 @@ int RequestPicture(FlagWord which, const wchar_t* path, HLOCAL* headerOut, HLOCA
     const SettingsIntegers settings = ReadSettingsIntegers();
     request = {settings.width, settings.height, which == FlagWord::Picture ? settings.flag1 : settings.flag2};
   } catch (...) {
+    TraceError(std::current_exception());
     return kResultInternalError;
   }
   const int result = CreateDibPair(path, request, headerOut, bitsOut);
@@ -56,6 +69,7 @@ int RequestAnsiPicture(zelnar::FlagWord which, const char* input, unsigned int k
     }
   } catch (...) {
     // A path that cannot be widened names no file we can read: 8, after both callbacks.
+    zelnar::TraceError(std::current_exception());
   }
   return zelnar::RequestPicture(which, widened ? path.c_str() : nullptr, headerOut, bitsOut, callback, data);
 }
@@ -64,10 +78,12 @@ int RequestAnsiPicture(zelnar::FlagWord which, const char* input, unsigned int k
 
 extern "C" int __stdcall GetPicture(const char* input, LONG_PTR, unsigned int kind, HLOCAL* headerOut,
                                     HLOCAL* bitsOut, ProgressCallback callback, LONG_PTR data) noexcept {
+  const zelnar::TraceScope scope(L"GetPicture");
   return RequestAnsiPicture(zelnar::FlagWord::Picture, input, kind, headerOut, bitsOut, callback, data);
 }
 
 extern "C" int __stdcall GetPreview(const char* input, LONG_PTR, unsigned int kind, HLOCAL* headerOut,
                                     HLOCAL* bitsOut, ProgressCallback callback, LONG_PTR data) noexcept {
+  const zelnar::TraceScope scope(L"GetPreview");
   return RequestAnsiPicture(zelnar::FlagWord::Preview, input, kind, headerOut, bitsOut, callback, data);
 }

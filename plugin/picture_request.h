@@ -9,8 +9,9 @@
 namespace zelnar {
 
 // Only bits 0 to 2 of the input kind are examined; all three clear means a file path. Anything else
-// (an image in memory) is refused before the input is looked at, so it is never read as a string.
-inline bool IsFileInput(unsigned int kind) noexcept { return (kind & 7u) == 0; }
+// (an image in memory) is refused, and traced, before the input is looked at, so it is never read as
+// a string.
+bool IsFileInput(unsigned int kind) noexcept;
 
 // The picture of the file at `path` (UTF-16, possibly null), with the callback asked before and after.
 // The caller has checked the input kind.

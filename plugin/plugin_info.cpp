@@ -8,6 +8,7 @@
 #include "plugin/exports.h"
 #include "plugin/image_info_record.h"
 #include "settings/settings_record.h"
+#include "win/debug_trace.h"
 #include "win/host_result.h"
 #include "zelnar_version.h"
 
@@ -40,6 +41,8 @@ extern "C" int __stdcall GetPluginInfo(int index, char* buffer, int length) noex
     }
     return CopyBounded(buffer, length, kIdentity[index]);
   } catch (...) {
+    const zelnar::TraceScope scope(L"GetPluginInfo");
+    zelnar::TraceError(std::current_exception());
     return 0;
   }
 }
@@ -57,7 +60,8 @@ void FillImageInfoRecord(void* record) noexcept {
 }  // namespace zelnar
 
 extern "C" int __stdcall GetPictureInfo(const char*, LONG_PTR, unsigned int, void* record) noexcept {
-  // The record is fixed: it does not follow the configured size, and the file is not opened.
+  // The record is fixed: it does not follow the configured size, and the file is not opened. It is
+  // filled and yet 8 is returned: hosts rely on both, so the "error" is not to be fixed.
   if (record) zelnar::FillImageInfoRecord(record);
   return zelnar::kResultInternalError;
 }

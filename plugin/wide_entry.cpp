@@ -12,6 +12,7 @@
 #include "plugin/picture_request.h"
 #include "settings/settings_record.h"
 #include "win/ansi_name.h"
+#include "win/debug_trace.h"
 #include "win/host_result.h"
 #include "win/text_conversion.h"
 
@@ -38,6 +39,7 @@ int RequestWidePicture(zelnar::FlagWord which, const wchar_t* input, unsigned in
 
 extern "C" int __stdcall GetPluginInfoW(int index, wchar_t* buffer, int length) noexcept {
   if (!buffer || length < 1) return 0;
+  const zelnar::TraceScope scope(L"GetPluginInfoW");
   try {
     std::string narrow;
     if (index == kPatternListIndex) {
@@ -51,33 +53,39 @@ extern "C" int __stdcall GetPluginInfoW(int index, wchar_t* buffer, int length) 
     // The stored list is bytes of the ANSI code page, as the ANSI form reports it.
     return CopyBounded(buffer, length, zelnar::WidenAnsi(narrow));
   } catch (...) {
+    zelnar::TraceError(std::current_exception());
     return 0;
   }
 }
 
 extern "C" int __stdcall IsSupportedW(const wchar_t* name, DWORD_PTR head) noexcept {
   if (!name) return 0;
+  const zelnar::TraceScope scope(L"IsSupportedW");
   try {
     // A character outside the code page becomes one '?', which only a wildcard matches: a name is
     // claimed for the extension it has, never for a look-alike of one.
     const std::string narrow = zelnar::NarrowNameToAnsi(name);
     return IsSupported(narrow.c_str(), head);
   } catch (...) {
+    zelnar::TraceError(std::current_exception());
     return 0;
   }
 }
 
 extern "C" int __stdcall GetPictureInfoW(const wchar_t*, LONG_PTR, unsigned int, void* record) noexcept {
+  // Filled, and yet 8, as the ANSI form answers.
   if (record) zelnar::FillImageInfoRecord(record);
   return zelnar::kResultInternalError;
 }
 
 extern "C" int __stdcall GetPictureW(const wchar_t* input, LONG_PTR, unsigned int kind, HLOCAL* headerOut,
                                      HLOCAL* bitsOut, ProgressCallback callback, LONG_PTR data) noexcept {
+  const zelnar::TraceScope scope(L"GetPictureW");
   return RequestWidePicture(zelnar::FlagWord::Picture, input, kind, headerOut, bitsOut, callback, data);
 }
 
 extern "C" int __stdcall GetPreviewW(const wchar_t* input, LONG_PTR, unsigned int kind, HLOCAL* headerOut,
                                      HLOCAL* bitsOut, ProgressCallback callback, LONG_PTR data) noexcept {
+  const zelnar::TraceScope scope(L"GetPreviewW");
   return RequestWidePicture(zelnar::FlagWord::Preview, input, kind, headerOut, bitsOut, callback, data);
 }

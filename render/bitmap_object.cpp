@@ -12,9 +12,6 @@
 namespace zelnar {
 namespace {
 
-// Row length of an uncompressed DIB: bits brought up to whole 32-bit words, in 64 bits.
-int64_t DibStride(int64_t width, int64_t bitCount) { return ((width * bitCount + 31) / 32) * 4; }
-
 struct BitmapInfo256 {
   BITMAPINFOHEADER header;
   RGBQUAD colours[256];
@@ -89,12 +86,6 @@ void BitmapObject::Drop() noexcept {
   layout_ = Layout{};
 }
 
-void BitmapObject::Destroy() noexcept {
-  Drop();
-  width_ = height_ = rowBytes_ = 0;
-  format_ = PixelFormat::DeviceDependent;
-}
-
 void BitmapObject::SetWidth(int32_t width) {
   Drop();
   width_ = width;
@@ -106,10 +97,9 @@ void BitmapObject::SetHeight(int32_t height) {
   height_ = height;
 }
 
-void BitmapObject::SetPixelFormat(PixelFormat format) {
-  if (format != PixelFormat::Bits24) throw Error(L"only 24-bit bitmaps can be made");
+void BitmapObject::SetBits24() noexcept {
   Drop();
-  format_ = format;
+  format_ = PixelFormat::Bits24;
   UpdateOwnRowBytes();
 }
 

@@ -22,7 +22,7 @@ class BitmapObject {
   // are only made when a row is asked for, so a capture that replaces it costs no memory for it.
   void SetWidth(int32_t width);
   void SetHeight(int32_t height);
-  void SetPixelFormat(PixelFormat format);  // only Bits24 can be made; others raise zelnar::Error
+  void SetBits24() noexcept;  // the one format this object makes itself
 
   int32_t Width() const noexcept { return width_; }
   int32_t Height() const noexcept { return height_; }
@@ -40,9 +40,6 @@ class BitmapObject {
 
   // The GDI bitmap held, or null while none was made or taken over.
   HBITMAP Handle() const noexcept { return bitmap_.Get(); }
-
-  // Deletes every GDI bitmap held; the object is then empty.
-  void Destroy() noexcept;
 
  private:
   struct Layout {

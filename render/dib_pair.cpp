@@ -7,6 +7,7 @@
 #include "render/bitmap_object.h"
 #include "win/dib_geometry.h"
 #include "render/image_extract.h"
+#include "win/debug_trace.h"
 #include "win/dib_header.h"
 #include "win/error.h"
 #include "win/gdi_object.h"
@@ -74,7 +75,7 @@ bool Assemble(const wchar_t* path, uint32_t flags, const DibGeometry& geometry, 
   BitmapObject bitmap;
   bitmap.SetWidth(geometry.width);
   bitmap.SetHeight(geometry.height);
-  bitmap.SetPixelFormat(PixelFormat::Bits24);
+  bitmap.SetBits24();
   if (!ExtractImage(path, bitmap, flags)) return false;
   WriteHeader(header, geometry);
   if (CopiesDirectly(bitmap, geometry))
@@ -93,19 +94,33 @@ int CreateDibPair(const wchar_t* path, const PictureRequest& request, HLOCAL* he
   // The extractor "succeeds" for a path it cannot read and draws an error notice: the host would
   // take that notice for the page. So a missing file, a folder or a name the host's own conversion
   // spoiled with '?' fails here, before anything is allocated or the extractor is asked.
-  if (!NamesReadableFile(path)) return kResultInternalError;
+  if (!NamesReadableFile(path)) {
+    TraceFailure(L"the path names no readable file", GetLastError());
+    return kResultInternalError;
+  }
   try {
     // Negative sizes and byte counts beyond 32 bits fail before anything too small is allocated.
     const auto geometry = ComputeDibGeometry(request.width, request.height);
-    if (!geometry) return kResultNoMemory;
+    if (!geometry) {
+      TraceFailure(L"the picture size has no 32-bit byte count");
+      return kResultNoMemory;
+    }
 
     // Both allocations are attempted, then both locks; a failure frees both blocks, locked or not.
     UniqueLocal header(LocalAlloc(LMEM_MOVEABLE, kHeaderBlockSize));
+    const DWORD headerError = GetLastError();
     UniqueLocal pixels(LocalAlloc(LMEM_MOVEABLE, SIZE_T(geometry->imageSize)));
-    if (!header || !pixels) return kResultNoMemory;
+    if (!header || !pixels) {
+      TraceFailure(L"LocalAlloc", header ? GetLastError() : headerError);
+      return kResultNoMemory;
+    }
     void* headerBytes = LocalLock(header.Get());
+    const DWORD headerLockError = GetLastError();
     void* pixelBytes = LocalLock(pixels.Get());
-    if (!headerBytes || !pixelBytes) return kResultLockFailed;
+    if (!headerBytes || !pixelBytes) {
+      TraceFailure(L"LocalLock", headerBytes ? GetLastError() : headerLockError);
+      return kResultLockFailed;
+    }
 
     if (!Assemble(path, request.flags, *geometry, headerBytes, static_cast<uint8_t*>(pixelBytes)))
       return kResultInternalError;
@@ -116,6 +131,7 @@ int CreateDibPair(const wchar_t* path, const PictureRequest& request, HLOCAL* he
     *bitsOut = pixels.Release();
     return kResultSuccess;
   } catch (...) {
+    TraceError(std::current_exception());
     return kResultInternalError;
   }
 }

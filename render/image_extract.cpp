@@ -5,6 +5,7 @@
 
 #include "win/com_error.h"
 #include "win/com_ptr.h"
+#include "win/debug_trace.h"
 
 namespace zelnar {
 namespace {
@@ -59,9 +60,15 @@ bool ExtractImage(const wchar_t* path, BitmapObject& bitmap, uint32_t flags) {
   extractor->GetLocation(location.get(), kLocationCapacity, &priority, &size, depth, &requestFlags);
 
   HBITMAP captured = nullptr;
-  if (FAILED(extractor->Extract(&captured))) return false;
+  if (HRESULT hr = extractor->Extract(&captured); FAILED(hr)) {
+    TraceFailure(L"IExtractImage::Extract", hr);
+    return false;
+  }
   // A success without a bitmap delivers nothing either.
-  if (!captured) return false;
+  if (!captured) {
+    TraceFailure(L"IExtractImage::Extract gave no bitmap");
+    return false;
+  }
   bitmap.TakeOver(captured);
   return true;
 }

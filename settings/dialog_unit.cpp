@@ -13,6 +13,7 @@
 #include "forms/message_box.h"
 #include "settings/settings_record.h"
 #include "settings/settings_store.h"
+#include "win/debug_trace.h"
 #include "win/error.h"
 #include "win/host_result.h"
 #include "win/text_conversion.h"
@@ -28,13 +29,7 @@ constexpr wchar_t kRegistryMessage[] = L"レジストリエラー!\n設定を保
 // The list is checked against this name; whether it matches does not matter.
 constexpr char kCheckedName[] = "zelnar.spi";
 
-// The boxes the dialog shows and writes; the disabled ones (gleam, nostamp, noborder) never count.
-struct FlagBox {
-  const char* picture;
-  const char* preview;
-  uint32_t bit;
-};
-constexpr FlagBox kFlagBoxes[] = {
+constexpr TDialogForm::FlagBox kFlagBoxes[] = {
     {"cacheCB", "PcacheCB", 0x2},       {"aspectCB", "PaspectCB", 0x4},
     {"offlineCB", "PofflineCB", 0x8},   {"screenCB", "PscreenCB", 0x20},
     {"origsizeCB", "PorigsizeCB", 0x40}, {"qualityCB", "PqualityCB", 0x200},
@@ -85,7 +80,9 @@ TDialogForm::TDialogForm(HWND parent) : TSetDlgForm("TDialogForm", parent) {
 }
 
 void TDialogForm::Loaded() {
-  // The resource leaves another page active; the dialog always opens on the first.
+  // The layout is left as it was last edited, with another page active; the dialog always opens on
+  // the first. Likewise the fields' texts in the layout are placeholders: FillFromSettings overrides
+  // them before the form is shown.
   SelectPage("optionTS");
 }
 
@@ -95,35 +92,52 @@ void TDialogForm::FillFromSettings() {
 
   ShowSize(Control("widthUD"), Control("widthEdit"), values.width);
   ShowSize(Control("heightUD"), Control("heightEdit"), values.height);
-  for (const FlagBox& box : kFlagBoxes) {
+  for (const TDialogForm::FlagBox& box : kFlagBoxes) {
     SetChecked(Control(box.picture), (values.flag1 & box.bit) != 0);
     SetChecked(Control(box.preview), (values.flag2 & box.bit) != 0);
   }
   SetWindowTextW(Control("extEdit"), WidenAnsi(ext).c_str());
 }
 
-void TDialogForm::okButtonClick() {
+std::optional<TDialogForm::Entered> TDialogForm::CheckedFields() {
   const HWND window = Handle();
   const std::optional<int32_t> width = ReadInteger(Control("widthEdit"));
-  if (!width || *width < 1) return ShowErrorMessage(window, kWidthMessage);
-  const std::optional<int32_t> height = ReadInteger(Control("heightEdit"));
-  if (!height || *height < 1) return ShowErrorMessage(window, kHeightMessage);
-  const std::optional<std::string> list = ReadPatternText(Control("extEdit"));
-  if (!list || !PatternListAccepted(*list)) return ShowErrorMessage(window, kPatternListMessage);
-
-  uint32_t flag1 = 0;
-  uint32_t flag2 = 0;
-  for (const FlagBox& box : kFlagBoxes) {
-    if (Checked(Control(box.picture))) flag1 |= box.bit;
-    if (Checked(Control(box.preview))) flag2 |= box.bit;
+  if (!width || *width < 1) {
+    ShowErrorMessage(window, kWidthMessage);
+    return std::nullopt;
   }
+  const std::optional<int32_t> height = ReadInteger(Control("heightEdit"));
+  if (!height || *height < 1) {
+    ShowErrorMessage(window, kHeightMessage);
+    return std::nullopt;
+  }
+  std::optional<std::string> list = ReadPatternText(Control("extEdit"));
+  if (!list || !PatternListAccepted(*list)) {
+    ShowErrorMessage(window, kPatternListMessage);
+    return std::nullopt;
+  }
+  return Entered{{*width, *height, CheckedFlags(&FlagBox::picture), CheckedFlags(&FlagBox::preview)},
+                 std::move(*list)};
+}
 
-  StoreSettingsIntegers({*width, *height, flag1, flag2});
-  const std::optional<std::string> ext = ReadPatternText(Control("extEdit"));
-  if (!ext) throw Error(kPatternListMessage);
-  StorePatternList(*ext);
+uint32_t TDialogForm::CheckedFlags(const char* FlagBox::*page) {
+  uint32_t flags = 0;
+  for (const FlagBox& box : kFlagBoxes)
+    if (Checked(Control(box.*page))) flags |= box.bit;
+  return flags;
+}
+
+void TDialogForm::okButtonClick() {
+  const std::optional<Entered> entered = CheckedFields();
+  if (!entered) return;  // the message has been shown; the dialog stays open
+  const SettingsIntegers& values = entered->integers;
+  StoreSettingsIntegers(values);
+  StorePatternList(entered->ext);
   // A failed write raises; the form framework reports it and the dialog stays open.
-  if (!SaveSettings(*width, *height, flag1, flag2, *ext)) ShowErrorMessage(window, kRegistryMessage);
+  if (!SaveSettings(values.width, values.height, values.flag1, values.flag2, entered->ext)) {
+    TraceFailure(L"the settings key cannot be opened or created");
+    ShowErrorMessage(Handle(), kRegistryMessage);
+  }
   Close();
 }
 
@@ -140,6 +154,7 @@ int RunConfigurationDialog(HWND parent, int function) noexcept {
     return 0;
   } catch (...) {
     // Creating or filling failed: say why, and tell the host that nothing was shown.
+    TraceError(std::current_exception());
     ShowErrorReport(nullptr, std::current_exception());
     return kResultInternalError;
   }

@@ -4,7 +4,12 @@
 
 #include <windows.h>
 
+#include <cstdint>
+#include <optional>
+#include <string>
+
 #include "forms/set_dlg_form.h"
+#include "settings/settings_record.h"
 
 namespace zelnar {
 
@@ -13,9 +18,26 @@ class TDialogForm final : public TSetDlgForm {
   // Copies the settings record into the controls. Before the form is shown.
   void FillFromSettings();
 
+  // A check box of each page and the flag bit it stands for; the disabled boxes (gleam, nostamp,
+  // noborder) are not among them and never count.
+  struct FlagBox {
+    const char* picture;
+    const char* preview;
+    uint32_t bit;
+  };
+
  private:
   friend class TSetDlgForm;  // CreateForHost builds it
   explicit TDialogForm(HWND parent);
+
+  // What OK stores: the fields as checked, the pattern list as read once.
+  struct Entered {
+    SettingsIntegers integers;
+    std::string ext;
+  };
+  // The fields, or nothing after the message for the first field that is wrong has been shown.
+  std::optional<Entered> CheckedFields();
+  uint32_t CheckedFlags(const char* FlagBox::*page);
 
   void Loaded() override;
   void okButtonClick();

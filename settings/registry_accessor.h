@@ -27,6 +27,7 @@ class RegistryAccessor {
   void WriteInteger(const std::string& name, int32_t value) const;
   void WriteString(const std::string& name, const std::string& text) const;
 
+  // The path of the open key. A seam for tests: the plug-in itself never asks.
   const std::string& CurrentPath() const noexcept { return path_; }
 
  private:

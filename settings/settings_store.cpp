@@ -3,6 +3,7 @@
 
 #include "settings/registry_accessor.h"
 #include "settings/settings_record.h"
+#include "win/debug_trace.h"
 
 namespace zelnar {
 namespace {
@@ -37,6 +38,8 @@ void LoadSettings() noexcept {
     LoadInto(registry);
   } catch (...) {
     // A bad value keeps every default: nothing of this load is stored.
+    const TraceScope scope(L"LoadSettings");
+    TraceError(std::current_exception());
   }
 }
 

@@ -7,9 +7,8 @@ namespace zelnar {
 std::optional<DibGeometry> ComputeDibGeometry(int32_t width, int32_t height) noexcept {
   if (width < 0 || height < 0) return std::nullopt;
   constexpr int64_t kMax = std::numeric_limits<int32_t>::max();
-  const int64_t rowBytes = int64_t(kBytesPerPixel) * width + 3;
-  if (rowBytes > kMax) return std::nullopt;
-  const int64_t stride = rowBytes & ~int64_t(3);
+  const int64_t stride = DibStride(width, kBitsPerPixel);
+  if (stride > kMax) return std::nullopt;
   const int64_t imageSize = stride * height;
   if (imageSize > kMax) return std::nullopt;
   return DibGeometry{width, height, static_cast<int32_t>(stride), static_cast<int32_t>(imageSize)};

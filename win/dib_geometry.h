@@ -9,6 +9,10 @@ namespace zelnar {
 inline constexpr int32_t kBitsPerPixel = 24;
 inline constexpr int32_t kBytesPerPixel = kBitsPerPixel / 8;
 
+// Bytes per row of an uncompressed DIB: the row's bits brought up to whole 32-bit words. In 64 bits,
+// so that no width of a 32-bit header overflows it.
+constexpr int64_t DibStride(int64_t width, int64_t bitCount) noexcept { return (width * bitCount + 31) / 32 * 4; }
+
 struct DibGeometry {
   int32_t width;
   int32_t height;

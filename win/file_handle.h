@@ -7,22 +7,23 @@ namespace zelnar {
 
 class FileHandle {
  public:
-  explicit FileHandle(HANDLE h) noexcept : h_(h) {}
-  ~FileHandle() { Close(); }
+  explicit FileHandle(HANDLE handle) noexcept : handle_(handle) {}
+  ~FileHandle() { Reset(); }
   FileHandle(const FileHandle&) = delete;
   FileHandle& operator=(const FileHandle&) = delete;
-  HANDLE get() const noexcept { return h_; }
-  bool valid() const noexcept { return h_ != INVALID_HANDLE_VALUE; }
+
+  HANDLE Get() const noexcept { return handle_; }
+  explicit operator bool() const noexcept { return handle_ != INVALID_HANDLE_VALUE; }
   // Closes now and reports whether the close succeeded (a write can still fail there).
-  bool Close() noexcept {
-    if (h_ == INVALID_HANDLE_VALUE) return true;
-    const BOOL ok = CloseHandle(h_);
-    h_ = INVALID_HANDLE_VALUE;
+  bool Reset() noexcept {
+    if (handle_ == INVALID_HANDLE_VALUE) return true;
+    const BOOL ok = CloseHandle(handle_);
+    handle_ = INVALID_HANDLE_VALUE;
     return ok != FALSE;
   }
 
  private:
-  HANDLE h_;
+  HANDLE handle_;
 };
 
 }  // namespace zelnar

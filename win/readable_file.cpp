@@ -34,9 +34,9 @@ bool NamesReadableFile(const wchar_t* path) noexcept {
     // Without FILE_FLAG_BACKUP_SEMANTICS a folder does not open; others may keep writing the file.
     FileHandle file(CreateFileW(openable.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
                                 nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
-    if (!file.valid()) return false;
+    if (!file) return false;
     // A console, pipe or other device is no page to render.
-    return GetFileType(file.get()) == FILE_TYPE_DISK;
+    return GetFileType(file.Get()) == FILE_TYPE_DISK;
   } catch (...) {
     return false;  // memory ran out while the long form was built
   }

@@ -5,19 +5,19 @@
 
 #include <climits>
 
-#include "win/error.h"
 
 namespace zelnar {
 namespace {
 
 std::wstring Widen(UINT codePage, DWORD flags, std::string_view text) {
   if (text.empty()) return {};
-  if (text.size() > INT_MAX) throw Error(L"文字列が長すぎます");
+  if (text.size() > INT_MAX) throw TextConversionError(TextConversionError::Reason::TooLong);
   const int bytes = static_cast<int>(text.size());
   const int length = MultiByteToWideChar(codePage, flags, text.data(), bytes, nullptr, 0);
-  if (length <= 0) throw Error(L"文字列を変換できませんでした");
+  if (length <= 0) throw TextConversionError(TextConversionError::Reason::NotConvertible);
   std::wstring wide(static_cast<size_t>(length), L'\0');
-  MultiByteToWideChar(codePage, flags, text.data(), bytes, &wide[0], length);
+  if (MultiByteToWideChar(codePage, flags, text.data(), bytes, &wide[0], length) != length)
+    throw TextConversionError(TextConversionError::Reason::NotConvertible);
   return wide;
 }
 
@@ -36,8 +36,9 @@ std::optional<std::string> NarrowToAnsi(std::wstring_view text) {
       WideCharToMultiByte(CP_ACP, WC_NO_BEST_FIT_CHARS, text.data(), units, nullptr, 0, nullptr, &usedDefault);
   if (length <= 0 || usedDefault) return std::nullopt;
   std::string narrow(static_cast<size_t>(length), '\0');
-  WideCharToMultiByte(CP_ACP, WC_NO_BEST_FIT_CHARS, text.data(), units, &narrow[0], length, nullptr, &usedDefault);
-  if (usedDefault) return std::nullopt;
+  if (WideCharToMultiByte(CP_ACP, WC_NO_BEST_FIT_CHARS, text.data(), units, &narrow[0], length, nullptr,
+                          &usedDefault) != length || usedDefault)
+    return std::nullopt;
   return narrow;
 }
 

@@ -6,11 +6,25 @@
 #include <string>
 #include <string_view>
 
+#include "win/error.h"
+
 namespace zelnar {
 
-// Raises zelnar::Error for bytes that are not UTF-8.
+// Raised when text cannot be widened. It carries no wording: the layer that shows it says it.
+class TextConversionError : public Error {
+ public:
+  enum class Reason { TooLong, NotConvertible };
+  explicit TextConversionError(Reason reason) : Error(std::wstring()), reason_(reason) {}
+  Reason WhatFailed() const noexcept { return reason_; }
+
+ private:
+  Reason reason_;
+};
+
+// Raises TextConversionError for bytes that are not UTF-8.
 std::wstring WidenUtf8(std::string_view text);
 // Bytes of the ANSI code page; a byte sequence it cannot map becomes U+FFFD or the code page's default.
+// Raises TextConversionError when the system cannot convert at all.
 std::wstring WidenAnsi(std::string_view text);
 // Empty when a character has no exact form in the ANSI code page (it would become a wildcard '?').
 std::optional<std::string> NarrowToAnsi(std::wstring_view text);

@@ -1,4 +1,5 @@
 #include "tools/plugin_host/dib_layout.h"
+#include "win/bmp_file.h"
 
 #include <gtest/gtest.h>
 
@@ -65,13 +66,9 @@ TEST(DibLayout, SizesFollowTheHeaderAndMustFitTheBlocks) {
 }
 
 TEST(DibLayout, FileHeaderPointsPastTheHeaderBlock) {
-  DibLayout layout;
-  layout.headerBytes = 40;
-  layout.imageBytes = 1440000;
-  unsigned char file[14];
-  BuildBmpFileHeader(layout, file);
+  const auto file = zelnar::BmpFileHeader(40, 1440000);
   const unsigned char expected[14] = {'B', 'M', 0x36, 0xF9, 0x15, 0, 0, 0, 0, 0, 54, 0, 0, 0};
-  EXPECT_EQ(std::memcmp(file, expected, 14), 0);
+  EXPECT_EQ(std::memcmp(file.data(), expected, 14), 0);
 }
 
 }  // namespace

@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <iterator>
+
 namespace zelnar {
 namespace {
 
@@ -29,9 +31,9 @@ TEST(IntegerText, RefusesEverythingElse) {
       u"0x 1",     u"- 5",        u"+-5",        u"--5",        u"$100000000", u"2147483648", u"-2147483649",
       u"99999999999999999999",    u"1e3",        u"800\n",      u"$-1",
   };
-  for (const char16_t* text : cases) {
-    SCOPED_TRACE(testing::Message() << (&text - cases));
-    EXPECT_FALSE(ParseIntegerText(text).has_value());
+  for (size_t i = 0; i < std::size(cases); ++i) {
+    SCOPED_TRACE(testing::Message() << "case " << i);
+    EXPECT_FALSE(ParseIntegerText(cases[i]).has_value());
   }
   const char16_t withZero[] = {u'8', u'\0', u'0'};
   EXPECT_FALSE(ParseIntegerText(std::u16string_view(withZero, 3)).has_value());

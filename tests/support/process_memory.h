@@ -1,4 +1,4 @@
-// What a process holds, for leak checks: private memory two ways, and GDI objects.
+// What a process holds, for leak checks: private memory, counted two ways.
 #pragma once
 
 #include <windows.h>
@@ -31,7 +31,5 @@ inline uint64_t CommittedPrivateBytes() {
   }
   return total;
 }
-
-inline DWORD GdiObjects() { return GetGuiResources(GetCurrentProcess(), GR_GDIOBJECTS); }
 
 }  // namespace test

@@ -38,7 +38,7 @@ std::vector<Event> Events() {
 void Prepare(BitmapObject& bitmap, int width, int height) {
   bitmap.SetWidth(width);
   bitmap.SetHeight(height);
-  bitmap.SetPixelFormat(PixelFormat::Bits24);
+  bitmap.SetBits24();
 }
 
 class Capture : public testing::Test {

@@ -10,6 +10,7 @@
 #include <thread>
 #include <vector>
 
+#include "tests/support/debug_output.h"
 #include "tests/support/plugin_module.h"
 #include "tests/support/process_memory.h"
 #include "tests/support/settings_key.h"
@@ -412,8 +413,21 @@ TEST_F(Pictures, DrawsARealPageInNormalMode) {
   Blocks blocks;
   EXPECT_EQ(Picture(blocks, file), 0);
   EXPECT_EQ(std::wstring(StandinRecord().path), Widen(file));
-  EXPECT_EQ(LocalSize(blocks.bits), 1440000u);
+  ASSERT_EQ(LocalSize(blocks.bits), 1440000u);
   DeleteFileA(file);
+
+  // The title is drawn dark near the top; the far corner stays white. Rows are stored bottom-up.
+  const std::vector<uint8_t> pixels = blocks.Bytes(blocks.bits);
+  const int stride = Stride(800);
+  auto row = [&](int fromTop) { return &pixels[size_t(599 - fromTop) * stride]; };
+  bool darkInTitle = false;
+  for (int y = 0; y < 60 && !darkInTitle; ++y)
+    for (int i = 0; i < 3 * 400 && !darkInTitle; ++i) darkInTitle = row(y)[i] < 0x80;
+  EXPECT_TRUE(darkInTitle) << "no dark pixel where the title is drawn";
+  const uint8_t* corner = row(599) + 3 * 799;
+  EXPECT_EQ(corner[0], 0xFF);
+  EXPECT_EQ(corner[1], 0xFF);
+  EXPECT_EQ(corner[2], 0xFF);
 }
 
 // Each call makes the thread an apartment for its duration only.
@@ -442,7 +456,7 @@ TEST_F(Pictures, LeavesTheThreadsComStateAsItFoundIt) {
   EXPECT_EQ(multi.after, S_FALSE);
 }
 
-// Wine counts no GDI objects (GetGuiResources gives 0 there); each captured bitmap is checked by handle.
+// Each captured bitmap is checked by handle: GDI object counts are not kept under Wine.
 TEST_F(Pictures, ThousandCallsLeaveNoMemoryAndNoGdiObjects) {
   auto call = [this](Mode mode, int count) {
     StandinSetMode(mode);
@@ -457,13 +471,38 @@ TEST_F(Pictures, ThousandCallsLeaveNoMemoryAndNoGdiObjects) {
   for (Mode mode : converted) call(mode, 2);
   const uint64_t privateBefore = test::PrivateUsage();
   const uint64_t committedBefore = test::CommittedPrivateBytes();
-  const DWORD gdiBefore = test::GdiObjects();
   call(Mode::Ready, 1000);
   for (Mode mode : converted) call(mode, 30);
   constexpr int64_t kSlack = 1 << 20;
   EXPECT_LT(int64_t(test::PrivateUsage()) - int64_t(privateBefore), kSlack);
   EXPECT_LT(int64_t(test::CommittedPrivateBytes()) - int64_t(committedBefore), kSlack);
-  EXPECT_EQ(test::GdiObjects(), gdiBefore);
+}
+
+// A debugger sees one line per failure, naming the export, the step and the code; success says nothing.
+TEST_F(Pictures, FailuresSayWhyToADebuggerAndSuccessIsSilent) {
+  const test::DebugOutput output;
+  test::DebugOutput::Take();
+  struct Case { Mode mode; unsigned int kind; const char* line; };
+  const Case cases[] = {
+      {Mode::Pattern, 0, nullptr},
+      {Mode::Pattern, 1, "zelnar: GetPicture: the input is not a file; input kind (0x00000001)"},
+      {Mode::ExtractFails, 0, "zelnar: GetPicture: IExtractImage::Extract (0x80004005)"},
+      {Mode::NullBitmap, 0, "zelnar: GetPicture: IExtractImage::Extract gave no bitmap"},
+      {Mode::CreateFails, 0, "zelnar: GetPicture: the HTML thumbnail extractor cannot be created (0x8007000E)"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.line ? c.line : "success");
+    StandinSetMode(c.mode);
+    Blocks blocks;
+    Picture(blocks, kPage, c.kind);
+    const std::vector<std::string> lines = test::DebugOutput::Take();
+    if (!c.line) {
+      EXPECT_TRUE(lines.empty()) << lines.front();
+      continue;
+    }
+    ASSERT_EQ(lines.size(), 1u);
+    EXPECT_EQ(lines[0], c.line);
+  }
 }
 
 // A block left behind by a failure is never touched, so only committed pages show it.

@@ -174,7 +174,7 @@ TEST_F(SettingsDialog, ShowsTheRecordAndOkStoresWhatItShows) {
         {L"IEIFLAG_NOSTAMP", false, false}, {L"IEIFLAG_NOBORDER", false, false}, {L"IEIFLAG_QUALITY", true, true},
     };
     for (const Box& b : boxes) {
-      SCOPED_TRACE(testing::Message() << static_cast<const void*>(b.caption));
+      SCOPED_TRACE(testing::Message() << b.caption);
       for (bool preview : {false, true}) {
         const HWND box = c.Box(b.caption, preview);
         ASSERT_TRUE(box);

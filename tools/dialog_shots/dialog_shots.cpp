@@ -9,6 +9,10 @@
 #include <string>
 #include <vector>
 
+#include "win/bmp_writer.h"
+#include "win/dib_geometry.h"
+#include "win/dib_header.h"
+
 namespace {
 
 using ConfigurationDlgFn = int(__stdcall*)(HWND, int);
@@ -32,14 +36,10 @@ bool SaveWindow(HWND window, const std::wstring& path) {
   BitBlt(memory, 0, 0, width, height, screen, rect.left, rect.top, SRCCOPY);
   SelectObject(memory, old);
 
-  BITMAPINFOHEADER info{};
-  info.biSize = sizeof info;
-  info.biWidth = width;
-  info.biHeight = height;
-  info.biPlanes = 1;
-  info.biBitCount = 24;
-  const DWORD stride = (static_cast<DWORD>(width) * 3 + 3) & ~3u;
-  std::vector<BYTE> pixels(static_cast<size_t>(stride) * height);
+  BITMAPINFOHEADER info = zelnar::BottomUpBgr24Header(width, height);
+  const auto geometry = zelnar::ComputeDibGeometry(width, height);
+  if (!geometry) return false;
+  std::vector<BYTE> pixels(static_cast<size_t>(geometry->imageSize));
   const bool read = GetDIBits(memory, bitmap, 0, height, pixels.data(), reinterpret_cast<BITMAPINFO*>(&info),
                               DIB_RGB_COLORS) == height;
   DeleteObject(bitmap);
@@ -47,15 +47,7 @@ bool SaveWindow(HWND window, const std::wstring& path) {
   ReleaseDC(nullptr, screen);
   if (!read) return false;
 
-  BITMAPFILEHEADER file{};
-  file.bfType = 0x4D42;
-  file.bfOffBits = sizeof file + sizeof info;
-  file.bfSize = file.bfOffBits + static_cast<DWORD>(pixels.size());
-  FILE* out = _wfopen(path.c_str(), L"wb");
-  if (!out) return false;
-  const bool written = fwrite(&file, sizeof file, 1, out) == 1 && fwrite(&info, sizeof info, 1, out) == 1 &&
-                       fwrite(pixels.data(), pixels.size(), 1, out) == 1;
-  return fclose(out) == 0 && written;
+  return zelnar::WriteBmpFile(path.c_str(), &info, sizeof info, pixels.data(), pixels.size()) == 0;
 }
 
 DWORD WINAPI Photographer(void*) {

@@ -3,11 +3,13 @@
 
 #include <cstdlib>
 
+#include "win/bmp_file.h"
+#include "win/dib_geometry.h"
+
 namespace plugin_host {
 namespace {
 
 constexpr std::size_t kInfoHeaderSize = 40;
-constexpr std::size_t kFileHeaderSize = 14;
 constexpr std::uint32_t kRgb = 0;
 constexpr std::uint32_t kBitFields = 3;
 
@@ -15,9 +17,6 @@ std::uint32_t U32(const unsigned char* p) {
   return std::uint32_t(p[0]) | std::uint32_t(p[1]) << 8 | std::uint32_t(p[2]) << 16 | std::uint32_t(p[3]) << 24;
 }
 std::uint16_t U16(const unsigned char* p) { return std::uint16_t(p[0] | p[1] << 8); }
-void Put32(unsigned char* p, std::uint32_t v) {
-  for (int i = 0; i < 4; ++i) p[i] = static_cast<unsigned char>(v >> (8 * i));
-}
 
 }  // namespace
 
@@ -46,24 +45,16 @@ std::string ParseDibLayout(const unsigned char* header, std::size_t headerBlockS
   std::uint64_t colours = coloursUsed ? coloursUsed : (b <= 8 ? (1u << b) : 0);
   std::uint64_t headerBytes = size + masks + colours * 4;
   if (headerBytes > headerBlockSize) return "colour table runs past the header block";
-  std::uint64_t stride = (std::uint64_t(l.width) * b + 31) / 32 * 4;
+  std::uint64_t stride = std::uint64_t(zelnar::DibStride(l.width, b));
   std::uint64_t image = stride * std::uint64_t(std::llabs(l.height));
   if (image > pixelBlockSize)
     return "pixel block holds " + std::to_string(pixelBlockSize) + " bytes, the picture needs " +
            std::to_string(image);
-  if (kFileHeaderSize + headerBytes + image > UINT32_MAX) return "picture too large for a .bmp file";
+  if (zelnar::kBmpFileHeaderSize + headerBytes + image > UINT32_MAX) return "picture too large for a .bmp file";
   l.headerBytes = std::size_t(headerBytes);
   l.imageBytes = std::size_t(image);
   *layout = l;
   return {};
-}
-
-void BuildBmpFileHeader(const DibLayout& layout, unsigned char out[14]) {
-  out[0] = 'B';
-  out[1] = 'M';
-  Put32(out + 2, std::uint32_t(kFileHeaderSize + layout.headerBytes + layout.imageBytes));
-  Put32(out + 6, 0);
-  Put32(out + 10, std::uint32_t(kFileHeaderSize + layout.headerBytes));
 }
 
 }  // namespace plugin_host

@@ -21,7 +21,4 @@ struct DibLayout {
 std::string ParseDibLayout(const unsigned char* header, std::size_t headerBlockSize, std::size_t pixelBlockSize,
                            DibLayout* layout);
 
-// The 14-byte file header that precedes the header block in a .bmp file.
-void BuildBmpFileHeader(const DibLayout& layout, unsigned char out[14]);
-
 }  // namespace plugin_host

@@ -7,6 +7,7 @@
 #include "tools/plugin_host/console.h"
 #include "tools/plugin_host/dib_layout.h"
 #include "tools/plugin_host/exit_code.h"
+#include "win/bmp_writer.h"
 #include "win/file_handle.h"
 
 namespace plugin_host {
@@ -69,25 +70,11 @@ std::wstring FileNamePart(const std::wstring& path) {
   return slash == std::wstring::npos ? path : path.substr(slash + 1);
 }
 
-bool WriteAll(HANDLE file, const void* data, std::size_t size) {
-  DWORD written = 0;
-  return WriteFile(file, data, DWORD(size), &written, nullptr) && written == size;
-}
-
 // Writes file header, header block and rows. Returns an empty string or what went wrong.
 std::wstring WriteBmp(const std::wstring& target, const DibLayout& layout, const unsigned char* header,
                       const unsigned char* bits) {
-  FileHandle file(CreateFileW(target.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
-  if (file.get() == INVALID_HANDLE_VALUE) return SystemMessage(GetLastError());
-  unsigned char fileHeader[14];
-  BuildBmpFileHeader(layout, fileHeader);
-  bool ok = WriteAll(file.get(), fileHeader, sizeof fileHeader) && WriteAll(file.get(), header, layout.headerBytes) &&
-            WriteAll(file.get(), bits, layout.imageBytes);
-  DWORD error = ok ? 0 : GetLastError();
-  ok = file.Close() && ok;
-  if (ok) return {};
-  DeleteFileW(target.c_str());
-  return error ? SystemMessage(error) : L"write failed";
+  const DWORD error = zelnar::WriteBmpFile(target.c_str(), header, layout.headerBytes, bits, layout.imageBytes);
+  return error ? SystemMessage(error) : std::wstring();
 }
 
 int SavePicture(HLOCAL headerHandle, HLOCAL bitsHandle, const std::wstring& target) {
@@ -146,7 +133,7 @@ FileOutcome RenderFile(const PictureApi& api, const std::wstring& path, const Pi
     FileHandle file(CreateFileW(full, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
                                 FILE_ATTRIBUTE_NORMAL, nullptr));
     DWORD got = 0;
-    if (file.get() == INVALID_HANDLE_VALUE || !ReadFile(file.get(), head.data(), kSniffBytes, &got, nullptr))
+    if (!file || !ReadFile(file.Get(), head.data(), kSniffBytes, &got, nullptr))
       return fail(kExitFileError, L"cannot read: " + SystemMessage(GetLastError()));
   }
   const DWORD_PTR headArgument = reinterpret_cast<DWORD_PTR>(head.data());

@@ -29,13 +29,13 @@ using zelnar::FileHandle;
 bool ReadPageBytes(const wchar_t* path, std::string* bytes) {
   FileHandle file(CreateFileW(path, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
                               FILE_ATTRIBUTE_NORMAL, nullptr));
-  if (file.get() == INVALID_HANDLE_VALUE) return false;
+  if (!file) return false;
   bytes->clear();
   char chunk[65536];
   while (bytes->size() < kMaxPageBytes) {
     DWORD got = 0;
     DWORD want = DWORD(std::min<std::size_t>(sizeof chunk, kMaxPageBytes - bytes->size()));
-    if (!ReadFile(file.get(), chunk, want, &got, nullptr)) return false;
+    if (!ReadFile(file.Get(), chunk, want, &got, nullptr)) return false;
     if (got == 0) break;
     bytes->append(chunk, got);
   }

@@ -12,6 +12,7 @@
 
 #include "tools/standin/page_painter.h"
 #include "tools/standin/standin_control.h"
+#include "win/dib_geometry.h"
 #include "win/dib_header.h"
 
 namespace standin {
@@ -52,7 +53,7 @@ HBITMAP MakeDib(int width, int height, int bitCount, bool topDown, uint8_t** bit
   return bitmap;
 }
 
-int Stride(int width, int bitCount) { return ((width * bitCount + 31) / 32) * 4; }
+int Stride(int width, int bitCount) { return int(zelnar::DibStride(width, bitCount)); }
 
 // The pattern, whole rows including their trailing bytes, in 24 bits.
 HBITMAP MakePattern24(int width, int height, bool topDown) {
