@@ -12,6 +12,7 @@
 #include <string>
 #include <vector>
 
+#include "tests/support/debug_output.h"
 #include "tests/support/plugin_module.h"
 #include "tests/support/process_memory.h"
 #include "tests/support/settings_key.h"
@@ -305,6 +306,36 @@ TEST_F(WideEntries, PathsThatNameNoReadableFileGive8AndNothingElse) {
   EXPECT_LT(int64_t(test::CommittedPrivateBytes()) - int64_t(committedBefore), int64_t(1) << 20);
   CloseHandle(lock);
   DeleteFileW(locked.c_str());
+}
+
+// The wide forms name themselves in the one line a debugger sees per failure.
+TEST_F(WideEntries, FailuresSayWhichWideFormAndWhy) {
+  const std::wstring page = TempFolder() + L"zelnar-trace.htm";
+  CloseHandle(CreateFileW(page.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr));
+  const test::DebugOutput output;
+  test::DebugOutput::Take();
+  struct Case { bool preview; std::wstring path; unsigned int kind; const char* line; };
+  const Case cases[] = {
+      {false, page, 0, nullptr},
+      {true, page, 0, nullptr},
+      {false, page, 1, "zelnar: GetPictureW: the input is not a file; input kind (0x00000001)"},
+      {false, TempFolder() + L"zelnar-no-such-page.htm", 0,
+       "zelnar: GetPictureW: the path names no readable file (0x00000002)"},
+      {true, TempFolder(), 0, "zelnar: GetPreviewW: the path names no readable file ("},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.line ? c.line : "success");
+    Blocks blocks;
+    (c.preview ? previewW_ : pictureW_)(c.path.c_str(), 0, c.kind, &blocks.header, &blocks.bits, nullptr, 0);
+    const std::vector<std::string> lines = test::DebugOutput::Take();
+    if (!c.line) {
+      EXPECT_TRUE(lines.empty()) << lines.front();
+      continue;
+    }
+    ASSERT_EQ(lines.size(), 1u);
+    EXPECT_EQ(lines[0].rfind(c.line, 0), 0u) << lines[0];
+  }
+  DeleteFileW(page.c_str());
 }
 
 TEST_F(WideEntries, InputInMemoryIsRefusedWith2) {
