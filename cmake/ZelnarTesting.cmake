@@ -11,8 +11,14 @@ add_subdirectory(${ZELNAR_GTEST_DIR} ${CMAKE_BINARY_DIR}/googletest EXCLUDE_FROM
 
 if(WIN32)
   set(ZELNAR_WINEPREFIX ${CMAKE_BINARY_DIR}/wineprefix CACHE PATH "Private Wine prefix for the tests")
+  # A 64-bit program does not run in a 32-bit prefix: each tree has a prefix of its own bitness.
+  if(CMAKE_SIZEOF_VOID_P EQUAL 8)
+    set(ZELNAR_WINEARCH win64)
+  else()
+    set(ZELNAR_WINEARCH win32)
+  endif()
   set(ZELNAR_WINE_RUN ${CMAKE_SOURCE_DIR}/tools/wine/run)
-  set(CMAKE_CROSSCOMPILING_EMULATOR ${ZELNAR_WINE_RUN};--prefix;${ZELNAR_WINEPREFIX})
+  set(CMAKE_CROSSCOMPILING_EMULATOR ${ZELNAR_WINE_RUN};--prefix;${ZELNAR_WINEPREFIX};--arch;${ZELNAR_WINEARCH})
 endif()
 
 # zelnar_add_wine_test(NAME SOURCES ... [LIBS ...] [LOCKS ...] [ENV ...] [NEEDS_DLL] [TIMEOUT s])

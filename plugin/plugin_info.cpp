@@ -6,29 +6,18 @@
 #include <string>
 
 #include "plugin/exports.h"
+#include "plugin/image_info_record.h"
 #include "settings/settings_record.h"
 #include "win/debug_trace.h"
 #include "win/host_result.h"
+#include "zelnar_version.h"
 
 namespace {
 
 constexpr int kPatternListIndex = 2;
-constexpr const char* kIdentity[] = {"00IN", "HTML to DIB v0.1.0", zelnar::kDefaultPatternList, "HTML file"};
+constexpr const char* kIdentity[] = {"00IN", "HTML to DIB v" ZELNAR_VERSION_SHORT_TEXT, zelnar::kDefaultPatternList,
+                                     "HTML file"};
 constexpr int kIdentityCount = sizeof kIdentity / sizeof kIdentity[0];
-
-#pragma pack(push, 1)
-struct ImageInfoRecord {
-  int32_t left;
-  int32_t top;
-  int32_t width;
-  int32_t height;
-  uint16_t xDensity;
-  uint16_t yDensity;
-  int16_t bitsPerPixel;
-  uint32_t textInfo;
-};
-#pragma pack(pop)
-static_assert(sizeof(ImageInfoRecord) == 26, "the host reads a packed 26-byte record");
 
 // Bounded copy that always terminates; returns the length now in the buffer.
 int CopyBounded(char* buffer, int length, const char* text) {
@@ -58,11 +47,21 @@ extern "C" int __stdcall GetPluginInfo(int index, char* buffer, int length) noex
   }
 }
 
-extern "C" int __stdcall GetPictureInfo(const char*, LONG, unsigned int, void* record) noexcept {
+namespace zelnar {
+
+void FillImageInfoRecord(void* record) noexcept {
+  ImageInfoRecord info{};  // padding included: every byte is written
+  info.width = 640;
+  info.height = 480;
+  info.bitsPerPixel = 24;
+  std::memcpy(record, &info, sizeof info);
+}
+
+}  // namespace zelnar
+
+extern "C" int __stdcall GetPictureInfo(const char*, LONG_PTR, unsigned int, void* record) noexcept {
   // The record is fixed: it does not follow the configured size, and the file is not opened. It is
   // filled and yet 8 is returned: hosts rely on both, so the "error" is not to be fixed.
-  if (!record) return zelnar::kResultInternalError;
-  const ImageInfoRecord info{0, 0, 640, 480, 0, 0, 24, 0};
-  std::memcpy(record, &info, sizeof info);
+  if (record) zelnar::FillImageInfoRecord(record);
   return zelnar::kResultInternalError;
 }

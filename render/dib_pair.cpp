@@ -11,6 +11,7 @@
 #include "win/dib_header.h"
 #include "win/error.h"
 #include "win/gdi_object.h"
+#include "win/readable_file.h"
 #include "win/unique_local.h"
 
 namespace zelnar {
@@ -19,7 +20,10 @@ namespace {
 constexpr uint8_t kBackground = 0xFF;  // white, where a smaller capture leaves the picture empty
 
 void WriteHeader(void* block, const DibGeometry& geometry) {
-  const BITMAPINFOHEADER header = BottomUpBgr24Header(geometry.width, geometry.height);
+  BITMAPINFOHEADER header = BottomUpBgr24Header(geometry.width, geometry.height);
+  // 0 would be legal for uncompressed rows, but host loaders copy exactly this many bytes of the
+  // pixel block: with 0 they copied nothing and showed a black picture.
+  header.biSizeImage = DWORD(geometry.imageSize);
   static_assert(kBitsPerPixel == 24, "the header describes 24-bit rows");
   static_assert(sizeof header == kHeaderBlockSize, "the host reads a 40-byte header");
   std::memcpy(block, &header, sizeof header);
@@ -67,7 +71,7 @@ void CopyConverted(BitmapObject& bitmap, const DibGeometry& geometry, uint8_t* p
 }
 
 // Capture and row copy; raises on any failure. The blocks are locked and owned by the caller.
-bool Assemble(const char* path, uint32_t flags, const DibGeometry& geometry, void* header, uint8_t* pixels) {
+bool Assemble(const wchar_t* path, uint32_t flags, const DibGeometry& geometry, void* header, uint8_t* pixels) {
   BitmapObject bitmap;
   bitmap.SetWidth(geometry.width);
   bitmap.SetHeight(geometry.height);
@@ -83,11 +87,17 @@ bool Assemble(const char* path, uint32_t flags, const DibGeometry& geometry, voi
 
 }  // namespace
 
-int CreateDibPair(const char* path, const PictureRequest& request, HLOCAL* headerOut, HLOCAL* bitsOut) noexcept {
+int CreateDibPair(const wchar_t* path, const PictureRequest& request, HLOCAL* headerOut, HLOCAL* bitsOut) noexcept {
   if (!headerOut || !bitsOut) return kResultInternalError;
   *headerOut = nullptr;
   *bitsOut = nullptr;
-  if (!path) return kResultInternalError;
+  // The extractor "succeeds" for a path it cannot read and draws an error notice: the host would
+  // take that notice for the page. So a missing file, a folder or a name the host's own conversion
+  // spoiled with '?' fails here, before anything is allocated or the extractor is asked.
+  if (!NamesReadableFile(path)) {
+    TraceFailure(L"the path names no readable file", GetLastError());
+    return kResultInternalError;
+  }
   try {
     // Negative sizes and byte counts beyond 32 bits fail before anything too small is allocated.
     const auto geometry = ComputeDibGeometry(request.width, request.height);

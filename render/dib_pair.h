@@ -19,8 +19,10 @@ struct PictureRequest {
 inline constexpr DWORD kHeaderBlockSize = 40;
 
 // Renders `path` at the requested size with the requested flags and stores two movable, unlocked blocks through
-// headerOut and bitsOut: a BITMAPINFOHEADER and 24-bit rows, bottom row first. Returns 0 on success;
-// on 4, 5 or 8 both variables hold 0 and nothing stays allocated. Null pointers give 8. Never raises.
-int CreateDibPair(const char* path, const PictureRequest& request, HLOCAL* headerOut, HLOCAL* bitsOut) noexcept;
+// headerOut and bitsOut: a BITMAPINFOHEADER (image size filled in) and 24-bit rows, bottom row first.
+// Returns 0 on success; on 4, 5 or 8 both variables hold 0 and nothing stays allocated. A path that
+// names no readable file gives 8 before anything is allocated or the extractor is created. Null
+// pointers give 8. Never raises.
+int CreateDibPair(const wchar_t* path, const PictureRequest& request, HLOCAL* headerOut, HLOCAL* bitsOut) noexcept;
 
 }  // namespace zelnar

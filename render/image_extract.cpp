@@ -1,6 +1,5 @@
 #include "render/image_extract.h"
 
-#include <cstring>
 #include <memory>
 #include <new>
 
@@ -13,19 +12,6 @@ namespace {
 
 constexpr DWORD kLocationCapacity = 256;  // wide characters, whatever the path's length
 constexpr DWORD kExtractorContext = CLSCTX_INPROC_SERVER | CLSCTX_LOCAL_SERVER;
-
-// The path in UTF-16. No byte of an ANSI or DBCS string gives more than one UTF-16 unit, so the
-// byte count bounds the result and one conversion call suffices.
-std::unique_ptr<wchar_t[]> WidenPath(const char* path) {
-  const size_t length = std::strlen(path);
-  if (length >= size_t(INT32_MAX)) throw Error(L"the path is too long");
-  std::unique_ptr<wchar_t[]> wide(new wchar_t[length + 1]);
-  const int written = MultiByteToWideChar(CP_ACP, 0, path, static_cast<int>(length), wide.get(),
-                                          static_cast<int>(length + 1));
-  if (written == 0 && length != 0) throw Error(L"the path cannot be converted to UTF-16");
-  wide[written] = L'\0';
-  return wide;
-}
 
 }  // namespace
 
@@ -44,13 +30,12 @@ DWORD RequestedColourDepth(PixelFormat format) noexcept {
   return 24;
 }
 
-bool ExtractImage(const char* path, BitmapObject& bitmap, uint32_t flags) {
+bool ExtractImage(const wchar_t* path, BitmapObject& bitmap, uint32_t flags) {
   const DWORD depth = RequestedColourDepth(bitmap.Format());
   // Declared first, so that it is left last: every reference below is released inside the apartment.
   const ComApartment apartment(COINIT_APARTMENTTHREADED);
 
   std::unique_ptr<wchar_t[]> location(new wchar_t[kLocationCapacity]());
-  const std::unique_ptr<wchar_t[]> widePath = WidenPath(path);
 
   CLSID classId;
   if (HRESULT hr = CLSIDFromProgID(kExtractorProgId, &classId); FAILED(hr))
@@ -71,7 +56,7 @@ bool ExtractImage(const char* path, BitmapObject& bitmap, uint32_t flags) {
   const SIZE size{bitmap.Width(), bitmap.Height()};
   DWORD requestFlags = flags;
   // Neither result stops the capture: Extract decides.
-  persistFile->Load(widePath.get(), STGM_READ);
+  persistFile->Load(path, STGM_READ);
   extractor->GetLocation(location.get(), kLocationCapacity, &priority, &size, depth, &requestFlags);
 
   HBITMAP captured = nullptr;

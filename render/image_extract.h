@@ -24,11 +24,11 @@ struct IExtractImage : public IUnknown {
 // The colour depth asked of the extractor for a bitmap object of this layout.
 DWORD RequestedColourDepth(PixelFormat format) noexcept;
 
-// Renders the file at `path` (ANSI code page) at the bitmap object's size and depth, with `flags`
+// Renders the file at `path` at the bitmap object's size and depth, with `flags`
 // handed to the extractor unchanged. True: the bitmap object now owns the extractor's bitmap. False:
 // the extractor reported failure (or gave no bitmap); the bitmap object is unchanged. Raises ComError
 // or zelnar::Error when the extractor cannot be found, created or asked, or memory runs out. Every
 // interface is released, and COM left as found, before it returns or raises.
-bool ExtractImage(const char* path, BitmapObject& bitmap, uint32_t flags);
+bool ExtractImage(const wchar_t* path, BitmapObject& bitmap, uint32_t flags);
 
 }  // namespace zelnar

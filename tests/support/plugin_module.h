@@ -1,4 +1,5 @@
-// Loads zelnar.spi as a host does and looks its exports up by their plain names.
+// Loads the plug-in of the test's own bitness (zelnar.spi or zelnar.sph) as a host does and looks its
+// exports up by their plain names.
 #pragma once
 
 #include <windows.h>
@@ -8,17 +9,29 @@
 
 namespace test {
 
-// Exact signatures a host calls through.
+#ifdef _WIN64
+inline constexpr char kPluginFile[] = "zelnar.sph";
+#else
+inline constexpr char kPluginFile[] = "zelnar.spi";
+#endif
+
+// Exact signatures a host calls through; LONG_PTR and pointers are 64 bits in a 64-bit host.
 using GetPluginInfoFn = int(__stdcall*)(int, char*, int);
 using IsSupportedFn = int(__stdcall*)(const char*, DWORD_PTR);
-using GetPictureInfoFn = int(__stdcall*)(const char*, LONG, unsigned int, void*);
+using GetPictureInfoFn = int(__stdcall*)(const char*, LONG_PTR, unsigned int, void*);
 using ProgressCallbackFn = int(__stdcall*)(int, int, LONG_PTR);
-using GetPictureFn = int(__stdcall*)(const char*, LONG, unsigned int, HLOCAL*, HLOCAL*, ProgressCallbackFn, LONG_PTR);
+using GetPictureFn = int(__stdcall*)(const char*, LONG_PTR, unsigned int, HLOCAL*, HLOCAL*, ProgressCallbackFn,
+                                     LONG_PTR);
 using ConfigurationDlgFn = int(__stdcall*)(HWND, int);
+using GetPluginInfoWFn = int(__stdcall*)(int, wchar_t*, int);
+using IsSupportedWFn = int(__stdcall*)(const wchar_t*, DWORD_PTR);
+using GetPictureInfoWFn = int(__stdcall*)(const wchar_t*, LONG_PTR, unsigned int, void*);
+using GetPictureWFn = int(__stdcall*)(const wchar_t*, LONG_PTR, unsigned int, HLOCAL*, HLOCAL*, ProgressCallbackFn,
+                                      LONG_PTR);
 
 class PluginModule {
  public:
-  explicit PluginModule(const char* path = "zelnar.spi") : path_(path) { Load(); }
+  explicit PluginModule(const char* path = kPluginFile) : path_(path) { Load(); }
   ~PluginModule() { Free(); }
   PluginModule(const PluginModule&) = delete;
   PluginModule& operator=(const PluginModule&) = delete;

@@ -2,8 +2,10 @@
 // every result code and a few broken hand-overs can be produced on demand.
 #include <windows.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <cstring>
+#include <string>
 
 namespace {
 
@@ -54,6 +56,14 @@ int Picture(const char* input, unsigned int kind, HLOCAL* header, HLOCAL* bits, 
   return result;
 }
 
+// The wide forms see the name through the ANSI code page; the file names the tests use are ASCII.
+std::string Narrow(const wchar_t* text) {
+  if (!text) return "(null)";
+  char buffer[1024];
+  const int n = WideCharToMultiByte(CP_ACP, 0, text, -1, buffer, sizeof buffer, nullptr, nullptr);
+  return n > 0 ? std::string(buffer) : std::string();
+}
+
 }  // namespace
 
 extern "C" {
@@ -67,13 +77,13 @@ int __stdcall GetPluginInfo(int index, char* buffer, int length) {
 
 int __stdcall IsSupported(const char* name, DWORD_PTR) { return Has(name, "refuse") ? 0 : 1; }
 
-int __stdcall GetPicture(const char* input, LONG, unsigned int kind, HLOCAL* header, HLOCAL* bits, Progress callback,
-                         LONG_PTR data) {
+int __stdcall GetPicture(const char* input, LONG_PTR, unsigned int kind, HLOCAL* header, HLOCAL* bits,
+                         Progress callback, LONG_PTR data) {
   return Picture(input, kind, header, bits, callback, data, 2);
 }
 
-int __stdcall GetPreview(const char* input, LONG, unsigned int kind, HLOCAL* header, HLOCAL* bits, Progress callback,
-                         LONG_PTR data) {
+int __stdcall GetPreview(const char* input, LONG_PTR, unsigned int kind, HLOCAL* header, HLOCAL* bits,
+                         Progress callback, LONG_PTR data) {
   return Picture(input, kind, header, bits, callback, data, 1);
 }
 
@@ -82,6 +92,31 @@ int __stdcall ConfigurationDlg(HWND parent, int function) {
   if (function != 1) return -1;
   bool topLevel = IsWindow(parent) && IsWindowVisible(parent) && !(GetWindowLongW(parent, GWL_STYLE) & WS_CHILD);
   return topLevel ? 0 : 42;
+}
+
+// Wide forms: the same answers, with "W" appended to the name string so a test sees which form ran.
+int __stdcall GetPluginInfoW(int index, wchar_t* buffer, int length) {
+  char narrow[256];
+  const int n = GetPluginInfo(index, narrow, sizeof narrow);
+  if (n == 0 || length < 1) return 0;
+  std::string text(narrow, n);
+  if (index == 1) text += " W";
+  const int copied = std::min<int>(int(text.size()), length - 1);
+  for (int i = 0; i < copied; ++i) buffer[i] = wchar_t(text[i]);
+  buffer[copied] = L'\0';
+  return copied;
+}
+
+int __stdcall IsSupportedW(const wchar_t* name, DWORD_PTR data) { return IsSupported(Narrow(name).c_str(), data); }
+
+int __stdcall GetPictureW(const wchar_t* input, LONG_PTR, unsigned int kind, HLOCAL* header, HLOCAL* bits,
+                          Progress callback, LONG_PTR data) {
+  return Picture(Narrow(input).c_str(), kind, header, bits, callback, data, 2);
+}
+
+int __stdcall GetPreviewW(const wchar_t* input, LONG_PTR, unsigned int kind, HLOCAL* header, HLOCAL* bits,
+                          Progress callback, LONG_PTR data) {
+  return Picture(Narrow(input).c_str(), kind, header, bits, callback, data, 1);
 }
 
 }

@@ -117,6 +117,12 @@ TEST(HostProgram, ExitCodeAndMessageTellEachFailureApart) {
       {"render fake_plugin.spi --stop-at 2" + out + " " + s.Path("ok.htm"), 11, "[0/1] [1/1 stop] error: result 1"},
       {"render fake_plugin.spi" + out + " " + s.Path("ok.htm"), 0, "[0/1] [1/1] -> "},
       {"info fake_plugin.spi", 0, "0 kind: 00IN\n1 name: fake plug-in\n2 patterns: *.htm\n3 format: fake pages\n"},
+      // --wide drives the W forms, which the fake marks in its name string.
+      {"--wide info fake_plugin.spi", 0, "1 name: fake plug-in W\n2 patterns: *.htm\n"},
+      {"--wide render " + SystemDll("kernel32.dll") + " " + s.Path("ok.htm"), 3, "missing export IsSupportedW"},
+      {"--wide render fake_plugin.spi" + out + " " + s.Path("result8.htm"), 18, "result 8: internal error"},
+      {"--wide render fake_plugin.spi" + out + " " + s.Path("ok.htm"), 0, "[0/1] [1/1] -> "},
+      {"--wide supported fake_plugin.spi a.htm refuse.htm", 4, "a.htm: claimed\nrefuse.htm: not claimed\n"},
       {"supported fake_plugin.spi a.htm refuse.htm", 4, "a.htm: claimed\nrefuse.htm: not claimed\n"},
       // The first failure decides the exit code; the other files are still done.
       {"render fake_plugin.spi" + out + " " + s.Path("result8.htm") + " " + s.Path("result4.htm") + " " +

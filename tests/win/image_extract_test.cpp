@@ -55,7 +55,7 @@ TEST_F(Capture, CallsTheExtractorInOrderAndReleasesEverything) {
   StandinSetMode(Mode::Pattern);
   BitmapObject bitmap;
   Prepare(bitmap, 30, 20);
-  EXPECT_TRUE(zelnar::ExtractImage("Z:\\page.htm", bitmap, 0x12345678));
+  EXPECT_TRUE(zelnar::ExtractImage(L"Z:\\page.htm", bitmap, 0x12345678));
   const std::vector<Event> expected = {Event::QueryPersistFile,    Event::QueryExtractImage,  Event::Load,
                                        Event::GetLocation,         Event::Extract,            Event::ReleaseExtractImage,
                                        Event::ReleasePersistFile,  Event::ReleaseUnknown,     Event::Destroyed};
@@ -84,14 +84,14 @@ TEST_F(Capture, RefusedInterfacesRaiseAfterReleasingWhatWasObtained) {
     StandinSetMode(c.mode);
     BitmapObject bitmap;
     Prepare(bitmap, 8, 8);
-    EXPECT_THROW(zelnar::ExtractImage("Z:\\page.htm", bitmap, 0), zelnar::InterfaceNotSupportedError);
+    EXPECT_THROW(zelnar::ExtractImage(L"Z:\\page.htm", bitmap, 0), zelnar::InterfaceNotSupportedError);
     EXPECT_EQ(Events(), c.events);
     EXPECT_EQ(StandinRecord().liveObjects, 0);
   }
   StandinSetMode(Mode::CreateFails);
   BitmapObject bitmap;
   try {
-    zelnar::ExtractImage("Z:\\page.htm", bitmap, 0);
+    zelnar::ExtractImage(L"Z:\\page.htm", bitmap, 0);
     ADD_FAILURE() << "no error raised";
   } catch (const zelnar::ComError& error) {
     EXPECT_EQ(error.Result(), E_OUTOFMEMORY);
@@ -104,7 +104,7 @@ TEST_F(Capture, AFailedExtractLeavesTheBitmapAsItWas) {
     StandinSetMode(mode);
     BitmapObject bitmap;
     Prepare(bitmap, 10, 7);
-    EXPECT_FALSE(zelnar::ExtractImage("Z:\\page.htm", bitmap, 0));
+    EXPECT_FALSE(zelnar::ExtractImage(L"Z:\\page.htm", bitmap, 0));
     EXPECT_EQ(bitmap.Width(), 10);
     EXPECT_EQ(bitmap.Height(), 7);
     EXPECT_EQ(bitmap.Format(), PixelFormat::Bits24);
@@ -113,7 +113,7 @@ TEST_F(Capture, AFailedExtractLeavesTheBitmapAsItWas) {
   StandinSetMode(Mode::ExtractSFalse);
   BitmapObject bitmap;
   Prepare(bitmap, 10, 7);
-  EXPECT_TRUE(zelnar::ExtractImage("Z:\\page.htm", bitmap, 0)) << "S_FALSE is a success";
+  EXPECT_TRUE(zelnar::ExtractImage(L"Z:\\page.htm", bitmap, 0)) << "S_FALSE is a success";
   EXPECT_EQ(bitmap.Handle(), StandinRecord().lastBitmap);
 }
 
@@ -136,14 +136,14 @@ TEST_F(Capture, AsksForTheDepthOfTheBitmapsLayout) {
     void* bits = nullptr;
     BitmapObject bitmap;
     bitmap.TakeOver(CreateDIBSection(nullptr, reinterpret_cast<BITMAPINFO*>(&info), DIB_RGB_COLORS, &bits, nullptr, 0));
-    EXPECT_FALSE(zelnar::ExtractImage("Z:\\page.htm", bitmap, 0));
+    EXPECT_FALSE(zelnar::ExtractImage(L"Z:\\page.htm", bitmap, 0));
     EXPECT_EQ(StandinRecord().depth, c.depth);
   }
   HDC screen = GetDC(nullptr);
   BitmapObject deviceDependent;
   deviceDependent.TakeOver(CreateCompatibleBitmap(screen, 4, 4));
   ReleaseDC(nullptr, screen);
-  EXPECT_FALSE(zelnar::ExtractImage("Z:\\page.htm", deviceDependent, 0));
+  EXPECT_FALSE(zelnar::ExtractImage(L"Z:\\page.htm", deviceDependent, 0));
   EXPECT_EQ(StandinRecord().depth, 24u);
 }
 
@@ -155,7 +155,7 @@ TEST_F(Capture, JoinsAnExistingApartmentAndLeavesItJoined) {
     before = CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
     BitmapObject bitmap;
     Prepare(bitmap, 4, 4);
-    captured = zelnar::ExtractImage("Z:\\page.htm", bitmap, 0);
+    captured = zelnar::ExtractImage(L"Z:\\page.htm", bitmap, 0);
     after = CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
     CoUninitialize();
     CoUninitialize();

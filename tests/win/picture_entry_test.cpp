@@ -21,7 +21,19 @@ namespace {
 using standin::Mode;
 
 const HLOCAL kUntouched = reinterpret_cast<HLOCAL>(uintptr_t(0x5A5A5A5A));
-constexpr char kPage[] = "Z:\\pages\\page.htm";
+
+// A real file: the plug-in refuses a path that names none before the extractor sees it. The stand-in
+// draws its pattern whatever the file holds.
+struct PageFile {
+  std::string path;
+  PageFile() {
+    char directory[MAX_PATH], file[MAX_PATH];
+    path = GetTempPathA(MAX_PATH, directory) && GetTempFileNameA(directory, "pe", 0, file) ? file : "Z:\\no-temp";
+  }
+  ~PageFile() { DeleteFileA(path.c_str()); }
+};
+const PageFile kPageFile;
+const char* const kPage = kPageFile.path.c_str();
 
 int Stride(int width) { return (3 * width + 3) & ~3; }
 
@@ -119,7 +131,8 @@ TEST_F(Pictures, DeliversHeaderAndBottomUpRowsInMovableUnlockedBlocks) {
     Blocks blocks;
     ASSERT_EQ(Picture(blocks), 0);
 
-    const unsigned char header[40] = {40, 0, 0, 0, 0x20, 3, 0, 0, 0x58, 2, 0, 0, 1, 0, 24, 0};
+    const unsigned char header[40] = {40, 0, 0, 0, 0x20, 3, 0, 0, 0x58, 2, 0, 0, 1, 0, 24, 0,
+                                      0,  0, 0, 0, 0,    0xF9, 0x15, 0};
     EXPECT_EQ(blocks.Bytes(blocks.header), std::vector<uint8_t>(header, header + 40));
     EXPECT_EQ(LocalSize(blocks.header), 40u);
     EXPECT_EQ(LocalSize(blocks.bits), 1440000u);
@@ -165,6 +178,26 @@ TEST_F(Pictures, RowsFollowTheStrideTable) {
     for (int row = 0; row < 3; ++row)
       for (int i = 0; i < c.stride; ++i)
         ASSERT_EQ(pixels[size_t(2 - row) * c.stride + i], standin::PatternByte(row, i)) << row << "/" << i;
+  }
+}
+
+// Hosts copy exactly as many pixel bytes as the header's image-size field says.
+TEST_F(Pictures, ImageSizeFieldIsStrideTimesHeight) {
+  struct Case { int width; int height; uint32_t size; };
+  const Case cases[] = {{1, 1, 4}, {2, 3, 24}, {37, 23, 2576}, {1023, 3, 9216}, {800, 600, 1440000}};
+  for (const Case& c : cases) {
+    SCOPED_TRACE(testing::Message() << c.width << "x" << c.height);
+    UseSize(c.width, c.height);
+    for (test::GetPictureFn entry : {picture_, preview_}) {
+      Blocks blocks;
+      ASSERT_EQ(entry(kPage, 0, 0, &blocks.header, &blocks.bits, nullptr, 0), 0);
+      const std::vector<uint8_t> header = blocks.Bytes(blocks.header);
+      uint32_t field = 0;
+      std::memcpy(&field, &header[20], sizeof field);
+      EXPECT_EQ(field, c.size);
+      EXPECT_EQ(field, uint32_t(Stride(c.width) * c.height));
+      EXPECT_EQ(LocalSize(blocks.bits), c.size);
+    }
   }
 }
 
@@ -244,7 +277,9 @@ TEST_F(Pictures, SizesDecideBetween4And5BeforeAnyCapture) {
   const Case cases[] = {
       {0, 600, 5},          {800, 0, 5},      {0, 0, 5},         {-1, 600, 4},      {800, -1, 4},
       {INT_MIN, INT_MIN, 4}, {INT_MAX, 1, 4}, {715827882, 1, 4}, {65536, 65536, 4}, {1, INT_MAX, 4},
+#ifndef _WIN64
       {23000, 23000, 4},  // fits 32 bits, but no 32-bit process has 1.5 GB in one piece to spare
+#endif
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(testing::Message() << c.width << "x" << c.height);
@@ -332,16 +367,35 @@ TEST_F(Pictures, MismatchedCapturesAreCutOrConverted) {
   }
 }
 
+// Paths of MAX_PATH characters or more exist only through their "\\?\" form; the plug-in still finds
+// the file behind the plain form a host hands over, and the extractor gets that plain form.
 TEST_F(Pictures, PathsReachTheExtractorThroughTheAnsiCodePage) {
-  const std::string longPath = "Z:\\" + std::string(300, 'd') + "\\page.htm";
-  const std::string accented = "Z:\\pages\\caf\xE9 \xA9.htm";
+  char temp[MAX_PATH];
+  ASSERT_GT(GetTempPathA(MAX_PATH, temp), 0u);
+  std::string longPath = std::string(temp) + "zelnar-long";
+  std::vector<std::string> folders{longPath};
+  while (longPath.size() < 300) {
+    longPath += "\\" + std::string(80, 'd');
+    folders.push_back(longPath);
+  }
+  auto longForm = [](const std::string& path) { return L"\\\\?\\" + Widen(path); };
+  for (const std::string& folder : folders) CreateDirectoryW(longForm(folder).c_str(), nullptr);
+  longPath += "\\page.htm";
+  const std::string accented = std::string(temp) + "caf\xE9 \xA9.htm";
   for (const std::string& path : {longPath, accented}) {
+    SCOPED_TRACE(path);
+    HANDLE file = CreateFileW(longForm(path).c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
+    ASSERT_NE(file, INVALID_HANDLE_VALUE);
+    CloseHandle(file);
     Blocks blocks;
-    ASSERT_EQ(Picture(blocks, path.c_str()), 0);
+    EXPECT_EQ(Picture(blocks, path.c_str()), 0);
     const standin::Record record = StandinRecord();
     EXPECT_EQ(std::wstring(record.path), Widen(path));
     EXPECT_EQ(record.capacity, 256u);
+    DeleteFileW(longForm(path).c_str());
   }
+  for (auto folder = folders.rbegin(); folder != folders.rend(); ++folder)
+    RemoveDirectoryW(longForm(*folder).c_str());
 }
 
 TEST_F(Pictures, DrawsARealPageInNormalMode) {

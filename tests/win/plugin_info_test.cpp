@@ -83,27 +83,42 @@ TEST_F(PluginInfo, ReportsThePatternListLoadedFromTheRegistry) {
   }
 }
 
+// Every byte of the record, as a host of the test's bitness reads it: 26 packed bytes in a 32-bit
+// host; in a 64-bit one two zero bytes of padding and then the 8-byte handle at 24, 32 in all.
 TEST_F(PluginInfo, PictureInfoIsTheFixedRecordAndResult8) {
+#ifdef _WIN64
+  const std::vector<unsigned char> expected = {0, 0, 0, 0, 0, 0, 0, 0, 0x80, 2, 0, 0, 0xE0, 1, 0, 0,
+                                               0, 0, 0, 0, 24, 0, 0, 0, 0,    0, 0, 0, 0,    0, 0, 0};
+#else
+  const std::vector<unsigned char> expected = {0, 0, 0, 0, 0, 0, 0, 0, 0x80, 2, 0, 0, 0xE0, 1, 0, 0,
+                                               0, 0, 0, 0, 24, 0, 0, 0, 0,    0};
+#endif
   auto pictureInfo = plugin_.Get<test::GetPictureInfoFn>("GetPictureInfo");
-  const unsigned char expected[26] = {0, 0, 0, 0, 0, 0, 0, 0, 0x80, 2, 0, 0, 0xE0, 1, 0, 0,
-                                      0, 0, 0, 0, 24, 0,  0, 0, 0,    0};
-  struct Case { const char* input; unsigned int kind; };
-  const Case cases[] = {{"Z:\\no\\such\\file.htm", 0}, {"", 1}, {"page.htm", 7}};
+  auto pictureInfoW = plugin_.Get<test::GetPictureInfoWFn>("GetPictureInfoW");
+  struct Case { const char* input; const wchar_t* wideInput; unsigned int kind; };
+  const Case cases[] = {
+      {"Z:\\no\\such\\file.htm", L"Z:\\no\\such\\file.htm", 0}, {"", L"", 1}, {"page.htm", L"page.htm", 7}};
   for (const Case& c : cases) {
-    unsigned char record[30];
-    std::memset(record, 0xCC, sizeof record);
-    EXPECT_EQ(pictureInfo(c.input, 0, c.kind, record), 8);
-    EXPECT_EQ(std::memcmp(record, expected, sizeof expected), 0);
-    EXPECT_EQ(record[26], 0xCC) << "the record is 26 bytes";
+    for (bool wide : {false, true}) {
+      SCOPED_TRACE(testing::Message() << c.input << (wide ? " (W)" : ""));
+      unsigned char record[40];
+      std::memset(record, 0xCC, sizeof record);
+      EXPECT_EQ(wide ? pictureInfoW(c.wideInput, 0, c.kind, record) : pictureInfo(c.input, 0, c.kind, record), 8);
+      EXPECT_EQ(std::vector<unsigned char>(record, record + expected.size()), expected);
+      for (size_t i = expected.size(); i < sizeof record; ++i) EXPECT_EQ(record[i], 0xCC) << "wrote byte " << i;
+    }
   }
   EXPECT_EQ(pictureInfo("x", 0, 0, nullptr), 8);
+  EXPECT_EQ(pictureInfoW(L"x", 0, 0, nullptr), 8);
 }
 
 TEST_F(PluginInfo, ExportsUndecoratedNamesOnly) {
   EXPECT_NE(GetProcAddress(plugin_.Handle(), "GetPluginInfo"), nullptr);
   EXPECT_NE(GetProcAddress(plugin_.Handle(), "GetPictureInfo"), nullptr);
-  EXPECT_EQ(GetProcAddress(plugin_.Handle(), "GetPluginInfo@12"), nullptr);
-  EXPECT_EQ(GetProcAddress(plugin_.Handle(), "_GetPluginInfo@12"), nullptr);
+  EXPECT_NE(GetProcAddress(plugin_.Handle(), "GetPictureW"), nullptr);
+  EXPECT_EQ(GetProcAddress(plugin_.Handle(), "ConfigurationDlgW"), nullptr) << "the dialog has no wide form";
+  for (const char* decorated : {"GetPluginInfo@12", "_GetPluginInfo@12", "GetPictureW@28", "IsSupportedW@8"})
+    EXPECT_EQ(GetProcAddress(plugin_.Handle(), decorated), nullptr) << decorated;
 }
 
 TEST(VersionResource, ReadsBackAsBuilt) {

@@ -20,7 +20,9 @@ constexpr int kInfoBuffer = 256;
 constexpr int kConfigureFunction = 1;
 
 constexpr wchar_t kUsage[] =
-    L"usage:\n"
+    L"usage: zelnar_host [--wide] COMMAND PLUGIN ...\n"
+    L"  --wide                                       use the wide entry points (GetPluginInfoW,\n"
+    L"                                               IsSupportedW, GetPictureW, GetPreviewW)\n"
     L"  zelnar_host info PLUGIN                      print the identity strings\n"
     L"  zelnar_host supported PLUGIN FILE...         ask IsSupported for each file\n"
     L"  zelnar_host render PLUGIN [--preview] [--out DIR] [--stop-at N] PATH...\n"
@@ -43,20 +45,49 @@ bool ParseCount(const std::wstring& text, int* value) {
   return true;
 }
 
-int Info(const PluginLibrary& plugin) {
+bool wideEntries = false;  // --wide: the W forms of the entry points
+
+// One identity string through GetPluginInfo or GetPluginInfoW; false when the export is missing.
+bool IdentityString(const PluginLibrary& plugin, int index, std::wstring* text) {
+  if (wideEntries) {
+    auto getPluginInfoW = plugin.Export<GetPluginInfoWFn>("GetPluginInfoW");
+    if (!getPluginInfoW) return false;
+    wchar_t buffer[kInfoBuffer] = {};
+    const int length = std::clamp(getPluginInfoW(index, buffer, kInfoBuffer), 0, kInfoBuffer - 1);
+    *text = std::wstring(buffer, length);
+    return true;
+  }
   auto getPluginInfo = plugin.Export<GetPluginInfoFn>("GetPluginInfo");
-  if (!getPluginInfo) return kExitMissingExport;
+  if (!getPluginInfo) return false;
+  char buffer[kInfoBuffer] = {};
+  const int length = std::clamp(getPluginInfo(index, buffer, kInfoBuffer), 0, kInfoBuffer - 1);
+  *text = FromAnsi(std::string(buffer, length));
+  return true;
+}
+
+int Info(const PluginLibrary& plugin) {
   static const wchar_t* const kRoles[] = {L"kind", L"name", L"patterns", L"format"};
   for (int index = 0; index < 4; ++index) {
-    char buffer[kInfoBuffer] = {};
-    int length = getPluginInfo(index, buffer, kInfoBuffer);
-    length = std::clamp(length, 0, kInfoBuffer - 1);
-    Out(std::to_wstring(index) + L" " + kRoles[index] + L": " + FromAnsi(std::string(buffer, length)) + L"\n");
+    std::wstring text;
+    if (!IdentityString(plugin, index, &text)) return kExitMissingExport;
+    Out(std::to_wstring(index) + L" " + kRoles[index] + L": " + text + L"\n");
   }
   return kExitOk;
 }
 
 int Supported(const PluginLibrary& plugin, const std::vector<std::wstring>& files) {
+  if (wideEntries) {
+    auto isSupportedW = plugin.Export<IsSupportedWFn>("IsSupportedW");
+    if (!isSupportedW) return kExitMissingExport;
+    int exitCode = kExitOk;
+    for (const std::wstring& file : files) {
+      char head[2048] = {};
+      const bool claimed = isSupportedW(file.c_str(), reinterpret_cast<DWORD_PTR>(head)) != 0;
+      Out(file + (claimed ? L": claimed\n" : L": not claimed\n"));
+      if (!claimed && exitCode == kExitOk) exitCode = kExitRefused;
+    }
+    return exitCode;
+  }
   auto isSupported = plugin.Export<IsSupportedFn>("IsSupported");
   if (!isSupported) return kExitMissingExport;
   int exitCode = kExitOk;
@@ -118,9 +149,15 @@ int Render(const PluginLibrary& plugin, const std::vector<std::wstring>& args) {
   }
 
   PictureApi api;
-  api.isSupported = plugin.Export<IsSupportedFn>("IsSupported");
-  api.getPicture = plugin.Export<GetPictureFn>(options.preview ? "GetPreview" : "GetPicture");
-  if (!api.isSupported || !api.getPicture) return kExitMissingExport;
+  if (wideEntries) {
+    api.isSupportedW = plugin.Export<IsSupportedWFn>("IsSupportedW");
+    api.getPictureW = plugin.Export<GetPictureWFn>(options.preview ? "GetPreviewW" : "GetPictureW");
+    if (!api.isSupportedW || !api.getPictureW) return kExitMissingExport;
+  } else {
+    api.isSupported = plugin.Export<IsSupportedFn>("IsSupported");
+    api.getPicture = plugin.Export<GetPictureFn>(options.preview ? "GetPreview" : "GetPicture");
+    if (!api.isSupported || !api.getPicture) return kExitMissingExport;
+  }
 
   int firstFailure = kExitOk;
   int rendered = 0, skipped = 0, failed = 0;
@@ -161,15 +198,15 @@ int Config(const PluginLibrary& plugin, const std::vector<std::wstring>& args) {
     return kExitDialog;
   }
   // A viewer asks again, since the dialog may have changed the patterns.
-  if (auto getPluginInfo = plugin.Export<GetPluginInfoFn>("GetPluginInfo")) {
-    char buffer[kInfoBuffer] = {};
-    int length = std::clamp(getPluginInfo(2, buffer, kInfoBuffer), 0, kInfoBuffer - 1);
-    Out(L"patterns now: " + FromAnsi(std::string(buffer, length)) + L"\n");
-  }
+  if (std::wstring patterns; IdentityString(plugin, 2, &patterns)) Out(L"patterns now: " + patterns + L"\n");
   return kExitOk;
 }
 
-int Run(const std::vector<std::wstring>& args) {
+int Run(std::vector<std::wstring> args) {
+  if (!args.empty() && args[0] == L"--wide") {
+    wideEntries = true;
+    args.erase(args.begin());
+  }
   if (args.size() < 2) return Usage(args.empty() || args[0] == L"--help" ? L"" : L"missing the plug-in path");
   const std::wstring& command = args[0];
   if (command != L"info" && command != L"supported" && command != L"render" && command != L"config")

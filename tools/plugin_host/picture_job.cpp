@@ -123,8 +123,10 @@ FileOutcome RenderFile(const PictureApi& api, const std::wstring& path, const Pi
   wchar_t full[MAX_PATH * 4];
   DWORD n = GetFullPathNameW(path.c_str(), DWORD(sizeof full / sizeof full[0]), full, nullptr);
   if (n == 0 || n >= sizeof full / sizeof full[0]) return fail(kExitFileError, L"path too long");
+  const bool wide = api.getPictureW != nullptr;
   std::string ansi;
-  if (!ToAnsi(full, &ansi)) return fail(kExitFileError, L"the path has characters outside the ANSI code page");
+  if (!wide && !ToAnsi(full, &ansi))
+    return fail(kExitFileError, L"the path has characters outside the ANSI code page (try --wide)");
 
   std::vector<char> head(kSniffBytes, 0);
   {
@@ -134,7 +136,8 @@ FileOutcome RenderFile(const PictureApi& api, const std::wstring& path, const Pi
     if (!file || !ReadFile(file.Get(), head.data(), kSniffBytes, &got, nullptr))
       return fail(kExitFileError, L"cannot read: " + SystemMessage(GetLastError()));
   }
-  if (!api.isSupported(ansi.c_str(), reinterpret_cast<DWORD_PTR>(head.data()))) {
+  const DWORD_PTR headArgument = reinterpret_cast<DWORD_PTR>(head.data());
+  if (!(wide ? api.isSupportedW(full, headArgument) : api.isSupported(ansi.c_str(), headArgument))) {
     if (fromFolder) {
       Out(L" skipped (not claimed by the plug-in)\n");
       return FileOutcome::kSkipped;
@@ -146,8 +149,9 @@ FileOutcome RenderFile(const PictureApi& api, const std::wstring& path, const Pi
   HLOCAL bits = nullptr;
   ProgressState progress;
   progress.stopAtCall = options.stopAtCall;
-  int result = api.getPicture(ansi.c_str(), 0, kKindFile, &header, &bits, &ShowProgress,
-                              reinterpret_cast<LONG_PTR>(&progress));
+  const LONG_PTR data = reinterpret_cast<LONG_PTR>(&progress);
+  int result = wide ? api.getPictureW(full, 0, kKindFile, &header, &bits, &ShowProgress, data)
+                    : api.getPicture(ansi.c_str(), 0, kKindFile, &header, &bits, &ShowProgress, data);
   if (result != 0) {
     // Only result 0 hands the blocks over; whatever else is left there is not ours to free.
     std::wstring left = (header || bits) ? L"; the plug-in left non-zero handles behind" : L"";

@@ -7,9 +7,12 @@
 
 namespace plugin_host {
 
+// Either the ANSI pair or, with --wide, the wide pair is set.
 struct PictureApi {
   IsSupportedFn isSupported = nullptr;
   GetPictureFn getPicture = nullptr;  // GetPicture, or GetPreview
+  IsSupportedWFn isSupportedW = nullptr;
+  GetPictureWFn getPictureW = nullptr;  // GetPictureW, or GetPreviewW
 };
 
 struct PictureOptions {

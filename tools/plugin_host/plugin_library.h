@@ -8,12 +8,18 @@
 
 namespace plugin_host {
 
+// In a 64-bit host the pointer-sized parameters (LONG_PTR, pointers) are 64 bits; the rest stay 32.
 using ProgressCallback = int(__stdcall*)(int done, int total, LONG_PTR data);
 using GetPluginInfoFn = int(__stdcall*)(int index, char* buffer, int length);
 using IsSupportedFn = int(__stdcall*)(const char* name, DWORD_PTR data);
-using GetPictureFn = int(__stdcall*)(const char* input, LONG offset, unsigned int kind, HLOCAL* header,
+using GetPictureFn = int(__stdcall*)(const char* input, LONG_PTR offset, unsigned int kind, HLOCAL* header,
                                      HLOCAL* bits, ProgressCallback callback, LONG_PTR data);
 using ConfigurationDlgFn = int(__stdcall*)(HWND parent, int function);
+// The wide forms, for paths outside the ANSI code page.
+using GetPluginInfoWFn = int(__stdcall*)(int index, wchar_t* buffer, int length);
+using IsSupportedWFn = int(__stdcall*)(const wchar_t* name, DWORD_PTR data);
+using GetPictureWFn = int(__stdcall*)(const wchar_t* input, LONG_PTR offset, unsigned int kind, HLOCAL* header,
+                                      HLOCAL* bits, ProgressCallback callback, LONG_PTR data);
 
 class PluginLibrary {
  public:

@@ -1,6 +1,11 @@
 # The stand-in extractor as an in-process COM server, and its registration for the private prefix
 # (the wine_prefix fixture and the demo import every .reg file in bin/reg).
-add_library(zelnar_standin SHARED standin_server.cpp standin.def)
+# The 64-bit export list has no stdcall decoration to strip.
+if(CMAKE_SIZEOF_VOID_P EQUAL 8)
+  add_library(zelnar_standin SHARED standin_server.cpp standin64.def)
+else()
+  add_library(zelnar_standin SHARED standin_server.cpp standin.def)
+endif()
 set_target_properties(zelnar_standin PROPERTIES PREFIX "" OUTPUT_NAME zelnar_standin)
 target_link_libraries(zelnar_standin PUBLIC standin_text PRIVATE standin_painter zelnar_win ole32 uuid gdi32 user32)
 

@@ -1,0 +1,10 @@
+// Whether a path names a file that can be read, asked before any work is done for it.
+#pragma once
+
+namespace zelnar {
+
+// True when `path` opens for reading as a file on disk. A folder, a device, a missing file, a name
+// the file system refuses (a '?' in it) or a file locked against readers all give false.
+bool NamesReadableFile(const wchar_t* path) noexcept;
+
+}  // namespace zelnar
