@@ -53,10 +53,15 @@ void RegistryAccessor::CloseKey() noexcept {
   path_.clear();
 }
 
-bool RegistryAccessor::ValueExists(const std::string& name) const noexcept {
+bool RegistryAccessor::ValueExists(const std::string& name) const {
   DWORD type = 0;
   DWORD size = 0;
-  return RegQueryValueExA(key_, name.c_str(), nullptr, &type, nullptr, &size) == ERROR_SUCCESS;
+  const LONG status = RegQueryValueExA(key_, name.c_str(), nullptr, &type, nullptr, &size);
+  if (status == ERROR_SUCCESS) return true;
+  // Only a missing value is absent; any other failure leaves open whether it exists, and taking it
+  // for absent would mix a default into the values that were read.
+  if (status == ERROR_FILE_NOT_FOUND) return false;
+  throw ReadFailed(name);
 }
 
 int32_t RegistryAccessor::ReadInteger(const std::string& name) const {
@@ -74,7 +79,10 @@ std::string RegistryAccessor::ReadString(const std::string& name) const {
   DWORD type = 0;
   DWORD size = 0;
   long long reported = -1;
-  if (RegQueryValueExA(key_, name.c_str(), nullptr, &type, nullptr, &size) == ERROR_SUCCESS) reported = size;
+  const LONG status = RegQueryValueExA(key_, name.c_str(), nullptr, &type, nullptr, &size);
+  if (status == ERROR_SUCCESS) reported = size;
+  // A value that vanished reads as empty; a query that failed otherwise must not empty the list.
+  else if (status != ERROR_FILE_NOT_FOUND) throw ReadFailed(name);
   if (reported <= 0) return std::string();
 
   std::vector<BYTE> data(static_cast<size_t>(reported));

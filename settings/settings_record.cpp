@@ -44,4 +44,10 @@ void StorePatternList(const std::string& list) {
   }
 }
 
+void StorePatternList(std::string&& list) noexcept {
+  // The old text leaves with the caller's string, after unlocking.
+  CriticalSection lock;
+  settings.ext.swap(list);
+}
+
 }  // namespace zelnar

@@ -59,5 +59,7 @@ SettingsIntegers ReadSettingsIntegers();
 std::string ReadPatternList();
 void StoreSettingsIntegers(const SettingsIntegers& values);
 void StorePatternList(const std::string& list);
+// Takes the caller's text over without copying, so it cannot fail once the integers are stored.
+void StorePatternList(std::string&& list) noexcept;
 
 }  // namespace zelnar

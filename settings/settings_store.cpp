@@ -1,6 +1,8 @@
 // Registry persistence of the settings record. Registry calls run on local copies, never under the lock.
 #include "settings/settings_store.h"
 
+#include <utility>
+
 #include "settings/registry_accessor.h"
 #include "settings/settings_record.h"
 
@@ -25,8 +27,9 @@ void LoadInto(RegistryAccessor& registry) {
   if (registry.ValueExists("ext")) ext = registry.ReadString("ext");
   registry.CloseKey();
 
+  // The text moves in without allocating: once the integers are stored, the text must follow.
   StoreSettingsIntegers(values);
-  StorePatternList(ext);
+  StorePatternList(std::move(ext));
 }
 
 }  // namespace
