@@ -55,13 +55,28 @@ State& S() {
   return state;
 }
 
-bool Watched() { return S().thread.load() == GetCurrentThreadId() && S().trigger.load() < 0; }
+// The thread keeping the injector's own books: when it patches the program it is part of, its own
+// allocations come back through the hooks and must pass straight through.
+// (Not thread_local: the runtime would allocate its storage through the very hook that asks.)
+std::atomic<DWORD> bookkeeper{0};
+
+struct Bookkeeping {
+  Bookkeeping() : previous(bookkeeper.exchange(GetCurrentThreadId())) {}
+  ~Bookkeeping() { bookkeeper = previous; }
+  DWORD previous;
+};
+
+bool Watched() {
+  const DWORD self = GetCurrentThreadId();
+  return bookkeeper.load() != self && S().thread.load() == self && S().trigger.load() < 0;
+}
 
 // Counts a call of the armed thread; true when it is the one to fail.
 bool Fails(Import import) {
   if (S().trigger.load() == static_cast<int>(import) && S().thread.load() == GetCurrentThreadId()) S().trigger = -1;
   if (!Watched()) return false;
   State& s = S();
+  const Bookkeeping busy;
   std::lock_guard<std::mutex> guard(s.lock);
   const int n = ++s.calls[static_cast<int>(import)];
   if (import != s.failImport || n != s.failAt) return false;
@@ -77,6 +92,7 @@ Fn Real(Import import) {
 template <typename Handle>
 void Note(std::set<Handle>& set, Handle handle) {
   if (!handle || !Watched()) return;
+  const Bookkeeping busy;
   std::lock_guard<std::mutex> guard(S().lock);
   set.insert(handle);
 }
@@ -84,12 +100,14 @@ void Note(std::set<Handle>& set, Handle handle) {
 template <typename Handle>
 void Forget(std::set<Handle>& set, Handle handle) {
   if (!handle || !Watched()) return;
+  const Bookkeeping busy;
   std::lock_guard<std::mutex> guard(S().lock);
   set.erase(handle);
 }
 
 template <typename Handle>
 void Strand(std::vector<Handle>& list, std::set<Handle>& set, Handle handle) {
+  const Bookkeeping busy;
   std::lock_guard<std::mutex> guard(S().lock);
   set.erase(handle);
   if (handle) list.push_back(handle);
@@ -97,12 +115,14 @@ void Strand(std::vector<Handle>& list, std::set<Handle>& set, Handle handle) {
 
 void NoteHeap(void* block, size_t bytes) {
   if (!block || !Watched()) return;
+  const Bookkeeping busy;
   std::lock_guard<std::mutex> guard(S().lock);
   S().heap[block] = bytes;
 }
 
 void ForgetHeap(void* block) {
   if (!block || !Watched()) return;
+  const Bookkeeping busy;
   std::lock_guard<std::mutex> guard(S().lock);
   S().heap.erase(block);
 }
@@ -215,6 +235,7 @@ BOOL WINAPI HookDeleteObject(HGDIOBJ object) {
 
 BOOL WINAPI HookDeleteDC(HDC dc) {
   if (Fails(Import::DeleteDC)) {
+    const Bookkeeping busy;
     std::lock_guard<std::mutex> guard(S().lock);
     S().gdi.erase(dc);
     S().strandedDcs.push_back(dc);
@@ -326,6 +347,7 @@ HWND WINAPI HookCreateWindowExW(DWORD exStyle, LPCWSTR className, LPCWSTR captio
   HWND window = Real<decltype(&CreateWindowExW)>(Import::CreateWindowExW)(exStyle, className, caption, style, x, y,
                                                                           width, height, parent, menu, instance, param);
   if (window && Watched()) {
+    const Bookkeeping busy;
     std::lock_guard<std::mutex> guard(S().lock);
     S().windows.push_back(window);
   }
@@ -497,6 +519,7 @@ FaultInjector::~FaultInjector() {
 
 void FaultInjector::ArmThread(DWORD thread, Import import, int n) {
   State& s = S();
+  const Bookkeeping busy;
   {
     std::lock_guard<std::mutex> guard(s.lock);
     std::fill(std::begin(s.calls), std::end(s.calls), 0);
@@ -546,6 +569,7 @@ Import FaultInjector::Failed() const {
 
 Holdings FaultInjector::Held() const {
   State& s = S();
+  const Bookkeeping busy;
   std::lock_guard<std::mutex> guard(s.lock);
   Holdings held;
   held.localBlocks.assign(s.locals.begin(), s.locals.end());
@@ -563,12 +587,14 @@ Holdings FaultInjector::Held() const {
 }
 
 void FaultInjector::HandedOver(HLOCAL block) {
+  const Bookkeeping busy;
   std::lock_guard<std::mutex> guard(S().lock);
   S().locals.erase(block);
 }
 
 void FaultInjector::CleanUpAfterFailedReleases() {
   State& s = S();
+  const Bookkeeping busy;
   std::lock_guard<std::mutex> guard(s.lock);
   for (HLOCAL block : s.strandedLocals) Real<decltype(&LocalFree)>(Import::LocalFree)(block);
   for (HGDIOBJ object : s.strandedObjects) Real<decltype(&DeleteObject)>(Import::DeleteObject)(object);
