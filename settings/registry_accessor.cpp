@@ -15,21 +15,17 @@ Error WriteFailed(const std::string& name) { return Error(L"'" + WidenAscii(name
 }  // namespace
 
 bool RegistryAccessor::OpenKey(const std::string& path, bool canCreate) noexcept {
-  std::string relative = path;
-  HKEY base = key_ ? key_ : root_;
-  const bool fromRoot = !relative.empty() && relative[0] == '\\';
-  if (fromRoot) {
-    relative.erase(0, 1);
-    base = root_;
-  }
+  // The path is read in place: a copy could run out of memory, and nothing may leave this function.
+  const bool fromRoot = !path.empty() && path[0] == '\\';
+  const char* relative = path.c_str() + (fromRoot ? 1 : 0);
+  const HKEY base = fromRoot || !key_ ? root_ : key_;
 
   HKEY opened = nullptr;
   LONG status;
-  if (canCreate && !relative.empty()) {
-    status = RegCreateKeyExA(base, relative.c_str(), 0, nullptr, REG_OPTION_NON_VOLATILE, access_, nullptr,
-                             &opened, nullptr);
+  if (canCreate && *relative != '\0') {
+    status = RegCreateKeyExA(base, relative, 0, nullptr, REG_OPTION_NON_VOLATILE, access_, nullptr, &opened, nullptr);
   } else {
-    status = RegOpenKeyExA(base, relative.c_str(), 0, access_, &opened);
+    status = RegOpenKeyExA(base, relative, 0, access_, &opened);
   }
   if (status != ERROR_SUCCESS) return false;
 
