@@ -17,7 +17,9 @@ std::wstring Widen(UINT codePage, DWORD flags, std::string_view text) {
   const int length = MultiByteToWideChar(codePage, flags, text.data(), bytes, nullptr, 0);
   if (length <= 0) throw Error(L"文字列を変換できませんでした");
   std::wstring wide(static_cast<size_t>(length), L'\0');
-  MultiByteToWideChar(codePage, flags, text.data(), bytes, &wide[0], length);
+  // A conversion that fails now would leave a string of zeros where the text belongs.
+  if (MultiByteToWideChar(codePage, flags, text.data(), bytes, &wide[0], length) != length)
+    throw Error(L"文字列を変換できませんでした");
   return wide;
 }
 
@@ -36,8 +38,9 @@ std::optional<std::string> NarrowToAnsi(std::wstring_view text) {
       WideCharToMultiByte(CP_ACP, WC_NO_BEST_FIT_CHARS, text.data(), units, nullptr, 0, nullptr, &usedDefault);
   if (length <= 0 || usedDefault) return std::nullopt;
   std::string narrow(static_cast<size_t>(length), '\0');
-  WideCharToMultiByte(CP_ACP, WC_NO_BEST_FIT_CHARS, text.data(), units, &narrow[0], length, nullptr, &usedDefault);
-  if (usedDefault) return std::nullopt;
+  if (WideCharToMultiByte(CP_ACP, WC_NO_BEST_FIT_CHARS, text.data(), units, &narrow[0], length, nullptr,
+                          &usedDefault) != length || usedDefault)
+    return std::nullopt;
   return narrow;
 }
 
