@@ -66,6 +66,7 @@ struct Opening {
   bool opened = false;
   int okClicks = 0;
   bool forced = false;  // the dialog would not end, and was closed from outside
+  std::wstring shownList;  // what the pattern field showed when the dialog opened
   std::vector<std::wstring> messages;
 };
 
@@ -92,6 +93,7 @@ Opening OpenAndConfirm(test::ConfigurationDlgFn configure, HWND host, const Valu
           DWORD_PTR ignored = 0;
           SendMessageTimeoutW(dialog, WM_NULL, 0, 0, SMTO_NORMAL, 5000, &ignored);
           test::DialogControls controls(dialog);
+          run.shownList = test::TextOf(controls.extEdit);
           // Each field changes twice, whatever it showed: an edit tells its page only of a change,
           // and the number of those messages must not depend on the previous run.
           const std::wstring list(values.list, values.list + std::strlen(values.list));
@@ -200,6 +202,7 @@ TEST_F(DialogFaultSweep, OpeningAndConfirmingNewValues) {
       ++points;
       SCOPED_TRACE(testing::Message() << "call " << n << " of " << test::ImportName(Import(i)));
       StoreOldSettings();
+      const std::string recordList = RecordList();
       injector_->Arm(Import(i), n);
       const Opening run = OpenAndConfirm(configure_, host_.Get(), values);
       injector_->Disarm();
@@ -225,6 +228,8 @@ TEST_F(DialogFaultSweep, OpeningAndConfirmingNewValues) {
         if (Import(i) != Import::MessageBoxW) EXPECT_FALSE(run.messages.empty());
       } else {
         EXPECT_EQ(run.result, 0);
+        // A dialog that opens shows the record, never its design text: OK would save what it shows.
+        EXPECT_EQ(run.shownList, std::wstring(recordList.begin(), recordList.end()));
       }
       // Saved values reached the record too; values not saved were refused with a message, or the
       // message itself could not be shown.
