@@ -16,6 +16,13 @@
 namespace test {
 namespace {
 
+// A 64-bit module imports the pointer-sized form; a 32-bit one has only the 32-bit function.
+#ifdef _WIN64
+constexpr char kSetWindowLongName[] = "SetWindowLongPtrW";
+#else
+constexpr char kSetWindowLongName[] = "SetWindowLongW";
+#endif
+
 constexpr const char* kNames[kImportCount] = {
     "LocalAlloc", "LocalLock", "LocalUnlock", "LocalFree",
     "malloc", "calloc", "realloc",
@@ -24,7 +31,7 @@ constexpr const char* kNames[kImportCount] = {
     "CoInitializeEx", "CLSIDFromProgID", "CoCreateInstance",
     "RegCreateKeyExA", "RegOpenKeyExA", "RegQueryValueExA", "RegSetValueExA", "RegCloseKey",
     "MultiByteToWideChar", "WideCharToMultiByte",
-    "CreateWindowExW", "SetWindowLongW", "SendMessageW", "RegisterClassExW", "GetDC", "SetWindowTextW",
+    "CreateWindowExW", kSetWindowLongName, "SendMessageW", "RegisterClassExW", "GetDC", "SetWindowTextW",
     "GetWindowTextW", "GetWindowTextLengthW", "MessageBoxW",
     "FindResourceW", "LoadResource", "LockResource",
 };
@@ -354,10 +361,17 @@ HWND WINAPI HookCreateWindowExW(DWORD exStyle, LPCWSTR className, LPCWSTR captio
   return window;
 }
 
+#ifdef _WIN64
+LONG_PTR WINAPI HookSetWindowLongW(HWND window, int index, LONG_PTR value) {
+  if (Fails(Import::SetWindowLongW)) return SetLastError(ERROR_INVALID_WINDOW_HANDLE), 0;
+  return Real<decltype(&SetWindowLongPtrW)>(Import::SetWindowLongW)(window, index, value);
+}
+#else
 LONG WINAPI HookSetWindowLongW(HWND window, int index, LONG value) {
   if (Fails(Import::SetWindowLongW)) return SetLastError(ERROR_INVALID_WINDOW_HANDLE), 0;
   return Real<decltype(&SetWindowLongW)>(Import::SetWindowLongW)(window, index, value);
 }
+#endif
 
 // As for a window that is gone: nothing is delivered, the result is 0.
 LRESULT WINAPI HookSendMessageW(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {

@@ -13,7 +13,8 @@
 
 namespace test {
 
-// Every import the injector can fail; the names are the exported names the module imports.
+// Every import the injector can fail; the names are the exported names the module imports
+// (SetWindowLongW stands for SetWindowLongPtrW in a 64-bit module).
 enum class Import : int {
   LocalAlloc, LocalLock, LocalUnlock, LocalFree,
   malloc, calloc, realloc,

@@ -222,10 +222,23 @@ TEST_F(DialogFaultSweep, OpeningAndConfirmingNewValues) {
 
       EXPECT_FALSE(run.forced) << "OK no longer ended the dialog";
       for (const std::wstring& message : run.messages) EXPECT_FALSE(message.empty()) << "a message box without text";
+      // The registry's two failures have their own words: the key refused, or a value not written.
+      if (Import(i) == Import::RegCreateKeyExA) {
+        EXPECT_EQ(run.messages, std::vector<std::wstring>{L"レジストリエラー!\n設定を保存できませんでした。"});
+      }
+      if (Import(i) == Import::RegSetValueExA) {
+        const char* names[] = {"width", "height", "flag1", "flag2", "ext"};
+        const std::string name = names[n - 1];
+        ASSERT_EQ(run.messages.size(), 1u);
+        EXPECT_EQ(run.messages[0], L"'" + std::wstring(name.begin(), name.end()) + L"' の設定に失敗しました");
+        EXPECT_EQ(run.okClicks, 2) << "the dialog stays open after a failed write, and the next OK saves";
+      }
       if (!run.opened) {
         // It could not be built: the host hears 8, and a message said why (unless showing it failed).
         EXPECT_EQ(run.result, 8);
-        if (Import(i) != Import::MessageBoxW) EXPECT_FALSE(run.messages.empty());
+        if (Import(i) != Import::MessageBoxW) {
+          EXPECT_FALSE(run.messages.empty());
+        }
       } else {
         EXPECT_EQ(run.result, 0);
         // A dialog that opens shows the record, never its design text: OK would save what it shows.
@@ -233,14 +246,18 @@ TEST_F(DialogFaultSweep, OpeningAndConfirmingNewValues) {
       }
       // Saved values reached the record too; values not saved were refused with a message, or the
       // message itself could not be shown.
-      if (saved) EXPECT_EQ(RecordList(), values.list);
-      if (run.opened && !saved && Import(i) != Import::MessageBoxW)
+      if (saved) {
+        EXPECT_EQ(RecordList(), values.list);
+      }
+      if (run.opened && !saved && Import(i) != Import::MessageBoxW) {
         EXPECT_FALSE(run.messages.empty()) << "the values were not saved, silently";
+      }
 
       test::Holdings held = WithoutRecordText(injector_->Held());
       injector_->CleanUpAfterFailedReleases();
       EXPECT_TRUE(held.Empty()) << held.Describe();
-      WNDCLASSEXW windowClass{sizeof windowClass};
+      WNDCLASSEXW windowClass{};
+      windowClass.cbSize = sizeof windowClass;
       EXPECT_FALSE(GetClassInfoExW(plugin_->Handle(), L"TDialogForm", &windowClass)) << "the class stayed";
       EXPECT_TRUE(IsWindowEnabled(host_.Get()));
       EXPECT_FALSE(FindWindowW(test::kDialogClass, nullptr));

@@ -162,8 +162,9 @@ class FaultSweep : public testing::Test {
     injector_->HandedOver(header);
     injector_->HandedOver(bits);
     // A block whose unlock was made to fail stays locked: the system kept the lock, not the plug-in.
-    if (injector_->Failed() != Import::LocalUnlock)
+    if (injector_->Failed() != Import::LocalUnlock) {
       for (HLOCAL block : {header, bits}) EXPECT_EQ(LocalFlags(block) & LMEM_LOCKCOUNT, 0u);
+    }
     answer.header = BlockBytes(header);
     answer.pixels = BlockBytes(bits);
     LocalFree(header);
