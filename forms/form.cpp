@@ -84,6 +84,14 @@ void FitLabel(HWND label, const std::wstring& text, HFONT font, const Bounds& bo
     SetWindowPos(label, nullptr, 0, 0, extent.cx, bounds.height, SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE);
 }
 
+// Stores the form in the window's user data. The previous value is 0, so only the last error tells a
+// failure from success.
+bool AttachForm(HWND window, TForm* form) {
+  SetLastError(ERROR_SUCCESS);
+  return SetWindowLongPtrW(window, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(form)) != 0 ||
+         GetLastError() == ERROR_SUCCESS;
+}
+
 bool CanTakeFocus(ControlKind kind) {
   return kind != ControlKind::Label && kind != ControlKind::UpDown && kind != ControlKind::Page;
 }
@@ -93,7 +101,8 @@ bool CanTakeFocus(ControlKind kind) {
 LRESULT CALLBACK FormWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
   if (message == WM_NCCREATE) {
     auto* form = static_cast<TForm*>(reinterpret_cast<CREATESTRUCTW*>(lParam)->lpCreateParams);
-    SetWindowLongPtrW(window, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(form));
+    // A window that cannot find its form would never end the modal loop: it is not created at all.
+    if (!AttachForm(window, form)) return FALSE;
     form->handle_ = window;
   }
   auto* form = reinterpret_cast<TForm*>(GetWindowLongPtrW(window, GWLP_USERDATA));
@@ -111,7 +120,7 @@ LRESULT CALLBACK FormWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM
 LRESULT CALLBACK PageWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
   if (message == WM_NCCREATE) {
     const auto* create = reinterpret_cast<CREATESTRUCTW*>(lParam);
-    SetWindowLongPtrW(window, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(create->lpCreateParams));
+    if (!AttachForm(window, static_cast<TForm*>(create->lpCreateParams))) return FALSE;
   }
   auto* form = reinterpret_cast<TForm*>(GetWindowLongPtrW(window, GWLP_USERDATA));
   // The controls on a page notify the page; the form handles them.

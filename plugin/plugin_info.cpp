@@ -41,6 +41,8 @@ extern "C" int __stdcall GetPluginInfo(int index, char* buffer, int length) noex
     }
     return CopyBounded(buffer, length, kIdentity[index]);
   } catch (...) {
+    // Out of memory copying the list: the buffer holds the empty string, as the result says.
+    buffer[0] = '\0';
     const zelnar::TraceScope scope(L"GetPluginInfo");
     zelnar::TraceError(std::current_exception());
     return 0;

@@ -53,6 +53,8 @@ extern "C" int __stdcall GetPluginInfoW(int index, wchar_t* buffer, int length) 
     // The stored list is bytes of the ANSI code page, as the ANSI form reports it.
     return CopyBounded(buffer, length, zelnar::WidenAnsi(narrow));
   } catch (...) {
+    // As in the ANSI form: the buffer holds the empty string, as the result says.
+    buffer[0] = L'\0';
     zelnar::TraceError(std::current_exception());
     return 0;
   }

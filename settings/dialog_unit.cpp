@@ -5,6 +5,7 @@
 
 #include <cstdint>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "filter/pattern_list.h"
@@ -25,6 +26,8 @@ constexpr wchar_t kWidthMessage[] = L"幅の値が不正です。\n1以上の整
 constexpr wchar_t kHeightMessage[] = L"高さの値が不正です。\n1以上の整数を入力してください。";
 constexpr wchar_t kPatternListMessage[] = L"拡張子の構文が無効です。";
 constexpr wchar_t kRegistryMessage[] = L"レジストリエラー!\n設定を保存できませんでした。";
+constexpr wchar_t kTextUnreadable[] = L"入力欄の内容を読み取れませんでした。";
+constexpr wchar_t kTextNotShown[] = L"設定値を表示できませんでした。";
 
 // The list is checked against this name; whether it matches does not matter.
 constexpr char kCheckedName[] = "zelnar.spi";
@@ -35,13 +38,24 @@ constexpr TDialogForm::FlagBox kFlagBoxes[] = {
     {"origsizeCB", "PorigsizeCB", 0x40}, {"qualityCB", "PqualityCB", 0x200},
 };
 
+// A read that fails raises: taken for an empty field, it would store an empty pattern list.
 std::wstring WindowText(HWND window) {
+  SetLastError(ERROR_SUCCESS);
   const int length = GetWindowTextLengthW(window);
-  if (length <= 0) return {};
+  if (length <= 0) {
+    if (GetLastError() != ERROR_SUCCESS) throw Error(kTextUnreadable);
+    return {};
+  }
   std::wstring text(static_cast<size_t>(length) + 1, L'\0');
   const int copied = GetWindowTextW(window, &text[0], length + 1);
-  text.resize(copied > 0 ? static_cast<size_t>(copied) : 0);
+  if (copied <= 0) throw Error(kTextUnreadable);
+  text.resize(static_cast<size_t>(copied));
   return text;
+}
+
+// A field left with its design text would be saved by the next OK as if the user had typed it.
+void SetText(HWND window, const std::wstring& text) {
+  if (!SetWindowTextW(window, text.c_str())) throw Error(kTextNotShown);
 }
 
 std::optional<int32_t> ReadInteger(HWND edit) {
@@ -66,7 +80,7 @@ bool PatternListAccepted(const std::string& list) {
 // The edit shows the whole value; the up-down follows it as far as its range allows.
 void ShowSize(HWND updown, HWND edit, int32_t value) {
   SendMessageW(updown, UDM_SETPOS32, 0, value);
-  SetWindowTextW(edit, std::to_wstring(value).c_str());
+  SetText(edit, std::to_wstring(value));
 }
 
 bool Checked(HWND box) { return SendMessageW(box, BM_GETCHECK, 0, 0) == BST_CHECKED; }
@@ -96,7 +110,7 @@ void TDialogForm::FillFromSettings() {
     SetChecked(Control(box.picture), (values.flag1 & box.bit) != 0);
     SetChecked(Control(box.preview), (values.flag2 & box.bit) != 0);
   }
-  SetWindowTextW(Control("extEdit"), WidenAnsi(ext).c_str());
+  SetText(Control("extEdit"), WidenAnsi(ext));
 }
 
 std::optional<TDialogForm::Entered> TDialogForm::CheckedFields() {
@@ -131,8 +145,10 @@ void TDialogForm::okButtonClick() {
   const std::optional<Entered> entered = CheckedFields();
   if (!entered) return;  // the message has been shown; the dialog stays open
   const SettingsIntegers& values = entered->integers;
+  // The list is compiled before anything is stored, so the record never holds half of the change.
+  PreparedPatternList list = PreparePatternList(entered->ext);
   StoreSettingsIntegers(values);
-  StorePatternList(entered->ext);
+  StorePatternList(std::move(list));
   // A failed write raises; the form framework reports it and the dialog stays open.
   if (!SaveSettings(values.width, values.height, values.flag1, values.flag2, entered->ext)) {
     TraceFailure(L"the settings key cannot be opened or created");

@@ -15,21 +15,17 @@ Error WriteFailed(const std::string& name) { return Error(L"'" + WidenAscii(name
 }  // namespace
 
 bool RegistryAccessor::OpenKey(const std::string& path, bool canCreate) noexcept {
-  std::string relative = path;
-  HKEY base = key_ ? key_ : root_;
-  const bool fromRoot = !relative.empty() && relative[0] == '\\';
-  if (fromRoot) {
-    relative.erase(0, 1);
-    base = root_;
-  }
+  // The path is read in place: a copy could run out of memory, and nothing may leave this function.
+  const bool fromRoot = !path.empty() && path[0] == '\\';
+  const char* relative = path.c_str() + (fromRoot ? 1 : 0);
+  const HKEY base = fromRoot || !key_ ? root_ : key_;
 
   HKEY opened = nullptr;
   LONG status;
-  if (canCreate && !relative.empty()) {
-    status = RegCreateKeyExA(base, relative.c_str(), 0, nullptr, REG_OPTION_NON_VOLATILE, access_, nullptr,
-                             &opened, nullptr);
+  if (canCreate && *relative != '\0') {
+    status = RegCreateKeyExA(base, relative, 0, nullptr, REG_OPTION_NON_VOLATILE, access_, nullptr, &opened, nullptr);
   } else {
-    status = RegOpenKeyExA(base, relative.c_str(), 0, access_, &opened);
+    status = RegOpenKeyExA(base, relative, 0, access_, &opened);
   }
   if (status != ERROR_SUCCESS) return false;
 
@@ -53,10 +49,15 @@ void RegistryAccessor::CloseKey() noexcept {
   path_.clear();
 }
 
-bool RegistryAccessor::ValueExists(const std::string& name) const noexcept {
+bool RegistryAccessor::ValueExists(const std::string& name) const {
   DWORD type = 0;
   DWORD size = 0;
-  return RegQueryValueExA(key_, name.c_str(), nullptr, &type, nullptr, &size) == ERROR_SUCCESS;
+  const LONG status = RegQueryValueExA(key_, name.c_str(), nullptr, &type, nullptr, &size);
+  if (status == ERROR_SUCCESS) return true;
+  // Only a missing value is absent; any other failure leaves open whether it exists, and taking it
+  // for absent would mix a default into the values that were read.
+  if (status == ERROR_FILE_NOT_FOUND) return false;
+  throw ReadFailed(name);
 }
 
 int32_t RegistryAccessor::ReadInteger(const std::string& name) const {
@@ -74,7 +75,10 @@ std::string RegistryAccessor::ReadString(const std::string& name) const {
   DWORD type = 0;
   DWORD size = 0;
   long long reported = -1;
-  if (RegQueryValueExA(key_, name.c_str(), nullptr, &type, nullptr, &size) == ERROR_SUCCESS) reported = size;
+  const LONG status = RegQueryValueExA(key_, name.c_str(), nullptr, &type, nullptr, &size);
+  if (status == ERROR_SUCCESS) reported = size;
+  // A value that vanished reads as empty; a query that failed otherwise must not empty the list.
+  else if (status != ERROR_FILE_NOT_FOUND) throw ReadFailed(name);
   if (reported <= 0) return std::string();
 
   std::vector<BYTE> data(static_cast<size_t>(reported));

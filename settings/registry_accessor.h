@@ -19,7 +19,8 @@ class RegistryAccessor {
   // A leading '\' starts from the root; otherwise the path is relative to the open key.
   bool OpenKey(const std::string& path, bool canCreate) noexcept;
   void CloseKey() noexcept;
-  bool ValueExists(const std::string& name) const noexcept;
+  // False only for a missing value; raises zelnar::Error when the query fails otherwise.
+  bool ValueExists(const std::string& name) const;
 
   // These raise zelnar::Error with the Japanese texts the dialog shows.
   int32_t ReadInteger(const std::string& name) const;

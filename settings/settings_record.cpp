@@ -59,15 +59,19 @@ std::shared_ptr<const CompiledPatternList> ReadCompiledPatternList() {
   return settings.compiledExt;
 }
 
-void StorePatternList(const std::string& list) {
-  // Copy and compile before locking, release the old ones after unlocking: the hold covers two swaps.
-  std::string incoming = list;
-  std::shared_ptr<const CompiledPatternList> compiled = Compile(incoming);
-  {
-    CriticalSection lock;
-    settings.ext.swap(incoming);
-    settings.compiledExt.swap(compiled);
-  }
+PreparedPatternList PreparePatternList(std::string list) {
+  PreparedPatternList prepared{std::move(list), nullptr};
+  prepared.compiled = Compile(prepared.text);
+  return prepared;
 }
+
+void StorePatternList(PreparedPatternList&& prepared) noexcept {
+  // The hold covers two swaps; the old text and compiled form leave with `prepared`, after unlocking.
+  CriticalSection lock;
+  settings.ext.swap(prepared.text);
+  settings.compiledExt.swap(prepared.compiled);
+}
+
+void StorePatternList(const std::string& list) { StorePatternList(PreparePatternList(list)); }
 
 }  // namespace zelnar

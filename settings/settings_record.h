@@ -67,7 +67,17 @@ std::string ReadPatternList();
 // long as the caller holds it, also when a new list is stored meanwhile. Throws only std::bad_alloc.
 std::shared_ptr<const CompiledPatternList> ReadCompiledPatternList();
 void StoreSettingsIntegers(const SettingsIntegers& values);
-// Compiles the list outside the lock, then replaces the text and its compiled form in one hold.
+// A pattern list ready to be stored: its text and compiled form, made before the lock is taken.
+struct PreparedPatternList {
+  std::string text;
+  std::shared_ptr<const CompiledPatternList> compiled;
+};
+// Compiles the list; raises when memory runs out. Nothing is stored yet.
+PreparedPatternList PreparePatternList(std::string list);
+// Replaces the text and its compiled form in one hold. Allocates nothing, so it cannot fail: a caller
+// that has stored other values already can always store the list with them.
+void StorePatternList(PreparedPatternList&& prepared) noexcept;
+// Both steps at once.
 void StorePatternList(const std::string& list);
 
 }  // namespace zelnar

@@ -1,6 +1,8 @@
 // Registry persistence of the settings record. Registry calls run on local copies, never under the lock.
 #include "settings/settings_store.h"
 
+#include <utility>
+
 #include "settings/registry_accessor.h"
 #include "settings/settings_record.h"
 #include "win/debug_trace.h"
@@ -26,8 +28,11 @@ void LoadInto(RegistryAccessor& registry) {
   if (registry.ValueExists("ext")) ext = registry.ReadString("ext");
   registry.CloseKey();
 
+  // Everything that can fail comes before the first store: once the integers are stored, the list
+  // follows without allocating.
+  PreparedPatternList list = PreparePatternList(std::move(ext));
   StoreSettingsIntegers(values);
-  StorePatternList(ext);
+  StorePatternList(std::move(list));
 }
 
 }  // namespace

@@ -9,6 +9,7 @@
 #include "settings/registry_accessor.h"
 #include "settings/settings_record.h"
 #include "settings/settings_store.h"
+#include "tests/support/fault_injector.h"
 #include "tests/support/settings_key.h"
 #include "win/error.h"
 
@@ -220,6 +221,63 @@ TEST_F(SettingsStore, RelativePathsJoinTheOpenKey) {
   EXPECT_EQ(registry.CurrentPath(), "\\Software\\tamberlo\\zelnar");
   EXPECT_FALSE(registry.OpenKey("missing", false));
   EXPECT_EQ(registry.CurrentPath(), "\\Software\\tamberlo\\zelnar") << "a failed open keeps the open key";
+}
+
+// The settings code is linked into this program, so the injector patches the program's own imports.
+// A query that fails for another reason than a missing value (the key deleted meanwhile, memory)
+// must drop the whole load, not read as an absent value or an empty list.
+TEST_F(SettingsStore, AQueryThatFailsKeepsEveryDefault) {
+  test::WriteDword("width", 1024);
+  test::WriteDword("height", 768);
+  test::WriteString("ext", "*.stored-list-longer-than-fifteen");
+  test::FaultInjector injector(GetModuleHandleW(nullptr));
+  // Queries in order: exists and read for width, height (flag1 and flag2 are missing), then ext's
+  // existence, its size and its data.
+  for (int n = 1; n <= 9; ++n) {
+    SCOPED_TRACE(n);
+    Reset();
+    test::WriteDword("width", 1024);
+    test::WriteDword("height", 768);
+    test::WriteString("ext", "*.stored-list-longer-than-fifteen");
+    injector.Arm(test::Import::RegQueryValueExA, n);
+    LoadSettings();
+    injector.Disarm();
+    EXPECT_TRUE(injector.Injected());
+    ExpectRecord(Defaults());
+    EXPECT_TRUE(injector.Held().keys.empty()) << "the key stayed open";
+  }
+  // Allocation: the pattern list is copied more than once on the way into the record.
+  for (int n = 1; n <= 4; ++n) {
+    SCOPED_TRACE(n);
+    Reset();
+    test::WriteDword("width", 1024);
+    test::WriteDword("height", 768);
+    test::WriteString("ext", "*.stored-list-longer-than-fifteen");
+    injector.Arm(test::Import::malloc, n);
+    LoadSettings();
+    injector.Disarm();
+    const Record r = Current();
+    if (r.width == 1024) {
+      ExpectRecord({1024, 768, 524, 8, "*.stored-list-longer-than-fifteen"});
+    } else {
+      ExpectRecord(Defaults());
+    }
+  }
+}
+
+// Opening a key must not raise, whatever runs out: it answers false and leaves nothing open.
+TEST_F(SettingsStore, OpeningAKeyWithoutMemoryFailsQuietly) {
+  ASSERT_TRUE(SaveSettings(1, 2, 3, 4, "x"));
+  const std::string path = "\\Software\\tamberlo\\zelnar";
+  test::FaultInjector injector(GetModuleHandleW(nullptr));
+  RegistryAccessor registry(KEY_READ);
+  injector.Arm(test::Import::malloc, 1);
+  const bool opened = registry.OpenKey(path, false);
+  injector.Disarm();
+  EXPECT_TRUE(injector.Injected());
+  EXPECT_FALSE(opened);
+  EXPECT_TRUE(injector.Held().keys.empty());
+  EXPECT_TRUE(registry.OpenKey(path, false)) << "and the next open works";
 }
 
 }  // namespace

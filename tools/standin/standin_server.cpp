@@ -26,9 +26,12 @@ Record record{};
 LONG liveObjects = 0;
 LONG serverLocks = 0;
 
+// Extractors may run on several threads at once (the soak test): each event takes its own slot, and
+// a count read twice could have grown in between and sent the write past the array.
 void Note(Event event) {
-  if (record.eventCount < kMaxEvents) record.events[record.eventCount] = event;
-  ++record.eventCount;
+  static_assert(sizeof record.eventCount == sizeof(LONG), "the count is incremented as a LONG");
+  const LONG slot = InterlockedIncrement(reinterpret_cast<volatile LONG*>(&record.eventCount)) - 1;
+  if (slot < kMaxEvents) record.events[slot] = event;
 }
 
 void NoteRelease(Event event) {
