@@ -323,7 +323,7 @@ TEST(LoadFaultSweep, ALoadWithStoredSettingsKeepsAllOrNone) {
   // Loads, attaches under injection, reads the record back and detaches; the ledger covers attach
   // and detach together, so what static initialisation acquires must be released by detaching.
   auto load = [](Import import, int n, test::Holdings* held, bool* injected, int* counts) {
-    test::SelfBoundModule module("zelnar.spi");
+    test::SelfBoundModule module(test::kPluginFile);
     Loaded seen;
     {
       test::FaultInjector injector(module.Handle());
