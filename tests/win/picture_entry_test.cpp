@@ -11,6 +11,8 @@
 #include <vector>
 
 #include "tests/support/debug_output.h"
+#include "tests/support/host_blocks.h"
+#include "tests/support/page_file.h"
 #include "tests/support/plugin_module.h"
 #include "tests/support/process_memory.h"
 #include "tests/support/settings_key.h"
@@ -20,20 +22,9 @@ namespace {
 
 using standin::Mode;
 
-const HLOCAL kUntouched = reinterpret_cast<HLOCAL>(uintptr_t(0x5A5A5A5A));
 
-// A real file: the plug-in refuses a path that names none before the extractor sees it. The stand-in
-// draws its pattern whatever the file holds.
-struct PageFile {
-  std::string path;
-  PageFile() {
-    char directory[MAX_PATH], file[MAX_PATH];
-    path = GetTempPathA(MAX_PATH, directory) && GetTempFileNameA(directory, "pe", 0, file) ? file : "Z:\\no-temp";
-  }
-  ~PageFile() { DeleteFileA(path.c_str()); }
-};
-const PageFile kPageFile;
-const char* const kPage = kPageFile.path.c_str();
+const test::PageFile kPageFile("page.htm");
+const char* const kPage = kPageFile.Path();
 
 int Stride(int width) { return (3 * width + 3) & ~3; }
 
@@ -49,21 +40,8 @@ std::wstring Widen(const std::string& text) {
   return wide;
 }
 
-// The two host variables; frees whatever they hold at the end, as a host does after result 0.
-struct Blocks {
-  HLOCAL header = kUntouched;
-  HLOCAL bits = kUntouched;
-  ~Blocks() {
-    if (header != kUntouched && header) LocalFree(header);
-    if (bits != kUntouched && bits) LocalFree(bits);
-  }
-  std::vector<uint8_t> Bytes(HLOCAL block) const {
-    const auto* p = static_cast<const uint8_t*>(LocalLock(block));
-    std::vector<uint8_t> bytes(p, p + LocalSize(block));
-    LocalUnlock(block);
-    return bytes;
-  }
-};
+using test::Blocks;
+using test::kUntouched;
 
 struct Progress {
   std::vector<std::vector<int>> calls;

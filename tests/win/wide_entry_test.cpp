@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "tests/support/debug_output.h"
+#include "tests/support/host_blocks.h"
 #include "tests/support/plugin_module.h"
 #include "tests/support/process_memory.h"
 #include "tests/support/settings_key.h"
@@ -23,7 +24,7 @@ namespace {
 using standin::Mode;
 
 constexpr UINT kShiftJis = 932;
-const HLOCAL kUntouched = reinterpret_cast<HLOCAL>(uintptr_t(0x5A5A5A5A));
+using test::kUntouched;
 
 bool Cp932() { return GetACP() == kShiftJis; }
 
@@ -50,14 +51,7 @@ std::wstring TempFolder() {
   return temp;
 }
 
-struct Blocks {
-  HLOCAL header = kUntouched;
-  HLOCAL bits = kUntouched;
-  ~Blocks() {
-    if (header != kUntouched && header) LocalFree(header);
-    if (bits != kUntouched && bits) LocalFree(bits);
-  }
-};
+using test::Blocks;
 
 struct Progress {
   std::vector<std::vector<int>> calls;
