@@ -77,7 +77,7 @@ std::wstring WriteBmp(const std::wstring& target, const DibLayout& layout, const
   return error ? SystemMessage(error) : std::wstring();
 }
 
-int SavePicture(HLOCAL headerHandle, HLOCAL bitsHandle, const std::wstring& target) {
+int SavePicture(HLOCAL headerHandle, HLOCAL bitsHandle, const std::wstring& target, long long milliseconds) {
   OwnedBlock headerBlock(headerHandle), bitsBlock(bitsHandle);
   if (!headerHandle || !bitsHandle) {
     Out(L" error: result 0 without both handles\n");
@@ -101,7 +101,7 @@ int SavePicture(HLOCAL headerHandle, HLOCAL bitsHandle, const std::wstring& targ
     return kExitFileError;
   }
   Out(L" -> " + target + L" (" + std::to_wstring(layout.width) + L"x" + std::to_wstring(layout.height) + L", " +
-      std::to_wstring(layout.bitCount) + L"-bit)\n");
+      std::to_wstring(layout.bitCount) + L"-bit, " + std::to_wstring(milliseconds) + L" ms)\n");
   return kExitOk;
 }
 
@@ -150,8 +150,13 @@ FileOutcome RenderFile(const PictureApi& api, const std::wstring& path, const Pi
   ProgressState progress;
   progress.stopAtCall = options.stopAtCall;
   const LONG_PTR data = reinterpret_cast<LONG_PTR>(&progress);
+  // How long the plug-in took, callbacks included: what a viewer's user waits for.
+  LARGE_INTEGER frequency, start, end;
+  QueryPerformanceFrequency(&frequency);
+  QueryPerformanceCounter(&start);
   int result = wide ? api.getPictureW(full, 0, kKindFile, &header, &bits, &ShowProgress, data)
                     : api.getPicture(ansi.c_str(), 0, kKindFile, &header, &bits, &ShowProgress, data);
+  QueryPerformanceCounter(&end);
   if (result != 0) {
     // Only result 0 hands the blocks over; whatever else is left there is not ours to free.
     std::wstring left = (header || bits) ? L"; the plug-in left non-zero handles behind" : L"";
@@ -159,7 +164,7 @@ FileOutcome RenderFile(const PictureApi& api, const std::wstring& path, const Pi
                 L"result " + std::to_wstring(result) + L": " + ResultMeaning(result) + left);
   }
   std::wstring target = options.outDir + L"\\" + FileNamePart(path) + (options.preview ? L".preview.bmp" : L".bmp");
-  *exitCode = SavePicture(header, bits, target);
+  *exitCode = SavePicture(header, bits, target, (end.QuadPart - start.QuadPart) * 1000 / frequency.QuadPart);
   return *exitCode == kExitOk ? FileOutcome::kRendered : FileOutcome::kFailed;
 }
 
