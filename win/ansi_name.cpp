@@ -39,6 +39,14 @@ bool EncodeCharacter(const char16_t* units, size_t count, std::string* out, void
 
 }  // namespace
 
+int NarrowNameExactly(std::wstring_view name, char* bytes, int capacity) noexcept {
+  if (name.empty()) return 0;
+  if (name.size() > size_t(capacity)) return -1;  // no character takes less than one byte
+  bool exact = false;
+  const int written = Convert(GetACP(), name.data(), int(name.size()), bytes, capacity, &exact);
+  return exact ? written : -1;
+}
+
 std::string NarrowNameToAnsi(std::wstring_view name) {
   if (name.empty()) return {};
   UINT codePage = GetACP();
