@@ -1,15 +1,16 @@
-// The form framework's window side: building windows from the layout, routing their messages, and
-// moving the focus through the controls as a dialog does.
+// The form framework's window side: building windows from the layout, and routing their messages to
+// typed handlers. Where the keyboard moves the focus is decided in tab_navigation.cpp.
 #include "forms/form.h"
 
 #include <commctrl.h>
 
 #include <algorithm>
 
-#include "win/module_instance.h"
+#include "forms/form_error.h"
 #include "forms/message_box.h"
+#include "forms/tab_navigation.h"
 #include "win/debug_trace.h"
-#include "win/error.h"
+#include "win/module_instance.h"
 #include "win/text_conversion.h"
 
 namespace zelnar {
@@ -18,8 +19,9 @@ namespace {
 constexpr wchar_t kPageClass[] = L"TTabSheet";
 constexpr int kFirstControlId = 100;  // clear of IDOK and IDCANCEL
 
-Error WindowError(const std::wstring& what, DWORD code) {
-  return Error(what + L" (エラー " + std::to_wstring(code) + L")");
+// A window call that failed: its name and code for the trace, the user's words for the report.
+FormError WindowError(const std::wstring& call, const std::wstring& shown, DWORD code) {
+  return FormError(WithCode(call, code), shown + L" (エラー " + std::to_wstring(code) + L")");
 }
 
 void RegisterWindowClass(const wchar_t* name, WNDPROC procedure) {
@@ -35,7 +37,7 @@ void RegisterWindowClass(const wchar_t* name, WNDPROC procedure) {
   const DWORD code = GetLastError();
   // Another form of this module, still open, registered the same class with the same procedure.
   if (code == ERROR_CLASS_ALREADY_EXISTS) return;
-  throw WindowError(L"ウィンドウクラスを登録できませんでした", code);
+  throw WindowError(L"RegisterClassExW", L"ウィンドウクラスを登録できませんでした", code);
 }
 
 std::string_view LoadLayoutResource(const std::string& className) {
@@ -43,10 +45,11 @@ std::string_view LoadLayoutResource(const std::string& className) {
   for (char c : className) name.push_back(static_cast<wchar_t>(c >= 'a' && c <= 'z' ? c - 'a' + 'A' : c));
   const HMODULE module = ModuleInstance();
   HRSRC resource = FindResourceW(module, name.c_str(), MAKEINTRESOURCEW(10));  // RT_RCDATA
-  if (!resource) throw WindowError(L"フォーム定義 " + name + L" が見つかりません", GetLastError());
+  if (!resource) throw WindowError(L"FindResourceW " + name, L"フォーム定義 " + name + L" が見つかりません", GetLastError());
   HGLOBAL loaded = LoadResource(module, resource);
   const void* data = loaded ? LockResource(loaded) : nullptr;
-  if (!data) throw WindowError(L"フォーム定義 " + name + L" を読み込めませんでした", GetLastError());
+  if (!data)
+    throw WindowError(L"LoadResource " + name, L"フォーム定義 " + name + L" を読み込めませんでした", GetLastError());
   return std::string_view(static_cast<const char*>(data), SizeofResource(module, resource));
 }
 
@@ -149,10 +152,12 @@ void TForm::BindClick(const std::string& event, std::function<void()> handler) {
 
 void TForm::Build() {
   layout_ = ParseFormLayout(LoadLayoutResource(className_));
-  if (layout_.className != className_) throw LayoutError(L"フォーム定義のクラス名が違います");
+  if (layout_.className != className_)
+    throw LayoutError(L"the form layout names another class", L"フォーム定義のクラス名が違います");
   for (const ControlLayout& control : layout_.controls) {
     if (!control.click.empty() && !clickHandlers_.count(control.click))
-      throw LayoutError(L"イベント " + WidenAscii(control.click) + L" がありません");
+      throw LayoutError(L"the form layout names an unbound event " + WidenAscii(control.click),
+                        L"イベント " + WidenAscii(control.click) + L" がありません");
   }
   classRegistered_ = true;
   RegisterWindowClass(windowClass_.c_str(), FormWindowProc);
@@ -164,7 +169,7 @@ void TForm::Build() {
 
 void TForm::CreateFont() {
   const HDC screen = GetDC(nullptr);
-  if (!screen) throw WindowError(L"画面の情報を取得できませんでした", GetLastError());
+  if (!screen) throw WindowError(L"GetDC", L"画面の情報を取得できませんでした", GetLastError());
   const int pixelsPerInch = GetDeviceCaps(screen, LOGPIXELSY);
   LOGFONTW font{};
   font.lfHeight = layout_.fontHeight;
@@ -184,7 +189,7 @@ void TForm::CreateFont() {
     SelectObject(screen, old);
   }
   ReleaseDC(nullptr, screen);
-  if (!measured) throw Error(L"フォントを作成できませんでした");
+  if (!measured) throw FormError(L"the form's font cannot be created", L"フォントを作成できませんでした");
   // A font whose text is taller or shorter than the design's makes the whole form grow or shrink.
   if (metrics.tmHeight != layout_.designTextHeight) ScaleLayout(layout_, metrics.tmHeight, layout_.designTextHeight);
 }
@@ -219,7 +224,7 @@ void TForm::CreateHandle() {
   const HWND window = CreateWindowExW(params.exStyle, windowClass_.c_str(), caption.c_str(),
                                       params.style & ~WS_VISIBLE, left, top, width, height, params.parent,
                                       nullptr, ModuleInstance(), this);
-  if (!window) throw WindowError(L"ウィンドウを作成できませんでした", GetLastError());
+  if (!window) throw WindowError(L"CreateWindowExW", L"ウィンドウを作成できませんでした", GetLastError());
 
   controls_.clear();
   CreateChildren(layout_.className, window);
@@ -275,7 +280,9 @@ HWND TForm::CreateControl(const ControlLayout& control, HWND parentWindow) {
   const HWND window = CreateWindowExW(info.exStyle, info.name, caption.c_str(), style, b.left, b.top, b.width,
                                       b.height, parentWindow, reinterpret_cast<HMENU>(static_cast<INT_PTR>(id)),
                                       ModuleInstance(), this);
-  if (!window) throw WindowError(L"コントロール " + WidenAscii(control.name) + L" を作成できませんでした", GetLastError());
+  if (!window)
+    throw WindowError(L"CreateWindowExW " + WidenAscii(control.name),
+                      L"コントロール " + WidenAscii(control.name) + L" を作成できませんでした", GetLastError());
   controls_.push_back({&control, window});
   SendMessageW(window, WM_SETFONT, reinterpret_cast<WPARAM>(font_.Get()), FALSE);
   if (control.kind == ControlKind::Label) FitLabel(window, caption, font_.Get(), b);
@@ -315,14 +322,15 @@ const TForm::ControlWindow* TForm::Find(std::string_view name) const noexcept {
 HWND TForm::Control(std::string_view name) const {
   const ControlWindow* control = Find(name);
   if (!control || !control->window)
-    throw Error(L"コントロール " + WidenAscii(std::string(name)) + L" がありません");
+    throw FormError(L"no control " + WidenAscii(std::string(name)),
+                    L"コントロール " + WidenAscii(std::string(name)) + L" がありません");
   return control->window;
 }
 
 void TForm::SelectPage(std::string_view page) {
   const ControlWindow* pageControl = Find(page);
   if (!pageControl || pageControl->layout->kind != ControlKind::Page)
-    throw Error(L"ページ " + WidenAscii(std::string(page)) + L" がありません");
+    throw FormError(L"no page " + WidenAscii(std::string(page)), L"ページ " + WidenAscii(std::string(page)) + L" がありません");
   const std::vector<const ControlLayout*> pages = layout_.Children(pageControl->layout->parent);
   const auto at = std::find(pages.begin(), pages.end(), pageControl->layout);
   const HWND tabWindow = Control(pageControl->layout->parent);
@@ -390,26 +398,31 @@ void TForm::FocusFirst() {
   if (const HWND first = NextInTabOrder(nullptr, true, false)) SetFocus(first);
 }
 
-HWND TForm::NextInTabOrder(HWND from, bool forward, bool siblingsOnly) const {
-  const int count = static_cast<int>(tabList_.size());
-  if (count == 0) return nullptr;
-  int start = -1;
-  for (HWND window = from; window && window != handle_ && start < 0; window = GetParent(window)) {
+HWND TForm::NextInTabOrder(HWND from, bool forward, bool arrow) const {
+  // The focus may sit in a child window of a control (an edit's own child, say): its control counts.
+  std::optional<size_t> start;
+  for (HWND window = from; window && window != handle_ && !start; window = GetParent(window)) {
     const auto at = std::find(tabList_.begin(), tabList_.end(), window);
-    if (at != tabList_.end()) start = static_cast<int>(at - tabList_.begin());
+    if (at != tabList_.end()) start = size_t(at - tabList_.begin());
   }
-  const HWND parent = start >= 0 ? GetParent(tabList_[start]) : nullptr;
-  for (int step = 1; step <= count; ++step) {
-    const int i = start < 0 ? (forward ? step - 1 : count - step)
-                            : ((start + (forward ? step : -step)) % count + count) % count;
-    const HWND candidate = tabList_[i];
-    const ControlWindow* control = Find(candidate);
-    if (!control || !CanTakeFocus(control->layout->kind)) continue;
-    if (siblingsOnly ? GetParent(candidate) != parent : !(GetWindowLongW(candidate, GWL_STYLE) & WS_TABSTOP))
-      continue;
-    if (IsWindowVisible(candidate) && IsWindowEnabled(candidate)) return candidate;
+  std::vector<TabStop> stops;
+  std::vector<HWND> parents;  // a group is a parent window, numbered in order of appearance
+  stops.reserve(tabList_.size());
+  for (const HWND window : tabList_) {
+    const ControlWindow* control = Find(window);
+    const HWND parent = GetParent(window);
+    auto group = std::find(parents.begin(), parents.end(), parent);
+    if (group == parents.end()) group = parents.insert(parents.end(), parent);
+    TabStop stop;
+    stop.group = static_cast<int>(group - parents.begin());
+    stop.focusable = control && CanTakeFocus(control->layout->kind);
+    stop.tabStop = (GetWindowLongW(window, GWL_STYLE) & WS_TABSTOP) != 0;
+    stop.visible = IsWindowVisible(window) != FALSE;
+    stop.enabled = IsWindowEnabled(window) != FALSE;
+    stops.push_back(stop);
   }
-  return nullptr;
+  const std::optional<size_t> next = NextFocus(stops, start, forward, arrow);
+  return next ? tabList_[*next] : nullptr;
 }
 
 bool TForm::PreTranslateKey(const MSG& msg) {
@@ -448,38 +461,25 @@ bool TForm::PreTranslateKey(const MSG& msg) {
 }
 
 LRESULT TForm::Dispatch(UINT message, WPARAM wParam, LPARAM lParam) {
-  const HWND window = handle_;
+  const HWND window = handle_;  // a destroyed window forgets its handle before the default runs
   switch (message) {
     case WM_COMMAND:
-      if (HIWORD(wParam) == BN_CLICKED && lParam) {
-        Clicked(reinterpret_cast<HWND>(lParam));
-        return 0;
-      }
+      if (OnCommand(LOWORD(wParam), HIWORD(wParam), reinterpret_cast<HWND>(lParam))) return 0;
       break;
-    case WM_NOTIFY: {
-      const auto* header = reinterpret_cast<const NMHDR*>(lParam);
-      if (header && header->code == static_cast<UINT>(TCN_SELCHANGE) && Find(header->hwndFrom)) {
-        ShowSelectedPage(header->hwndFrom);
-        return 0;
-      }
+    case WM_NOTIFY:
+      if (lParam && OnNotify(*reinterpret_cast<const NMHDR*>(lParam))) return 0;
       break;
-    }
     case WM_CLOSE:
-      Close();
+      OnClose();
       return 0;
     case WM_ACTIVATE:
-      if (LOWORD(wParam) == WA_INACTIVE) {
-        const HWND focus = GetFocus();
-        if (focus && IsChild(window, focus)) savedFocus_ = focus;
-      } else if (!HIWORD(wParam)) {
-        FocusFirst();
-      }
+      OnActivate(LOWORD(wParam), HIWORD(wParam) != 0);
       return 0;
     case WM_SETFOCUS:
-      FocusFirst();
+      OnSetFocus();
       return 0;
     case WM_NCDESTROY:
-      WindowDestroyed();
+      OnNcDestroy();
       SetWindowLongPtrW(window, GWLP_USERDATA, 0);
       break;
     default:
@@ -488,7 +488,32 @@ LRESULT TForm::Dispatch(UINT message, WPARAM wParam, LPARAM lParam) {
   return DefWindowProcW(window, message, wParam, lParam);
 }
 
-void TForm::WindowDestroyed() noexcept {
+bool TForm::OnCommand(int, int code, HWND control) {
+  if (code != BN_CLICKED || !control) return false;
+  Clicked(control);
+  return true;
+}
+
+bool TForm::OnNotify(const NMHDR& header) {
+  if (header.code != static_cast<UINT>(TCN_SELCHANGE) || !Find(header.hwndFrom)) return false;
+  ShowSelectedPage(header.hwndFrom);
+  return true;
+}
+
+void TForm::OnClose() { Close(); }
+
+void TForm::OnActivate(int state, bool minimized) {
+  if (state == WA_INACTIVE) {
+    const HWND focus = GetFocus();
+    if (focus && IsChild(handle_, focus)) savedFocus_ = focus;
+  } else if (!minimized) {
+    FocusFirst();
+  }
+}
+
+void TForm::OnSetFocus() { FocusFirst(); }
+
+void TForm::OnNcDestroy() noexcept {
   handle_ = nullptr;
   for (ControlWindow& control : controls_) control.window = nullptr;
   tabList_.clear();
