@@ -1,6 +1,6 @@
-// One line for a debugger per failure: the export, the step that failed, and the code that says why.
-// It is seen with a debugger or DebugView, and under Wine with WINEDEBUG=+debugstr; nothing is written
-// anywhere else, and nothing at all while every call succeeds.
+// One line for a debugger per failure, in English: the export, the step that failed, and the code that
+// says why. It is seen with a debugger or DebugView, and under Wine with WINEDEBUG=+debugstr; nothing is
+// written anywhere else, and nothing at all while every call succeeds.
 #pragma once
 
 #include <exception>
