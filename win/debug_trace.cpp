@@ -32,11 +32,11 @@ void Trace(const wchar_t* step, const unsigned long* code) noexcept {
 
 }  // namespace
 
-TraceScope::TraceScope(const wchar_t* exportName) noexcept : previous_(currentExport) {
-  currentExport = exportName;
+TraceScope::TraceScope(const wchar_t* exportName) noexcept : slot_(&currentExport), previous_(*slot_) {
+  *slot_ = exportName;
 }
 
-TraceScope::~TraceScope() { currentExport = previous_; }
+TraceScope::~TraceScope() { *slot_ = previous_; }
 
 void TraceFailure(const wchar_t* step, unsigned long code) noexcept { Trace(step, &code); }
 

@@ -16,6 +16,9 @@ class TraceScope {
   TraceScope& operator=(const TraceScope&) = delete;
 
  private:
+  // The thread's slot, looked up once: thread-local access is a call in this toolchain, and every
+  // export, IsSupported among them, pays for it on each call.
+  const wchar_t** slot_;
   const wchar_t* previous_;
 };
 
