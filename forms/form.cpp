@@ -1,5 +1,6 @@
-// The form framework's window side: building windows from the layout, and routing their messages to
-// typed handlers. Where the keyboard moves the focus is decided in tab_navigation.cpp.
+// The form framework's window side: building windows from the layout, the window procedures, and
+// showing, hiding and closing. The messages go to typed handlers (form_messages.cpp); the keyboard is
+// handled in form_keyboard.cpp.
 #include "forms/form.h"
 
 #include <commctrl.h>
@@ -8,7 +9,6 @@
 
 #include "forms/form_error.h"
 #include "forms/message_box.h"
-#include "forms/tab_navigation.h"
 #include "win/debug_trace.h"
 #include "win/module_instance.h"
 #include "win/text_conversion.h"
@@ -45,11 +45,13 @@ std::string_view LoadLayoutResource(const std::string& className) {
   for (char c : className) name.push_back(static_cast<wchar_t>(c >= 'a' && c <= 'z' ? c - 'a' + 'A' : c));
   const HMODULE module = ModuleInstance();
   HRSRC resource = FindResourceW(module, name.c_str(), MAKEINTRESOURCEW(10));  // RT_RCDATA
-  if (!resource) throw WindowError(L"FindResourceW " + name, L"フォーム定義 " + name + L" が見つかりません", GetLastError());
+  if (!resource)
+    throw WindowError(L"FindResourceW " + name, L"フォーム定義 " + name + L" が見つかりません", GetLastError());
   HGLOBAL loaded = LoadResource(module, resource);
   const void* data = loaded ? LockResource(loaded) : nullptr;
   if (!data)
-    throw WindowError(L"LoadResource " + name, L"フォーム定義 " + name + L" を読み込めませんでした", GetLastError());
+    throw WindowError(L"LoadResource " + name, L"フォーム定義 " + name + L" を読み込めませんでした",
+                      GetLastError());
   return std::string_view(static_cast<const char*>(data), SizeofResource(module, resource));
 }
 
@@ -93,10 +95,6 @@ bool AttachForm(HWND window, TForm* form) {
   SetLastError(ERROR_SUCCESS);
   return SetWindowLongPtrW(window, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(form)) != 0 ||
          GetLastError() == ERROR_SUCCESS;
-}
-
-bool CanTakeFocus(ControlKind kind) {
-  return kind != ControlKind::Label && kind != ControlKind::UpDown && kind != ControlKind::Page;
 }
 
 }  // namespace
@@ -189,7 +187,7 @@ void TForm::CreateFont() {
     SelectObject(screen, old);
   }
   ReleaseDC(nullptr, screen);
-  if (!measured) throw FormError(L"the form's font cannot be created", L"フォントを作成できませんでした");
+  if (!measured) throw FormError(L"the form's font has no metrics", L"フォントを作成できませんでした");
   // A font whose text is taller or shorter than the design's makes the whole form grow or shrink.
   if (metrics.tmHeight != layout_.designTextHeight) ScaleLayout(layout_, metrics.tmHeight, layout_.designTextHeight);
 }
@@ -330,7 +328,8 @@ HWND TForm::Control(std::string_view name) const {
 void TForm::SelectPage(std::string_view page) {
   const ControlWindow* pageControl = Find(page);
   if (!pageControl || pageControl->layout->kind != ControlKind::Page)
-    throw FormError(L"no page " + WidenAscii(std::string(page)), L"ページ " + WidenAscii(std::string(page)) + L" がありません");
+    throw FormError(L"no page " + WidenAscii(std::string(page)),
+                    L"ページ " + WidenAscii(std::string(page)) + L" がありません");
   const std::vector<const ControlLayout*> pages = layout_.Children(pageControl->layout->parent);
   const auto at = std::find(pages.begin(), pages.end(), pageControl->layout);
   const HWND tabWindow = Control(pageControl->layout->parent);
@@ -382,142 +381,6 @@ void TForm::Clicked(HWND window) {
   // The handler may end the form; keep a copy of what runs.
   const std::function<void()> handler = clickHandlers_.at(control->layout->click);
   handler();
-}
-
-void TForm::Focus(HWND control) {
-  SetFocus(control);
-  if (SendMessageW(control, WM_GETDLGCODE, 0, 0) & DLGC_HASSETSEL) SendMessageW(control, EM_SETSEL, 0, -1);
-}
-
-void TForm::FocusFirst() {
-  if (savedFocus_ && IsWindow(savedFocus_) && IsChild(handle_, savedFocus_) && IsWindowVisible(savedFocus_) &&
-      IsWindowEnabled(savedFocus_)) {
-    SetFocus(savedFocus_);
-    return;
-  }
-  if (const HWND first = NextInTabOrder(nullptr, true, false)) SetFocus(first);
-}
-
-HWND TForm::NextInTabOrder(HWND from, bool forward, bool arrow) const {
-  // The focus may sit in a child window of a control (an edit's own child, say): its control counts.
-  std::optional<size_t> start;
-  for (HWND window = from; window && window != handle_ && !start; window = GetParent(window)) {
-    const auto at = std::find(tabList_.begin(), tabList_.end(), window);
-    if (at != tabList_.end()) start = size_t(at - tabList_.begin());
-  }
-  std::vector<TabStop> stops;
-  std::vector<HWND> parents;  // a group is a parent window, numbered in order of appearance
-  stops.reserve(tabList_.size());
-  for (const HWND window : tabList_) {
-    const ControlWindow* control = Find(window);
-    const HWND parent = GetParent(window);
-    auto group = std::find(parents.begin(), parents.end(), parent);
-    if (group == parents.end()) group = parents.insert(parents.end(), parent);
-    TabStop stop;
-    stop.group = static_cast<int>(group - parents.begin());
-    stop.focusable = control && CanTakeFocus(control->layout->kind);
-    stop.tabStop = (GetWindowLongW(window, GWL_STYLE) & WS_TABSTOP) != 0;
-    stop.visible = IsWindowVisible(window) != FALSE;
-    stop.enabled = IsWindowEnabled(window) != FALSE;
-    stops.push_back(stop);
-  }
-  const std::optional<size_t> next = NextFocus(stops, start, forward, arrow);
-  return next ? tabList_[*next] : nullptr;
-}
-
-bool TForm::PreTranslateKey(const MSG& msg) {
-  if (msg.message != WM_KEYDOWN || !handle_) return false;
-  const HWND target = msg.hwnd;
-  if (target != handle_ && !IsChild(handle_, target)) return false;
-  if (GetKeyState(VK_MENU) < 0) return false;
-  const LRESULT wants = SendMessageW(target, WM_GETDLGCODE, msg.wParam, reinterpret_cast<LPARAM>(&msg));
-  if (wants & DLGC_WANTALLKEYS) return false;
-
-  switch (msg.wParam) {
-    case VK_TAB: {
-      if (wants & DLGC_WANTTAB) return false;
-      if (const HWND next = NextInTabOrder(target, GetKeyState(VK_SHIFT) >= 0, false)) Focus(next);
-      return true;
-    }
-    case VK_LEFT:
-    case VK_UP:
-    case VK_RIGHT:
-    case VK_DOWN: {
-      if (wants & DLGC_WANTARROWS) return false;
-      const bool forward = msg.wParam == VK_RIGHT || msg.wParam == VK_DOWN;
-      if (const HWND next = NextInTabOrder(target, forward, true)) Focus(next);
-      return true;
-    }
-    case VK_RETURN: {
-      // No button is the default one: Enter presses the button that has the focus, if any.
-      const ControlWindow* control = Find(target);
-      if (!control || control->layout->kind != ControlKind::Button) return false;
-      SendMessageW(target, BM_CLICK, 0, 0);
-      return true;
-    }
-    default:
-      return false;
-  }
-}
-
-LRESULT TForm::Dispatch(UINT message, WPARAM wParam, LPARAM lParam) {
-  const HWND window = handle_;  // a destroyed window forgets its handle before the default runs
-  switch (message) {
-    case WM_COMMAND:
-      if (OnCommand(LOWORD(wParam), HIWORD(wParam), reinterpret_cast<HWND>(lParam))) return 0;
-      break;
-    case WM_NOTIFY:
-      if (lParam && OnNotify(*reinterpret_cast<const NMHDR*>(lParam))) return 0;
-      break;
-    case WM_CLOSE:
-      OnClose();
-      return 0;
-    case WM_ACTIVATE:
-      OnActivate(LOWORD(wParam), HIWORD(wParam) != 0);
-      return 0;
-    case WM_SETFOCUS:
-      OnSetFocus();
-      return 0;
-    case WM_NCDESTROY:
-      OnNcDestroy();
-      SetWindowLongPtrW(window, GWLP_USERDATA, 0);
-      break;
-    default:
-      break;
-  }
-  return DefWindowProcW(window, message, wParam, lParam);
-}
-
-bool TForm::OnCommand(int, int code, HWND control) {
-  if (code != BN_CLICKED || !control) return false;
-  Clicked(control);
-  return true;
-}
-
-bool TForm::OnNotify(const NMHDR& header) {
-  if (header.code != static_cast<UINT>(TCN_SELCHANGE) || !Find(header.hwndFrom)) return false;
-  ShowSelectedPage(header.hwndFrom);
-  return true;
-}
-
-void TForm::OnClose() { Close(); }
-
-void TForm::OnActivate(int state, bool minimized) {
-  if (state == WA_INACTIVE) {
-    const HWND focus = GetFocus();
-    if (focus && IsChild(handle_, focus)) savedFocus_ = focus;
-  } else if (!minimized) {
-    FocusFirst();
-  }
-}
-
-void TForm::OnSetFocus() { FocusFirst(); }
-
-void TForm::OnNcDestroy() noexcept {
-  handle_ = nullptr;
-  for (ControlWindow& control : controls_) control.window = nullptr;
-  tabList_.clear();
-  savedFocus_ = nullptr;
 }
 
 TForm* TForm::FromWindow(HWND window) noexcept {

@@ -59,7 +59,8 @@ std::wstring WindowText(HWND window) {
 
 // A field left with its design text would be saved by the next OK as if the user had typed it.
 void SetText(HWND window, const std::wstring& text) {
-  if (!SetWindowTextW(window, text.c_str())) throw FormError(WithCode(L"SetWindowTextW", GetLastError()), kTextNotShown);
+  if (!SetWindowTextW(window, text.c_str()))
+    throw FormError(WithCode(L"SetWindowTextW", GetLastError()), kTextNotShown);
 }
 
 std::optional<int32_t> ReadInteger(HWND edit) {
