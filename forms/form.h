@@ -1,6 +1,7 @@
 // A small form framework: a window built from a layout resource named after the form's class, with
 // push buttons, labels, edits, check boxes, up-down controls and a tab control with pages, keyboard
-// navigation in tab order (tab_navigation.h), and hooks for subclasses (creation parameters, message dispatch, hide).
+// navigation in tab order (tab_navigation.h), and hooks for subclasses (creation parameters, message
+// dispatch, hide).
 #pragma once
 
 #include <windows.h>
@@ -86,15 +87,16 @@ class TForm {
   };
 
   friend LRESULT CALLBACK FormWindowProc(HWND, UINT, WPARAM, LPARAM);
+  friend LRESULT CALLBACK PageWindowProc(HWND, UINT, WPARAM, LPARAM);
 
-  // Typed handlers; each returns whether it handled its message (otherwise the default runs).
+  // Typed handlers (form_messages.cpp); each returns whether it handled its message, else the
+  // default runs.
   bool OnCommand(int id, int code, HWND control);
   bool OnNotify(const NMHDR& header);
   void OnClose();
   void OnActivate(int state, bool minimized);
   void OnSetFocus();
   void OnNcDestroy() noexcept;
-  friend LRESULT CALLBACK PageWindowProc(HWND, UINT, WPARAM, LPARAM);
 
   void CreateHandle();
   void CreateFont();

@@ -6,7 +6,6 @@
 #include <cstdint>
 #include <string>
 #include <utility>
-#include <vector>
 
 #include "filter/compiled_pattern_list.h"
 #include "forms/form_error.h"

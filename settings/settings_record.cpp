@@ -38,12 +38,13 @@ class LockObject {
 };
 
 LockObject settingsLock;
+LockObject& SettingsLock() { return settingsLock; }
 
-// Scoped hold of the settings lock; its scope must cover exactly one copy.
+// Scoped hold of SettingsLock; its scope must cover exactly one copy.
 class CriticalSection {
  public:
-  CriticalSection() noexcept { settingsLock.Enter(); }
-  ~CriticalSection() { settingsLock.Leave(); }
+  CriticalSection() noexcept { SettingsLock().Enter(); }
+  ~CriticalSection() { SettingsLock().Leave(); }
   CriticalSection(const CriticalSection&) = delete;
   CriticalSection& operator=(const CriticalSection&) = delete;
 };
