@@ -35,7 +35,8 @@ class CompiledPatternList {
   bool Claims(const char* name) const noexcept { return Match(name) == Answer::Matched; }
   bool Claims(const char* name, std::size_t length) const noexcept { return Match(name, length) == Answer::Matched; }
 
-  // The valid entries ahead of the first invalid one (all of them when none is invalid).
+  // Test seams: the valid entries ahead of the first invalid one (all of them when none is invalid),
+  // and whether there is an invalid one. The plug-in asks only Match.
   std::size_t EntryCount() const noexcept { return entries_.size(); }
   bool HasInvalidEntry() const noexcept { return invalidEntry_; }
 

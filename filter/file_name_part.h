@@ -8,15 +8,14 @@
 
 namespace zelnar {
 
-// Points into `path` at its file-name part. A separator byte that is the second byte of a double-byte
-// character does not count.
-const char* FindFileNamePart(const char* path, const LeadByteSet& leadBytes) noexcept;
-
-// The same part with its length, found in the same pass. It ends at the path's terminator, so
-// `part.data()` is a zero-terminated string too.
+// The file-name part of `path` with its length. It ends at the path's terminator, so `part.data()` is a
+// zero-terminated string too. A separator byte that is the second byte of a double-byte character does
+// not count.
 std::string_view FileNamePart(const char* path, const LeadByteSet& leadBytes) noexcept;
 
-// The same part as a new string.
+// Test seams: the same part as a pointer and as a new string, for the tests, the fuzzer and the
+// benchmark's former path. The plug-in itself uses FileNamePart.
+const char* FindFileNamePart(const char* path, const LeadByteSet& leadBytes) noexcept;
 std::string ExtractFileNamePart(const char* path, const LeadByteSet& leadBytes);
 
 }  // namespace zelnar

@@ -1,15 +1,16 @@
-// The form framework's window side: building windows from the layout, routing their messages, and
-// moving the focus through the controls as a dialog does.
+// The form framework's window side: building windows from the layout, the window procedures, and
+// showing, hiding and closing. The messages go to typed handlers (form_messages.cpp); the keyboard is
+// handled in form_keyboard.cpp.
 #include "forms/form.h"
 
 #include <commctrl.h>
 
 #include <algorithm>
 
-#include "win/module_instance.h"
+#include "forms/form_error.h"
 #include "forms/message_box.h"
 #include "win/debug_trace.h"
-#include "win/error.h"
+#include "win/module_instance.h"
 #include "win/text_conversion.h"
 
 namespace zelnar {
@@ -18,8 +19,9 @@ namespace {
 constexpr wchar_t kPageClass[] = L"TTabSheet";
 constexpr int kFirstControlId = 100;  // clear of IDOK and IDCANCEL
 
-Error WindowError(const std::wstring& what, DWORD code) {
-  return Error(what + L" (エラー " + std::to_wstring(code) + L")");
+// A window call that failed: its name and code for the trace, the user's words for the report.
+FormError WindowError(const std::wstring& call, const std::wstring& shown, DWORD code) {
+  return FormError(WithCode(call, code), shown + L" (エラー " + std::to_wstring(code) + L")");
 }
 
 void RegisterWindowClass(const wchar_t* name, WNDPROC procedure) {
@@ -35,7 +37,7 @@ void RegisterWindowClass(const wchar_t* name, WNDPROC procedure) {
   const DWORD code = GetLastError();
   // Another form of this module, still open, registered the same class with the same procedure.
   if (code == ERROR_CLASS_ALREADY_EXISTS) return;
-  throw WindowError(L"ウィンドウクラスを登録できませんでした", code);
+  throw WindowError(L"RegisterClassExW", L"ウィンドウクラスを登録できませんでした", code);
 }
 
 std::string_view LoadLayoutResource(const std::string& className) {
@@ -43,10 +45,13 @@ std::string_view LoadLayoutResource(const std::string& className) {
   for (char c : className) name.push_back(static_cast<wchar_t>(c >= 'a' && c <= 'z' ? c - 'a' + 'A' : c));
   const HMODULE module = ModuleInstance();
   HRSRC resource = FindResourceW(module, name.c_str(), MAKEINTRESOURCEW(10));  // RT_RCDATA
-  if (!resource) throw WindowError(L"フォーム定義 " + name + L" が見つかりません", GetLastError());
+  if (!resource)
+    throw WindowError(L"FindResourceW " + name, L"フォーム定義 " + name + L" が見つかりません", GetLastError());
   HGLOBAL loaded = LoadResource(module, resource);
   const void* data = loaded ? LockResource(loaded) : nullptr;
-  if (!data) throw WindowError(L"フォーム定義 " + name + L" を読み込めませんでした", GetLastError());
+  if (!data)
+    throw WindowError(L"LoadResource " + name, L"フォーム定義 " + name + L" を読み込めませんでした",
+                      GetLastError());
   return std::string_view(static_cast<const char*>(data), SizeofResource(module, resource));
 }
 
@@ -90,10 +95,6 @@ bool AttachForm(HWND window, TForm* form) {
   SetLastError(ERROR_SUCCESS);
   return SetWindowLongPtrW(window, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(form)) != 0 ||
          GetLastError() == ERROR_SUCCESS;
-}
-
-bool CanTakeFocus(ControlKind kind) {
-  return kind != ControlKind::Label && kind != ControlKind::UpDown && kind != ControlKind::Page;
 }
 
 }  // namespace
@@ -149,10 +150,12 @@ void TForm::BindClick(const std::string& event, std::function<void()> handler) {
 
 void TForm::Build() {
   layout_ = ParseFormLayout(LoadLayoutResource(className_));
-  if (layout_.className != className_) throw LayoutError(L"フォーム定義のクラス名が違います");
+  if (layout_.className != className_)
+    throw LayoutError(L"the form layout names another class", L"フォーム定義のクラス名が違います");
   for (const ControlLayout& control : layout_.controls) {
     if (!control.click.empty() && !clickHandlers_.count(control.click))
-      throw LayoutError(L"イベント " + WidenAscii(control.click) + L" がありません");
+      throw LayoutError(L"the form layout names an unbound event " + WidenAscii(control.click),
+                        L"イベント " + WidenAscii(control.click) + L" がありません");
   }
   classRegistered_ = true;
   RegisterWindowClass(windowClass_.c_str(), FormWindowProc);
@@ -164,7 +167,7 @@ void TForm::Build() {
 
 void TForm::CreateFont() {
   const HDC screen = GetDC(nullptr);
-  if (!screen) throw WindowError(L"画面の情報を取得できませんでした", GetLastError());
+  if (!screen) throw WindowError(L"GetDC", L"画面の情報を取得できませんでした", GetLastError());
   const int pixelsPerInch = GetDeviceCaps(screen, LOGPIXELSY);
   LOGFONTW font{};
   font.lfHeight = layout_.fontHeight;
@@ -184,7 +187,7 @@ void TForm::CreateFont() {
     SelectObject(screen, old);
   }
   ReleaseDC(nullptr, screen);
-  if (!measured) throw Error(L"フォントを作成できませんでした");
+  if (!measured) throw FormError(L"the form's font has no metrics", L"フォントを作成できませんでした");
   // A font whose text is taller or shorter than the design's makes the whole form grow or shrink.
   if (metrics.tmHeight != layout_.designTextHeight) ScaleLayout(layout_, metrics.tmHeight, layout_.designTextHeight);
 }
@@ -219,7 +222,7 @@ void TForm::CreateHandle() {
   const HWND window = CreateWindowExW(params.exStyle, windowClass_.c_str(), caption.c_str(),
                                       params.style & ~WS_VISIBLE, left, top, width, height, params.parent,
                                       nullptr, ModuleInstance(), this);
-  if (!window) throw WindowError(L"ウィンドウを作成できませんでした", GetLastError());
+  if (!window) throw WindowError(L"CreateWindowExW", L"ウィンドウを作成できませんでした", GetLastError());
 
   controls_.clear();
   CreateChildren(layout_.className, window);
@@ -275,7 +278,9 @@ HWND TForm::CreateControl(const ControlLayout& control, HWND parentWindow) {
   const HWND window = CreateWindowExW(info.exStyle, info.name, caption.c_str(), style, b.left, b.top, b.width,
                                       b.height, parentWindow, reinterpret_cast<HMENU>(static_cast<INT_PTR>(id)),
                                       ModuleInstance(), this);
-  if (!window) throw WindowError(L"コントロール " + WidenAscii(control.name) + L" を作成できませんでした", GetLastError());
+  if (!window)
+    throw WindowError(L"CreateWindowExW " + WidenAscii(control.name),
+                      L"コントロール " + WidenAscii(control.name) + L" を作成できませんでした", GetLastError());
   controls_.push_back({&control, window});
   SendMessageW(window, WM_SETFONT, reinterpret_cast<WPARAM>(font_.Get()), FALSE);
   if (control.kind == ControlKind::Label) FitLabel(window, caption, font_.Get(), b);
@@ -315,14 +320,16 @@ const TForm::ControlWindow* TForm::Find(std::string_view name) const noexcept {
 HWND TForm::Control(std::string_view name) const {
   const ControlWindow* control = Find(name);
   if (!control || !control->window)
-    throw Error(L"コントロール " + WidenAscii(std::string(name)) + L" がありません");
+    throw FormError(L"no control " + WidenAscii(std::string(name)),
+                    L"コントロール " + WidenAscii(std::string(name)) + L" がありません");
   return control->window;
 }
 
 void TForm::SelectPage(std::string_view page) {
   const ControlWindow* pageControl = Find(page);
   if (!pageControl || pageControl->layout->kind != ControlKind::Page)
-    throw Error(L"ページ " + WidenAscii(std::string(page)) + L" がありません");
+    throw FormError(L"no page " + WidenAscii(std::string(page)),
+                    L"ページ " + WidenAscii(std::string(page)) + L" がありません");
   const std::vector<const ControlLayout*> pages = layout_.Children(pageControl->layout->parent);
   const auto at = std::find(pages.begin(), pages.end(), pageControl->layout);
   const HWND tabWindow = Control(pageControl->layout->parent);
@@ -374,125 +381,6 @@ void TForm::Clicked(HWND window) {
   // The handler may end the form; keep a copy of what runs.
   const std::function<void()> handler = clickHandlers_.at(control->layout->click);
   handler();
-}
-
-void TForm::Focus(HWND control) {
-  SetFocus(control);
-  if (SendMessageW(control, WM_GETDLGCODE, 0, 0) & DLGC_HASSETSEL) SendMessageW(control, EM_SETSEL, 0, -1);
-}
-
-void TForm::FocusFirst() {
-  if (savedFocus_ && IsWindow(savedFocus_) && IsChild(handle_, savedFocus_) && IsWindowVisible(savedFocus_) &&
-      IsWindowEnabled(savedFocus_)) {
-    SetFocus(savedFocus_);
-    return;
-  }
-  if (const HWND first = NextInTabOrder(nullptr, true, false)) SetFocus(first);
-}
-
-HWND TForm::NextInTabOrder(HWND from, bool forward, bool siblingsOnly) const {
-  const int count = static_cast<int>(tabList_.size());
-  if (count == 0) return nullptr;
-  int start = -1;
-  for (HWND window = from; window && window != handle_ && start < 0; window = GetParent(window)) {
-    const auto at = std::find(tabList_.begin(), tabList_.end(), window);
-    if (at != tabList_.end()) start = static_cast<int>(at - tabList_.begin());
-  }
-  const HWND parent = start >= 0 ? GetParent(tabList_[start]) : nullptr;
-  for (int step = 1; step <= count; ++step) {
-    const int i = start < 0 ? (forward ? step - 1 : count - step)
-                            : ((start + (forward ? step : -step)) % count + count) % count;
-    const HWND candidate = tabList_[i];
-    const ControlWindow* control = Find(candidate);
-    if (!control || !CanTakeFocus(control->layout->kind)) continue;
-    if (siblingsOnly ? GetParent(candidate) != parent : !(GetWindowLongW(candidate, GWL_STYLE) & WS_TABSTOP))
-      continue;
-    if (IsWindowVisible(candidate) && IsWindowEnabled(candidate)) return candidate;
-  }
-  return nullptr;
-}
-
-bool TForm::PreTranslateKey(const MSG& msg) {
-  if (msg.message != WM_KEYDOWN || !handle_) return false;
-  const HWND target = msg.hwnd;
-  if (target != handle_ && !IsChild(handle_, target)) return false;
-  if (GetKeyState(VK_MENU) < 0) return false;
-  const LRESULT wants = SendMessageW(target, WM_GETDLGCODE, msg.wParam, reinterpret_cast<LPARAM>(&msg));
-  if (wants & DLGC_WANTALLKEYS) return false;
-
-  switch (msg.wParam) {
-    case VK_TAB: {
-      if (wants & DLGC_WANTTAB) return false;
-      if (const HWND next = NextInTabOrder(target, GetKeyState(VK_SHIFT) >= 0, false)) Focus(next);
-      return true;
-    }
-    case VK_LEFT:
-    case VK_UP:
-    case VK_RIGHT:
-    case VK_DOWN: {
-      if (wants & DLGC_WANTARROWS) return false;
-      const bool forward = msg.wParam == VK_RIGHT || msg.wParam == VK_DOWN;
-      if (const HWND next = NextInTabOrder(target, forward, true)) Focus(next);
-      return true;
-    }
-    case VK_RETURN: {
-      // No button is the default one: Enter presses the button that has the focus, if any.
-      const ControlWindow* control = Find(target);
-      if (!control || control->layout->kind != ControlKind::Button) return false;
-      SendMessageW(target, BM_CLICK, 0, 0);
-      return true;
-    }
-    default:
-      return false;
-  }
-}
-
-LRESULT TForm::Dispatch(UINT message, WPARAM wParam, LPARAM lParam) {
-  const HWND window = handle_;
-  switch (message) {
-    case WM_COMMAND:
-      if (HIWORD(wParam) == BN_CLICKED && lParam) {
-        Clicked(reinterpret_cast<HWND>(lParam));
-        return 0;
-      }
-      break;
-    case WM_NOTIFY: {
-      const auto* header = reinterpret_cast<const NMHDR*>(lParam);
-      if (header && header->code == static_cast<UINT>(TCN_SELCHANGE) && Find(header->hwndFrom)) {
-        ShowSelectedPage(header->hwndFrom);
-        return 0;
-      }
-      break;
-    }
-    case WM_CLOSE:
-      Close();
-      return 0;
-    case WM_ACTIVATE:
-      if (LOWORD(wParam) == WA_INACTIVE) {
-        const HWND focus = GetFocus();
-        if (focus && IsChild(window, focus)) savedFocus_ = focus;
-      } else if (!HIWORD(wParam)) {
-        FocusFirst();
-      }
-      return 0;
-    case WM_SETFOCUS:
-      FocusFirst();
-      return 0;
-    case WM_NCDESTROY:
-      WindowDestroyed();
-      SetWindowLongPtrW(window, GWLP_USERDATA, 0);
-      break;
-    default:
-      break;
-  }
-  return DefWindowProcW(window, message, wParam, lParam);
-}
-
-void TForm::WindowDestroyed() noexcept {
-  handle_ = nullptr;
-  for (ControlWindow& control : controls_) control.window = nullptr;
-  tabList_.clear();
-  savedFocus_ = nullptr;
 }
 
 TForm* TForm::FromWindow(HWND window) noexcept {

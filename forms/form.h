@@ -1,6 +1,7 @@
 // A small form framework: a window built from a layout resource named after the form's class, with
 // push buttons, labels, edits, check boxes, up-down controls and a tab control with pages, keyboard
-// navigation in tab order, and hooks for subclasses (creation parameters, message dispatch, hide).
+// navigation in tab order (tab_navigation.h), and hooks for subclasses (creation parameters, message
+// dispatch, hide).
 #pragma once
 
 #include <windows.h>
@@ -32,7 +33,6 @@ class TForm {
   // The form's window, created together with its controls when it does not exist yet.
   HWND Handle();
   HWND HandleIfCreated() const noexcept { return handle_; }
-  HWND ParentWindow() const noexcept { return parentWindow_; }
 
   bool Visible() const noexcept { return visible_; }
   int ModalResult() const noexcept { return modalResult_; }
@@ -69,7 +69,9 @@ class TForm {
 
   // Window-creation parameters hook: called each time the form's window is about to be created.
   virtual void CreateParams(FormCreateParams& params);
-  // Message dispatch hook: sees every message sent or posted to the form's window.
+  // Message dispatch hook: sees every message sent or posted to the form's window. Kept raw on purpose:
+  // a host-modal form must see WM_DESTROY (and any message) whatever the typed handlers below do.
+  // The base hands each message it knows, unpacked, to one of those handlers.
   virtual LRESULT Dispatch(UINT message, WPARAM wParam, LPARAM lParam);
   // Hide hook: runs when the form stops being shown.
   virtual void DoHide() {}
@@ -87,6 +89,15 @@ class TForm {
   friend LRESULT CALLBACK FormWindowProc(HWND, UINT, WPARAM, LPARAM);
   friend LRESULT CALLBACK PageWindowProc(HWND, UINT, WPARAM, LPARAM);
 
+  // Typed handlers (form_messages.cpp); each returns whether it handled its message, else the
+  // default runs.
+  bool OnCommand(int id, int code, HWND control);
+  bool OnNotify(const NMHDR& header);
+  void OnClose();
+  void OnActivate(int state, bool minimized);
+  void OnSetFocus();
+  void OnNcDestroy() noexcept;
+
   void CreateHandle();
   void CreateFont();
   void CreateChildren(std::string_view parentName, HWND parentWindow);
@@ -98,8 +109,7 @@ class TForm {
   void Clicked(HWND window);
   void FocusFirst();
   void Focus(HWND control);
-  HWND NextInTabOrder(HWND from, bool forward, bool siblingsOnly) const;
-  void WindowDestroyed() noexcept;
+  HWND NextInTabOrder(HWND from, bool forward, bool arrow) const;
 
   std::string className_;
   std::wstring windowClass_;

@@ -22,7 +22,8 @@ struct Line {
 };
 
 [[noreturn]] void Fail(int line, const std::string& what) {
-  throw LayoutError(L"フォーム定義の " + std::to_wstring(line) + L" 行目が不正です: " + WidenAscii(what));
+  throw LayoutError(L"the form layout's line " + std::to_wstring(line) + L" is wrong: " + WidenAscii(what),
+                    L"フォーム定義の " + std::to_wstring(line) + L" 行目が不正です: " + WidenAscii(what));
 }
 
 bool IsBlank(char c) { return c == ' ' || c == '\t' || c == '\r'; }

@@ -6,7 +6,7 @@
 #include <string_view>
 #include <vector>
 
-#include "win/error.h"
+#include "forms/form_error.h"
 
 namespace zelnar {
 
@@ -53,9 +53,9 @@ struct FormLayout {
   std::vector<const ControlLayout*> Children(std::string_view parent) const;
 };
 
-class LayoutError : public Error {
+class LayoutError : public FormError {
  public:
-  using Error::Error;
+  using FormError::FormError;
 };
 
 // Raises LayoutError naming the line for anything it does not understand.

@@ -4,7 +4,7 @@
 #include <new>
 #include <vector>
 
-#include "win/error.h"
+#include "forms/form_error.h"
 #include "win/text_conversion.h"
 
 namespace zelnar {
@@ -26,8 +26,10 @@ std::wstring ErrorText(std::exception_ptr error) {
   } catch (const TextConversionError& e) {
     return e.WhatFailed() == TextConversionError::Reason::TooLong ? L"文字列が長すぎます"
                                                                    : L"文字列を変換できませんでした";
+  } catch (const FormError& e) {
+    return e.Shown();
   } catch (const Error& e) {
-    return e.Text();
+    return e.Text();  // an error of a lower layer: its own, English, description
   } catch (const std::bad_alloc&) {
     return L"メモリが不足しています。";
   } catch (const std::exception& e) {

@@ -15,7 +15,8 @@ inline constexpr wchar_t kMessageBoxCaption[] = L"zelnar.spi";
 // them again and gives activation and focus back to where they were.
 void ShowErrorMessage(HWND owner, const std::wstring& text);
 
-// Shows an error's text: zelnar::Error's own text, or a generic one for other errors. Never raises.
+// Shows an error's text: a FormError's words for the user, another zelnar::Error's own text, or a
+// generic one for other errors. Never raises.
 void ShowErrorReport(HWND owner, std::exception_ptr error) noexcept;
 
 }  // namespace zelnar

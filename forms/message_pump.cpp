@@ -13,16 +13,12 @@ namespace {
 
 std::atomic<bool> terminated{false};
 
-// No idle work: the forms update nothing in the background.
-void Idle() noexcept {}
-
 }  // namespace
 
 void HandleMessage() noexcept {
   MSG msg;
   if (!PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) {
-    Idle();
-    WaitMessage();
+    WaitMessage();  // no idle work: the forms update nothing in the background
     return;
   }
   if (msg.message == WM_QUIT) {

@@ -34,7 +34,4 @@ static_assert(offsetof(ImageInfoRecord, textInfo) == 22 && sizeof(ImageInfoRecor
 #endif
 static_assert(offsetof(ImageInfoRecord, bitsPerPixel) == 20, "the depth follows the two densities");
 
-// Fills the record with the fixed answer: 640 by 480 at 24 bits, every other byte 0.
-void FillImageInfoRecord(void* record) noexcept;
-
 }  // namespace zelnar

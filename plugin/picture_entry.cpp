@@ -1,65 +1,63 @@
-// GetPicture and GetPreview: one body, differing only in the flag word handed to the extractor. The
-// ANSI forms widen the path once, here; everything below speaks UTF-16.
+// GetPicture, GetPreview and their wide forms: one body, differing only in the flag word handed to
+// the extractor. The ANSI forms widen the path once, here; everything below speaks UTF-16.
 #include <windows.h>
 
 #include <cstdint>
 #include <string>
 
+#include "plugin/dib_pair.h"
 #include "plugin/exports.h"
-#include "plugin/picture_request.h"
-#include "render/dib_pair.h"
-#include "settings/settings_record.h"
+#include "plugin/host_result.h"
+#include "settings/settings_reader.h"
 #include "win/debug_trace.h"
 #include "win/text_conversion.h"
 
-namespace zelnar {
 namespace {
 
 constexpr unsigned int kInputKindMask = 7;  // all three clear: the input is a file path
 
-}  // namespace
+enum class FlagWord { Picture, Preview };
 
+// Only bits 0 to 2 of the input kind are examined. Anything but a file (an image in memory) is
+// refused, and traced, before the input is looked at, so it is never read as a string.
 bool IsFileInput(unsigned int kind) noexcept {
   if ((kind & kInputKindMask) == 0) return true;
-  TraceFailure(L"the input is not a file; input kind", kind);
+  zelnar::TraceFailure(L"the input is not a file; input kind", kind);
   return false;
 }
 
+// The picture of the file at `path` (UTF-16, possibly null), with the callback asked before and after.
 int RequestPicture(FlagWord which, const wchar_t* path, HLOCAL* headerOut, HLOCAL* bitsOut,
                    ProgressCallback callback, LONG_PTR data) noexcept {
-  if (callback && callback(0, 1, data)) return kResultStopped;
+  if (callback && callback(0, 1, data)) return zelnar::kResultStopped;
 
-  PictureRequest request;
+  zelnar::PictureRequest request;
   try {
     // One hold of the settings lock for size and flags: a save in between cannot mix two settings.
-    const SettingsIntegers settings = ReadSettingsIntegers();
+    const zelnar::SettingsIntegers settings = zelnar::ReadSettingsIntegers();
     request = {settings.width, settings.height, which == FlagWord::Picture ? settings.flag1 : settings.flag2};
   } catch (...) {
-    TraceError(std::current_exception());
-    return kResultInternalError;
+    zelnar::TraceError(std::current_exception());
+    return zelnar::kResultInternalError;
   }
-  const int result = CreateDibPair(path, request, headerOut, bitsOut);
+  const int result = zelnar::CreateDibPair(path, request, headerOut, bitsOut);
 
   if (callback && callback(1, 1, data)) {
     // The host takes the blocks only on success: a stop after the work must not leave them behind.
-    if (result == kResultSuccess) {
+    if (result == zelnar::kResultSuccess) {
       LocalFree(*headerOut);
       LocalFree(*bitsOut);
       *headerOut = nullptr;
       *bitsOut = nullptr;
     }
-    return kResultStopped;
+    return zelnar::kResultStopped;
   }
   return result;
 }
 
-}  // namespace zelnar
-
-namespace {
-
-int RequestAnsiPicture(zelnar::FlagWord which, const char* input, unsigned int kind, HLOCAL* headerOut,
-                       HLOCAL* bitsOut, ProgressCallback callback, LONG_PTR data) noexcept {
-  if (!zelnar::IsFileInput(kind)) return zelnar::kResultNotAFile;
+int RequestAnsiPicture(FlagWord which, const char* input, unsigned int kind, HLOCAL* headerOut, HLOCAL* bitsOut,
+                       ProgressCallback callback, LONG_PTR data) noexcept {
+  if (!IsFileInput(kind)) return zelnar::kResultNotAFile;
   std::wstring path;
   bool widened = false;
   try {
@@ -71,7 +69,13 @@ int RequestAnsiPicture(zelnar::FlagWord which, const char* input, unsigned int k
     // A path that cannot be widened names no file we can read: 8, after both callbacks.
     zelnar::TraceError(std::current_exception());
   }
-  return zelnar::RequestPicture(which, widened ? path.c_str() : nullptr, headerOut, bitsOut, callback, data);
+  return RequestPicture(which, widened ? path.c_str() : nullptr, headerOut, bitsOut, callback, data);
+}
+
+int RequestWidePicture(FlagWord which, const wchar_t* input, unsigned int kind, HLOCAL* headerOut, HLOCAL* bitsOut,
+                       ProgressCallback callback, LONG_PTR data) noexcept {
+  if (!IsFileInput(kind)) return zelnar::kResultNotAFile;
+  return RequestPicture(which, input, headerOut, bitsOut, callback, data);
 }
 
 }  // namespace
@@ -79,11 +83,23 @@ int RequestAnsiPicture(zelnar::FlagWord which, const char* input, unsigned int k
 extern "C" int __stdcall GetPicture(const char* input, LONG_PTR, unsigned int kind, HLOCAL* headerOut,
                                     HLOCAL* bitsOut, ProgressCallback callback, LONG_PTR data) noexcept {
   const zelnar::TraceScope scope(L"GetPicture");
-  return RequestAnsiPicture(zelnar::FlagWord::Picture, input, kind, headerOut, bitsOut, callback, data);
+  return RequestAnsiPicture(FlagWord::Picture, input, kind, headerOut, bitsOut, callback, data);
 }
 
 extern "C" int __stdcall GetPreview(const char* input, LONG_PTR, unsigned int kind, HLOCAL* headerOut,
                                     HLOCAL* bitsOut, ProgressCallback callback, LONG_PTR data) noexcept {
   const zelnar::TraceScope scope(L"GetPreview");
-  return RequestAnsiPicture(zelnar::FlagWord::Preview, input, kind, headerOut, bitsOut, callback, data);
+  return RequestAnsiPicture(FlagWord::Preview, input, kind, headerOut, bitsOut, callback, data);
+}
+
+extern "C" int __stdcall GetPictureW(const wchar_t* input, LONG_PTR, unsigned int kind, HLOCAL* headerOut,
+                                     HLOCAL* bitsOut, ProgressCallback callback, LONG_PTR data) noexcept {
+  const zelnar::TraceScope scope(L"GetPictureW");
+  return RequestWidePicture(FlagWord::Picture, input, kind, headerOut, bitsOut, callback, data);
+}
+
+extern "C" int __stdcall GetPreviewW(const wchar_t* input, LONG_PTR, unsigned int kind, HLOCAL* headerOut,
+                                     HLOCAL* bitsOut, ProgressCallback callback, LONG_PTR data) noexcept {
+  const zelnar::TraceScope scope(L"GetPreviewW");
+  return RequestWidePicture(FlagWord::Preview, input, kind, headerOut, bitsOut, callback, data);
 }

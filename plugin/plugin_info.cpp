@@ -1,15 +1,15 @@
-// GetPluginInfo and GetPictureInfo: the identity strings and the fixed image-information record.
+// GetPluginInfo and GetPluginInfoW: the identity strings, index 2 being the stored pattern list.
 #include <windows.h>
 
-#include <cstdint>
+#include <algorithm>
 #include <cstring>
 #include <string>
+#include <string_view>
 
 #include "plugin/exports.h"
-#include "plugin/image_info_record.h"
-#include "settings/settings_record.h"
+#include "settings/settings_reader.h"
 #include "win/debug_trace.h"
-#include "win/host_result.h"
+#include "win/text_conversion.h"
 #include "zelnar_version.h"
 
 namespace {
@@ -19,51 +19,44 @@ constexpr const char* kIdentity[] = {"00IN", "HTML to DIB v" ZELNAR_VERSION_SHOR
                                      "HTML file"};
 constexpr int kIdentityCount = sizeof kIdentity / sizeof kIdentity[0];
 
-// Bounded copy that always terminates; returns the length now in the buffer.
-int CopyBounded(char* buffer, int length, const char* text) {
-  const size_t room = static_cast<size_t>(length) - 1;
-  size_t n = std::strlen(text);
-  if (n > room) n = room;
-  std::memcpy(buffer, text, n);
-  buffer[n] = '\0';
+// Bounded copy that always terminates; returns the length now in the buffer. `length` counts the
+// buffer's characters, terminator included, in either width.
+template <typename Char>
+int CopyBounded(Char* buffer, int length, std::basic_string_view<Char> text) {
+  const size_t n = std::min(text.size(), static_cast<size_t>(length) - 1);
+  std::memcpy(buffer, text.data(), n * sizeof(Char));
+  buffer[n] = Char(0);
   return static_cast<int>(n);
 }
 
-}  // namespace
-
-extern "C" int __stdcall GetPluginInfo(int index, char* buffer, int length) noexcept {
+// Both forms: 0 for an index out of range or no buffer, leaving the buffer untouched; out of memory
+// leaves the empty string, as the result says. `convert` turns bytes of the ANSI code page into the
+// form's own characters.
+template <typename Char, typename Convert>
+int ReportIdentity(int index, Char* buffer, int length, Convert convert) noexcept {
   if (index < 0 || index >= kIdentityCount) return 0;
   if (!buffer || length < 1) return 0;
   try {
-    if (index == kPatternListIndex) {
-      const std::string list = zelnar::ReadPatternList();
-      return CopyBounded(buffer, length, list.c_str());
-    }
-    return CopyBounded(buffer, length, kIdentity[index]);
+    std::string list;
+    if (index == kPatternListIndex) list = zelnar::ReadPatternList();
+    const auto text = convert(index == kPatternListIndex ? std::string_view(list) : std::string_view(kIdentity[index]));
+    return CopyBounded(buffer, length, std::basic_string_view<Char>(text));
   } catch (...) {
-    // Out of memory copying the list: the buffer holds the empty string, as the result says.
-    buffer[0] = '\0';
-    const zelnar::TraceScope scope(L"GetPluginInfo");
+    buffer[0] = Char(0);
     zelnar::TraceError(std::current_exception());
     return 0;
   }
 }
 
-namespace zelnar {
+}  // namespace
 
-void FillImageInfoRecord(void* record) noexcept {
-  ImageInfoRecord info{};  // padding included: every byte is written
-  info.width = 640;
-  info.height = 480;
-  info.bitsPerPixel = 24;
-  std::memcpy(record, &info, sizeof info);
+extern "C" int __stdcall GetPluginInfo(int index, char* buffer, int length) noexcept {
+  const zelnar::TraceScope scope(L"GetPluginInfo");
+  return ReportIdentity(index, buffer, length, [](std::string_view text) { return text; });
 }
 
-}  // namespace zelnar
-
-extern "C" int __stdcall GetPictureInfo(const char*, LONG_PTR, unsigned int, void* record) noexcept {
-  // The record is fixed: it does not follow the configured size, and the file is not opened. It is
-  // filled and yet 8 is returned: hosts rely on both, so the "error" is not to be fixed.
-  if (record) zelnar::FillImageInfoRecord(record);
-  return zelnar::kResultInternalError;
+extern "C" int __stdcall GetPluginInfoW(int index, wchar_t* buffer, int length) noexcept {
+  const zelnar::TraceScope scope(L"GetPluginInfoW");
+  // The strings are bytes of the ANSI code page, as the ANSI form reports them; `length` counts WCHARs.
+  return ReportIdentity(index, buffer, length, [](std::string_view text) { return zelnar::WidenAnsi(text); });
 }

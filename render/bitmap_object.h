@@ -10,6 +10,8 @@
 
 namespace zelnar {
 
+// Every layout an extractor's bitmap may have, not only the 24 bits this object makes: the colour depth
+// asked of the extractor follows it, and a capture of another layout is still read correctly.
 enum class PixelFormat { DeviceDependent, Bits1, Bits4, Bits8, Bits15, Bits16, Bits24, Bits32, Custom };
 
 class BitmapObject {

@@ -12,7 +12,8 @@ namespace zelnar {
 
 inline constexpr wchar_t kExtractorProgId[] = L"Shell.ThumbnailExtract.HTML.1";
 
-// The shell's extractor interface, declared here so that nothing else of the shell's headers is needed.
+// The shell's extractor interface, declared here, with page capture, on purpose: its one user is
+// here, and nothing else of the shell's headers is then needed.
 inline constexpr IID kIID_IExtractImage = {0xBB2E617C, 0x0920, 0x11D1, {0x9A, 0x0B, 0x00, 0xC0, 0x4F, 0xC2, 0xD6, 0xC1}};
 
 struct IExtractImage : public IUnknown {
@@ -29,6 +30,8 @@ DWORD RequestedColourDepth(PixelFormat format) noexcept;
 // the extractor reported failure (or gave no bitmap); the bitmap object is unchanged. Raises ComError
 // or zelnar::Error when the extractor cannot be found, created or asked, or memory runs out. Every
 // interface is released, and COM left as found, before it returns or raises.
+// An answer and errors side by side on purpose: the extractor refusing a page is an ordinary outcome of
+// rendering, the rest are failures of the machinery around it; callers may treat them alike.
 bool ExtractImage(const wchar_t* path, BitmapObject& bitmap, uint32_t flags);
 
 }  // namespace zelnar

@@ -6,17 +6,15 @@
 #include <cstdint>
 #include <string>
 #include <utility>
-#include <vector>
 
-#include "filter/pattern_list.h"
-#include "filter/process_lead_bytes.h"
-#include "settings/integer_text.h"
+#include "filter/compiled_pattern_list.h"
+#include "forms/form_error.h"
 #include "forms/message_box.h"
+#include "settings/integer_text.h"
+#include "settings/settings_dialog.h"
 #include "settings/settings_record.h"
 #include "settings/settings_store.h"
 #include "win/debug_trace.h"
-#include "win/error.h"
-#include "win/host_result.h"
 #include "win/text_conversion.h"
 
 namespace zelnar {
@@ -28,6 +26,10 @@ constexpr wchar_t kPatternListMessage[] = L"拡張子の構文が無効です。
 constexpr wchar_t kRegistryMessage[] = L"レジストリエラー!\n設定を保存できませんでした。";
 constexpr wchar_t kTextUnreadable[] = L"入力欄の内容を読み取れませんでした。";
 constexpr wchar_t kTextNotShown[] = L"設定値を表示できませんでした。";
+// A registry failure names its value in place of the %s.
+constexpr wchar_t kQueryFailed[] = L"'%s' の取得に失敗しました";
+constexpr wchar_t kWrongType[] = L"'%s' のデータ型が不正です";
+constexpr wchar_t kSetFailed[] = L"'%s' の設定に失敗しました";
 
 // The list is checked against this name; whether it matches does not matter.
 constexpr char kCheckedName[] = "zelnar.spi";
@@ -43,19 +45,21 @@ std::wstring WindowText(HWND window) {
   SetLastError(ERROR_SUCCESS);
   const int length = GetWindowTextLengthW(window);
   if (length <= 0) {
-    if (GetLastError() != ERROR_SUCCESS) throw Error(kTextUnreadable);
+    if (const DWORD code = GetLastError(); code != ERROR_SUCCESS)
+      throw FormError(WithCode(L"GetWindowTextLengthW", code), kTextUnreadable);
     return {};
   }
   std::wstring text(static_cast<size_t>(length) + 1, L'\0');
   const int copied = GetWindowTextW(window, &text[0], length + 1);
-  if (copied <= 0) throw Error(kTextUnreadable);
+  if (copied <= 0) throw FormError(WithCode(L"GetWindowTextW", GetLastError()), kTextUnreadable);
   text.resize(static_cast<size_t>(copied));
   return text;
 }
 
 // A field left with its design text would be saved by the next OK as if the user had typed it.
 void SetText(HWND window, const std::wstring& text) {
-  if (!SetWindowTextW(window, text.c_str())) throw Error(kTextNotShown);
+  if (!SetWindowTextW(window, text.c_str()))
+    throw FormError(WithCode(L"SetWindowTextW", GetLastError()), kTextNotShown);
 }
 
 std::optional<int32_t> ReadInteger(HWND edit) {
@@ -66,15 +70,10 @@ std::optional<int32_t> ReadInteger(HWND edit) {
 // The pattern list as the registry and the scan take it; empty when a character has no ANSI form.
 std::optional<std::string> ReadPatternText(HWND edit) { return NarrowToAnsi(WindowText(edit)); }
 
-bool PatternListAccepted(const std::string& list) {
-  std::vector<char> scratch(list.begin(), list.end());
-  scratch.push_back('\0');
-  try {
-    MatchesPatternList(kCheckedName, scratch.data(), ProcessLeadBytes());
-    return true;
-  } catch (const InvalidPatternError&) {
-    return false;
-  }
+// The scan of the list stops at the first entry matching the checked name, so an invalid entry behind
+// it is accepted, as the scan would accept it.
+bool PatternListAccepted(const PreparedPatternList& list) {
+  return list.compiled->Match(kCheckedName) != CompiledPatternList::Answer::InvalidEntryReached;
 }
 
 // The edit shows the whole value; the up-down follows it as far as its range allows.
@@ -87,6 +86,15 @@ bool Checked(HWND box) { return SendMessageW(box, BM_GETCHECK, 0, 0) == BST_CHEC
 void SetChecked(HWND box, bool checked) { SendMessageW(box, BM_SETCHECK, checked ? BST_CHECKED : BST_UNCHECKED, 0); }
 
 }  // namespace
+
+std::wstring RegistryErrorMessage(const RegistryError& error) {
+  const wchar_t* text = kQueryFailed;
+  if (error.WhatFailed() == RegistryError::Operation::WrongType) text = kWrongType;
+  if (error.WhatFailed() == RegistryError::Operation::Set) text = kSetFailed;
+  std::wstring message(text);
+  message.replace(message.find(L"%s"), 2, WidenAscii(error.ValueName()));
+  return message;
+}
 
 TDialogForm::TDialogForm(HWND parent) : TSetDlgForm("TDialogForm", parent) {
   BindClick("okButtonClick", [this] { okButtonClick(); });
@@ -125,7 +133,9 @@ std::optional<TDialogForm::Entered> TDialogForm::CheckedFields() {
     ShowErrorMessage(window, kHeightMessage);
     return std::nullopt;
   }
-  std::optional<std::string> list = ReadPatternText(Control("extEdit"));
+  std::optional<std::string> text = ReadPatternText(Control("extEdit"));
+  std::optional<PreparedPatternList> list;
+  if (text) list = PreparePatternList(std::move(*text));
   if (!list || !PatternListAccepted(*list)) {
     ShowErrorMessage(window, kPatternListMessage);
     return std::nullopt;
@@ -142,37 +152,42 @@ uint32_t TDialogForm::CheckedFlags(const char* FlagBox::*page) {
 }
 
 void TDialogForm::okButtonClick() {
-  const std::optional<Entered> entered = CheckedFields();
+  std::optional<Entered> entered = CheckedFields();
   if (!entered) return;  // the message has been shown; the dialog stays open
   const SettingsIntegers& values = entered->integers;
-  // The list is compiled before anything is stored, so the record never holds half of the change.
-  PreparedPatternList list = PreparePatternList(entered->ext);
+  const std::string ext = entered->list.text;  // the record takes the prepared text itself
+  // The list was compiled before anything is stored, so the record never holds half of the change.
   StoreSettingsIntegers(values);
-  StorePatternList(std::move(list));
-  // A failed write raises; the form framework reports it and the dialog stays open.
-  if (!SaveSettings(values.width, values.height, values.flag1, values.flag2, entered->ext)) {
-    TraceFailure(L"the settings key cannot be opened or created");
-    ShowErrorMessage(Handle(), kRegistryMessage);
+  StorePatternList(std::move(entered->list));
+  try {
+    if (!SaveSettings(values.width, values.height, values.flag1, values.flag2, ext)) {
+      TraceFailure(L"the settings key cannot be opened or created");
+      ShowErrorMessage(Handle(), kRegistryMessage);
+    }
+  } catch (const RegistryError& error) {
+    // A value could not be written: the dialog stays open, so that OK can try again.
+    TraceError(std::current_exception());
+    ShowErrorMessage(Handle(), RegistryErrorMessage(error));
+    return;
   }
   Close();
 }
 
 void TDialogForm::cancelButtonClick() { Close(); }
 
-int RunConfigurationDialog(HWND parent, int function) noexcept {
-  if (function != 1) return -1;
+DialogOutcome RunSettingsDialog(HWND parent) noexcept {
   try {
     INITCOMMONCONTROLSEX controls{sizeof controls, ICC_TAB_CLASSES | ICC_UPDOWN_CLASS};
     InitCommonControlsEx(&controls);
     const std::unique_ptr<TDialogForm> form = TSetDlgForm::CreateForHost<TDialogForm>(parent);
     form->FillFromSettings();
     form->RunModal();
-    return 0;
+    return DialogOutcome::Ended;
   } catch (...) {
-    // Creating or filling failed: say why, and tell the host that nothing was shown.
+    // Creating or filling failed: say why, and let the caller tell the host that nothing was shown.
     TraceError(std::current_exception());
     ShowErrorReport(nullptr, std::current_exception());
-    return kResultInternalError;
+    return DialogOutcome::NotShown;
   }
 }
 

@@ -9,6 +9,7 @@
 #include <string>
 
 #include "forms/set_dlg_form.h"
+#include "settings/registry_error.h"
 #include "settings/settings_record.h"
 
 namespace zelnar {
@@ -30,10 +31,11 @@ class TDialogForm final : public TSetDlgForm {
   friend class TSetDlgForm;  // CreateForHost builds it
   explicit TDialogForm(HWND parent);
 
-  // What OK stores: the fields as checked, the pattern list as read once.
+  // What OK stores: the fields as checked, the pattern list as read once and compiled once (the
+  // compiled form both checks the list and is what the record keeps).
   struct Entered {
     SettingsIntegers integers;
-    std::string ext;
+    PreparedPatternList list;
   };
   // The fields, or nothing after the message for the first field that is wrong has been shown.
   std::optional<Entered> CheckedFields();
@@ -44,8 +46,7 @@ class TDialogForm final : public TSetDlgForm {
   void cancelButtonClick();
 };
 
-// ConfigurationDlg: -1 for a function code other than 1; otherwise shows the dialog and returns 0
-// when it has ended, or 8 when it could not be created (the error has then been shown). Never raises.
-int RunConfigurationDialog(HWND parent, int function) noexcept;
+// The dialog's words for a registry failure, as its error report shows them.
+std::wstring RegistryErrorMessage(const RegistryError& error);
 
 }  // namespace zelnar

@@ -1,16 +1,22 @@
-// Registry access by the ANSI calls, with the errors the settings dialog reports.
+// Registry access by the ANSI calls. Failures are raised as RegistryError: value, operation, code.
 #include "settings/registry_accessor.h"
 
 #include <vector>
 
-#include "win/error.h"
+#include "settings/registry_error.h"
 
 namespace zelnar {
 namespace {
 
-Error ReadFailed(const std::string& name) { return Error(L"'" + WidenAscii(name) + L"' の取得に失敗しました"); }
-Error BadType(const std::string& name) { return Error(L"'" + WidenAscii(name) + L"' のデータ型が不正です"); }
-Error WriteFailed(const std::string& name) { return Error(L"'" + WidenAscii(name) + L"' の設定に失敗しました"); }
+RegistryError ReadFailed(const std::string& name, LONG status) {
+  return RegistryError(name, RegistryError::Operation::Query, status);
+}
+RegistryError BadType(const std::string& name, DWORD type) {
+  return RegistryError(name, RegistryError::Operation::WrongType, static_cast<long>(type));
+}
+RegistryError WriteFailed(const std::string& name, LONG status) {
+  return RegistryError(name, RegistryError::Operation::Set, status);
+}
 
 }  // namespace
 
@@ -57,7 +63,7 @@ bool RegistryAccessor::ValueExists(const std::string& name) const {
   // Only a missing value is absent; any other failure leaves open whether it exists, and taking it
   // for absent would mix a default into the values that were read.
   if (status == ERROR_FILE_NOT_FOUND) return false;
-  throw ReadFailed(name);
+  throw ReadFailed(name, status);
 }
 
 int32_t RegistryAccessor::ReadInteger(const std::string& name) const {
@@ -65,8 +71,9 @@ int32_t RegistryAccessor::ReadInteger(const std::string& name) const {
   BYTE data[4] = {0, 0, 0, 0};
   DWORD size = sizeof data;
   DWORD type = 0;
-  if (RegQueryValueExA(key_, name.c_str(), nullptr, &type, data, &size) != ERROR_SUCCESS) throw ReadFailed(name);
-  if (type != REG_DWORD) throw BadType(name);
+  if (const LONG status = RegQueryValueExA(key_, name.c_str(), nullptr, &type, data, &size); status != ERROR_SUCCESS)
+    throw ReadFailed(name, status);
+  if (type != REG_DWORD) throw BadType(name, type);
   const uint32_t bits = uint32_t(data[0]) | uint32_t(data[1]) << 8 | uint32_t(data[2]) << 16 | uint32_t(data[3]) << 24;
   return static_cast<int32_t>(bits);
 }
@@ -78,13 +85,14 @@ std::string RegistryAccessor::ReadString(const std::string& name) const {
   const LONG status = RegQueryValueExA(key_, name.c_str(), nullptr, &type, nullptr, &size);
   if (status == ERROR_SUCCESS) reported = size;
   // A value that vanished reads as empty; a query that failed otherwise must not empty the list.
-  else if (status != ERROR_FILE_NOT_FOUND) throw ReadFailed(name);
+  else if (status != ERROR_FILE_NOT_FOUND) throw ReadFailed(name, status);
   if (reported <= 0) return std::string();
 
   std::vector<BYTE> data(static_cast<size_t>(reported));
   size = static_cast<DWORD>(data.size());
-  if (RegQueryValueExA(key_, name.c_str(), nullptr, &type, data.data(), &size) != ERROR_SUCCESS) throw ReadFailed(name);
-  if (type != REG_SZ && type != REG_EXPAND_SZ) throw BadType(name);
+  if (const LONG read = RegQueryValueExA(key_, name.c_str(), nullptr, &type, data.data(), &size); read != ERROR_SUCCESS)
+    throw ReadFailed(name, read);
+  if (type != REG_SZ && type != REG_EXPAND_SZ) throw BadType(name, type);
 
   size_t length = 0;
   const size_t filled = size < data.size() ? size : data.size();
@@ -95,16 +103,17 @@ std::string RegistryAccessor::ReadString(const std::string& name) const {
 void RegistryAccessor::WriteInteger(const std::string& name, int32_t value) const {
   const uint32_t bits = static_cast<uint32_t>(value);
   const BYTE data[4] = {BYTE(bits), BYTE(bits >> 8), BYTE(bits >> 16), BYTE(bits >> 24)};
-  if (RegSetValueExA(key_, name.c_str(), 0, REG_DWORD, data, sizeof data) != ERROR_SUCCESS) throw WriteFailed(name);
+  if (const LONG status = RegSetValueExA(key_, name.c_str(), 0, REG_DWORD, data, sizeof data); status != ERROR_SUCCESS)
+    throw WriteFailed(name, status);
 }
 
 void RegistryAccessor::WriteString(const std::string& name, const std::string& text) const {
   // Written up to the first zero byte, with exactly one terminator.
   const std::string::size_type length = text.find('\0') == std::string::npos ? text.size() : text.find('\0');
-  if (RegSetValueExA(key_, name.c_str(), 0, REG_SZ, reinterpret_cast<const BYTE*>(text.c_str()),
-                     static_cast<DWORD>(length + 1)) != ERROR_SUCCESS) {
-    throw WriteFailed(name);
-  }
+  if (const LONG status = RegSetValueExA(key_, name.c_str(), 0, REG_SZ, reinterpret_cast<const BYTE*>(text.c_str()),
+                                         static_cast<DWORD>(length + 1));
+      status != ERROR_SUCCESS)
+    throw WriteFailed(name, status);
 }
 
 }  // namespace zelnar

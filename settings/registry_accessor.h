@@ -16,13 +16,15 @@ class RegistryAccessor {
   RegistryAccessor(const RegistryAccessor&) = delete;
   RegistryAccessor& operator=(const RegistryAccessor&) = delete;
 
-  // A leading '\' starts from the root; otherwise the path is relative to the open key.
+  // A leading '\' starts from the root; otherwise the path is relative to the open key. It answers
+  // true or false and never raises, unlike the reads and writes: a key that cannot be opened is an
+  // expected state (no settings stored yet, no rights), which its callers test, not a failure.
   bool OpenKey(const std::string& path, bool canCreate) noexcept;
   void CloseKey() noexcept;
-  // False only for a missing value; raises zelnar::Error when the query fails otherwise.
+  // False only for a missing value; raises RegistryError when the query fails otherwise.
   bool ValueExists(const std::string& name) const;
 
-  // These raise zelnar::Error with the Japanese texts the dialog shows.
+  // These raise RegistryError (value name, operation, code).
   int32_t ReadInteger(const std::string& name) const;
   std::string ReadString(const std::string& name) const;
   void WriteInteger(const std::string& name, int32_t value) const;

@@ -2,6 +2,8 @@
 // unit, so it is initialised before the defaults are set and destroyed after the text is released.
 #include "settings/settings_record.h"
 
+#include <windows.h>
+
 #include <utility>
 
 #include "filter/compiled_pattern_list.h"
@@ -10,7 +12,43 @@
 namespace zelnar {
 namespace {
 
+struct zelnarVar {
+  int32_t width;
+  int32_t height;
+  uint32_t flag1;
+  uint32_t flag2;
+  std::string ext;  // ';'-separated file patterns, ANSI code page
+  // Derived from ext alone and replaced together with it, so that IsSupported need not compile the list
+  // on every call. Empty only until the first store or the first reader, which compiles ext.
+  std::shared_ptr<const CompiledPatternList> compiledExt;
+};
+
+// A process-wide critical section; not copyable, lives as long as the module.
+class LockObject {
+ public:
+  LockObject() noexcept { InitializeCriticalSection(&section_); }
+  ~LockObject() { DeleteCriticalSection(&section_); }
+  LockObject(const LockObject&) = delete;
+  LockObject& operator=(const LockObject&) = delete;
+  void Enter() noexcept { EnterCriticalSection(&section_); }
+  void Leave() noexcept { LeaveCriticalSection(&section_); }
+
+ private:
+  CRITICAL_SECTION section_;
+};
+
 LockObject settingsLock;
+LockObject& SettingsLock() { return settingsLock; }
+
+// Scoped hold of SettingsLock; its scope must cover exactly one copy.
+class CriticalSection {
+ public:
+  CriticalSection() noexcept { SettingsLock().Enter(); }
+  ~CriticalSection() { SettingsLock().Leave(); }
+  CriticalSection(const CriticalSection&) = delete;
+  CriticalSection& operator=(const CriticalSection&) = delete;
+};
+
 // The default list is not compiled here: the lead-byte set lives in another translation unit, whose
 // initialisation may come after this one. The first store or reader compiles it.
 zelnarVar settings{kDefaultIntegers.width, kDefaultIntegers.height, kDefaultIntegers.flag1,
@@ -21,8 +59,6 @@ std::shared_ptr<const CompiledPatternList> Compile(const std::string& list) {
 }
 
 }  // namespace
-
-LockObject& SettingsLock() { return settingsLock; }
 
 SettingsIntegers ReadSettingsIntegers() {
   CriticalSection lock;
@@ -71,7 +107,5 @@ void StorePatternList(PreparedPatternList&& prepared) noexcept {
   settings.ext.swap(prepared.text);
   settings.compiledExt.swap(prepared.compiled);
 }
-
-void StorePatternList(const std::string& list) { StorePatternList(PreparePatternList(list)); }
 
 }  // namespace zelnar

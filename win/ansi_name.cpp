@@ -39,6 +39,17 @@ bool EncodeCharacter(const char16_t* units, size_t count, std::string* out, void
 
 }  // namespace
 
+int NarrowNameExactly(std::wstring_view name, char* bytes, int capacity) noexcept {
+  if (name.size() > size_t(capacity)) return -1;  // no character takes less than one byte
+  // Every ANSI code page keeps ASCII as it is, so most names need no call of the system at all.
+  size_t ascii = 0;
+  for (; ascii < name.size() && name[ascii] < 0x80; ++ascii) bytes[ascii] = char(name[ascii]);
+  if (ascii == name.size()) return int(ascii);
+  bool exact = false;
+  const int written = Convert(GetACP(), name.data(), int(name.size()), bytes, capacity, &exact);
+  return exact ? written : -1;
+}
+
 std::string NarrowNameToAnsi(std::wstring_view name) {
   if (name.empty()) return {};
   UINT codePage = GetACP();

@@ -11,4 +11,9 @@ namespace zelnar {
 // a '.', so a name is never claimed for an extension it does not have. Raises std::bad_alloc only.
 std::string NarrowNameToAnsi(std::wstring_view name);
 
+// The same name written into `bytes` (not terminated) when every character has an exact form and the
+// bytes fit in `capacity`: their count. Otherwise -1, and the caller takes NarrowNameToAnsi. Allocates
+// nothing.
+int NarrowNameExactly(std::wstring_view name, char* bytes, int capacity) noexcept;
+
 }  // namespace zelnar

@@ -3,7 +3,6 @@
 
 #include <windows.h>
 
-#include <cstdio>
 #include <string>
 
 #include "win/error.h"
@@ -12,15 +11,11 @@ namespace zelnar {
 
 class ComError : public Error {
  public:
-  ComError(const wchar_t* what, HRESULT result) : Error(Describe(what, result)), result_(result) {}
+  ComError(const wchar_t* what, HRESULT result)
+      : Error(WithCode(what, static_cast<unsigned long>(result))), result_(result) {}
   HRESULT Result() const noexcept { return result_; }
 
  private:
-  static std::wstring Describe(const wchar_t* what, HRESULT result) {
-    wchar_t code[16];
-    std::swprintf(code, sizeof code / sizeof code[0], L"0x%08lX", static_cast<unsigned long>(result));
-    return std::wstring(what) + L" (" + code + L")";
-  }
   HRESULT result_;
 };
 

@@ -21,16 +21,22 @@ void Trace(const wchar_t* step, const unsigned long* code) noexcept {
   else
     std::swprintf(line, sizeof line / sizeof line[0], L"zelnar: %ls: %ls\n", where, step);
   line[sizeof line / sizeof line[0] - 1] = L'\0';  // a step longer than the line is cut, never overrun
-  OutputDebugStringW(line);
+  // Written with the A form: Wine shows only those lines under +debugstr, and Windows debuggers see
+  // both. Our steps are English; anything else that slips in shows as '?'.
+  char narrow[sizeof line / sizeof line[0]];
+  size_t i = 0;
+  for (; line[i]; ++i) narrow[i] = line[i] < 0x80 ? char(line[i]) : '?';
+  narrow[i] = '\0';
+  OutputDebugStringA(narrow);
 }
 
 }  // namespace
 
-TraceScope::TraceScope(const wchar_t* exportName) noexcept : previous_(currentExport) {
-  currentExport = exportName;
+TraceScope::TraceScope(const wchar_t* exportName) noexcept : slot_(&currentExport), previous_(*slot_) {
+  *slot_ = exportName;
 }
 
-TraceScope::~TraceScope() { currentExport = previous_; }
+TraceScope::~TraceScope() { *slot_ = previous_; }
 
 void TraceFailure(const wchar_t* step, unsigned long code) noexcept { Trace(step, &code); }
 

@@ -1,6 +1,6 @@
-// One line for a debugger per failure: the export, the step that failed, and the code that says why.
-// It is seen with a debugger or DebugView, and under Wine with WINEDEBUG=+debugstr; nothing is written
-// anywhere else, and nothing at all while every call succeeds.
+// One line for a debugger per failure, in English: the export, the step that failed, and the code that
+// says why. It is seen with a debugger or DebugView, and under Wine with WINEDEBUG=+debugstr; nothing is
+// written anywhere else, and nothing at all while every call succeeds.
 #pragma once
 
 #include <exception>
@@ -16,6 +16,9 @@ class TraceScope {
   TraceScope& operator=(const TraceScope&) = delete;
 
  private:
+  // The thread's slot, looked up once: thread-local access is a call in this toolchain, and every
+  // export, IsSupported among them, pays for it on each call.
+  const wchar_t** slot_;
   const wchar_t* previous_;
 };
 

@@ -1,7 +1,8 @@
-// The error raised inside the plug-in. Its text is what the dialog's error report shows; it never
-// crosses an exported function.
+// The error raised inside the plug-in. Its text is English and goes to the debugger trace; words for
+// the user belong to the layer that shows them. It never crosses an exported function.
 #pragma once
 
+#include <cwchar>
 #include <exception>
 #include <string>
 
@@ -16,6 +17,16 @@ class Error : public std::exception {
  private:
   std::wstring text_;
 };
+
+// "what (0x0000007B)": a step and the code that says why it failed, as the debugger trace writes them.
+inline std::wstring WithCode(std::wstring what, unsigned long code) {
+  wchar_t text[16];
+  std::swprintf(text, sizeof text / sizeof text[0], L"0x%08lX", code);
+  what += L" (";
+  what += text;
+  what += L")";
+  return what;
+}
 
 // Widens 7-bit text such as registry value names; other bytes become U+FFFD.
 inline std::wstring WidenAscii(const std::string& text) {

@@ -1,5 +1,6 @@
-// Captures what the code under test writes with OutputDebugString, in this process, without a
-// debugger: the call raises a documented exception that a vectored handler sees first.
+// Captures what the code under test writes with OutputDebugStringA, in this process, without a
+// debugger: the call raises a documented exception that a vectored handler sees first. Only the A
+// form is taken: Wine shows only its lines under +debugstr, so a wide line is a line nobody sees.
 #pragma once
 
 #include <windows.h>
@@ -26,20 +27,10 @@ class DebugOutput {
   }
 
  private:
-  static constexpr DWORD kPrint = 0x40010006;      // DBG_PRINTEXCEPTION_C: length, ANSI text
-  static constexpr DWORD kPrintWide = 0x4001000A;  // DBG_PRINTEXCEPTION_WIDE_C: length, UTF-16 text
+  static constexpr DWORD kPrint = 0x40010006;  // DBG_PRINTEXCEPTION_C: length, ANSI text
 
   static LONG CALLBACK Handler(EXCEPTION_POINTERS* pointers) {
     const EXCEPTION_RECORD* record = pointers->ExceptionRecord;
-    // The wide form, where raised, is followed by no ANSI one once handled here.
-    if (record->ExceptionCode == kPrintWide && record->NumberParameters >= 2) {
-      const auto* text = reinterpret_cast<const wchar_t*>(record->ExceptionInformation[1]);
-      const int units = static_cast<int>(record->ExceptionInformation[0]);
-      std::string line(size_t(units) * 3, '\0');
-      line.resize(WideCharToMultiByte(CP_UTF8, 0, text, units, &line[0], int(line.size()), nullptr, nullptr));
-      Add(line);
-      return EXCEPTION_CONTINUE_EXECUTION;
-    }
     if (record->ExceptionCode == kPrint && record->NumberParameters >= 2) {
       Add(std::string(reinterpret_cast<const char*>(record->ExceptionInformation[1]),
                       size_t(record->ExceptionInformation[0])));

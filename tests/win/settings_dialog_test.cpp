@@ -8,6 +8,7 @@
 #include <string>
 
 #include "settings/dialog_unit.h"
+#include "settings/settings_dialog.h"
 #include "forms/form_layout.h"
 #include "settings/settings_record.h"
 #include "tests/support/dialog_driver.h"
@@ -42,7 +43,7 @@ Record Current() {
 
 void Store(const Record& r) {
   StoreSettingsIntegers({r.width, r.height, r.flag1, r.flag2});
-  StorePatternList(r.ext);
+  StorePatternList(PreparePatternList(r.ext));
 }
 
 // What the registry holds; width -1 when there is no key.
@@ -92,7 +93,7 @@ class SettingsDialog : public testing::Test {
   }
 
   int Open(const std::function<void(test::DialogControls&)>& script) {
-    return test::RunScripted([&] { return RunConfigurationDialog(host_.Get(), 1); },
+    return test::RunScripted([&] { return RunSettingsDialog(host_.Get()) == DialogOutcome::Ended ? 0 : -1; },
                              [&](HWND dialog) {
                                test::DialogControls controls(dialog);
                                script(controls);

@@ -6,7 +6,9 @@
 #include <string>
 #include <vector>
 
+#include "settings/dialog_unit.h"
 #include "settings/registry_accessor.h"
+#include "settings/registry_error.h"
 #include "settings/settings_record.h"
 #include "settings/settings_store.h"
 #include "tests/support/fault_injector.h"
@@ -54,7 +56,7 @@ class SettingsStore : public testing::Test {
   static void Reset() {
     test::DeleteSettingsKey();
     StoreSettingsIntegers(kDefaultIntegers);
-    StorePatternList(kDefaultPatternList);
+    StorePatternList(PreparePatternList(kDefaultPatternList));
   }
 };
 
@@ -142,7 +144,7 @@ TEST_F(SettingsStore, SaveCreatesTheKeyAndLoadsBack) {
     EXPECT_EQ(bytes, Sz(c.saved.ext));
 
     StoreSettingsIntegers(kDefaultIntegers);
-    StorePatternList(kDefaultPatternList);
+    StorePatternList(PreparePatternList(kDefaultPatternList));
     LoadSettings();
     ExpectRecord(c.saved);
   }
@@ -180,18 +182,24 @@ TEST_F(SettingsStore, SaveIsRefusedWhenTheKeyCannotBeCreated) {
   EXPECT_NE(RegOpenKeyExA(HKEY_CURRENT_USER, test::kKeyPath, 0, KEY_READ, &probe), ERROR_SUCCESS);
 }
 
+// The error names the value, the operation and the code; the dialog says it in its own words.
 TEST_F(SettingsStore, AFailedWriteRaisesWithTheValueName) {
   ASSERT_TRUE(SaveSettings(1, 2, 3, 4, "x"));
   RegistryAccessor reader(KEY_READ);
   ASSERT_TRUE(reader.OpenKey("\\Software\\tamberlo\\zelnar", false));
-  const struct { bool text; const char* name; const wchar_t* message; } cases[] = {
-      {false, "flag1", L"'flag1' の設定に失敗しました"}, {true, "ext", L"'ext' の設定に失敗しました"}};
+  const struct { bool text; const char* name; const wchar_t* message; const wchar_t* trace; } cases[] = {
+      {false, "flag1", L"'flag1' の設定に失敗しました", L"RegSetValueExA 'flag1' (0x00000005)"},
+      {true, "ext", L"'ext' の設定に失敗しました", L"RegSetValueExA 'ext' (0x00000005)"}};
   for (const auto& c : cases) {
     try {
       if (c.text) reader.WriteString(c.name, "y"); else reader.WriteInteger(c.name, 9);
       ADD_FAILURE() << "no error for " << c.name;
-    } catch (const Error& e) {
-      EXPECT_EQ(e.Text(), c.message);
+    } catch (const RegistryError& e) {
+      EXPECT_EQ(e.ValueName(), c.name);
+      EXPECT_EQ(e.WhatFailed(), RegistryError::Operation::Set);
+      EXPECT_EQ(e.Code(), ERROR_ACCESS_DENIED);
+      EXPECT_EQ(e.Text(), c.trace);
+      EXPECT_EQ(RegistryErrorMessage(e), c.message);
     }
   }
 }
@@ -201,15 +209,19 @@ TEST_F(SettingsStore, ReadErrorsNameTheValue) {
   test::WriteRaw("width", REG_QWORD, "\1\0\0\0\0\0\0\0", 8);
   RegistryAccessor reader(KEY_READ);
   ASSERT_TRUE(reader.OpenKey("\\Software\\tamberlo\\zelnar", false));
-  const struct { const char* name; const wchar_t* message; } cases[] = {
-      {"flag2", L"'flag2' のデータ型が不正です"}, {"width", L"'width' の取得に失敗しました"},
-      {"gone", L"'gone' の取得に失敗しました"}};
+  const struct { const char* name; RegistryError::Operation operation; long code; const wchar_t* message; } cases[] = {
+      {"flag2", RegistryError::Operation::WrongType, REG_SZ, L"'flag2' のデータ型が不正です"},
+      {"width", RegistryError::Operation::Query, ERROR_MORE_DATA, L"'width' の取得に失敗しました"},
+      {"gone", RegistryError::Operation::Query, ERROR_FILE_NOT_FOUND, L"'gone' の取得に失敗しました"}};
   for (const auto& c : cases) {
     try {
       reader.ReadInteger(c.name);
       ADD_FAILURE() << "no error for " << c.name;
-    } catch (const Error& e) {
-      EXPECT_EQ(e.Text(), c.message);
+    } catch (const RegistryError& e) {
+      EXPECT_EQ(e.ValueName(), c.name);
+      EXPECT_EQ(e.WhatFailed(), c.operation);
+      EXPECT_EQ(e.Code(), c.code);
+      EXPECT_EQ(RegistryErrorMessage(e), c.message);
     }
   }
 }

@@ -1,6 +1,6 @@
 // The results the host reads from the picture entry points (and GetPictureInfo, which always answers
-// 8). One header for every layer that answers the host: rendering reports its failures with these
-// codes too, so they live below it rather than beside the exports.
+// 8, and ConfigurationDlg when its dialog could not be shown). Only plugin/ answers the host: the
+// layers below report their failures in their own terms, and the exports map them to these codes.
 #pragma once
 
 namespace zelnar {

@@ -1,17 +1,17 @@
-#include "render/dib_pair.h"
+#include "plugin/dib_pair.h"
 
 #include <algorithm>
 #include <cstring>
 #include <vector>
 
+#include "plugin/readable_file.h"
 #include "render/bitmap_object.h"
-#include "win/dib_geometry.h"
 #include "render/image_extract.h"
 #include "win/debug_trace.h"
+#include "win/dib_geometry.h"
 #include "win/dib_header.h"
 #include "win/error.h"
 #include "win/gdi_object.h"
-#include "win/readable_file.h"
 #include "win/unique_local.h"
 
 namespace zelnar {

@@ -1,11 +1,13 @@
-// DIB assembly: the header block and pixel block of one captured page, for the host.
+// DIB assembly: the header block and pixel block of one captured page, handed to the host. The two
+// local blocks and the rule that a path must name a readable file are the host's contract, so they
+// live here, beside the exports; render/ only turns a page into pixels.
 #pragma once
 
 #include <windows.h>
 
 #include <cstdint>
 
-#include "win/host_result.h"
+#include "plugin/host_result.h"
 
 namespace zelnar {
 

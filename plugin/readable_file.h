@@ -1,4 +1,5 @@
-// Whether a path names a file that can be read, asked before any work is done for it.
+// Whether a path names a file that can be read, asked before any work is done for it: the host is
+// answered 8 for anything else, before a block is allocated or the extractor is created.
 #pragma once
 
 namespace zelnar {

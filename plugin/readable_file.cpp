@@ -1,4 +1,4 @@
-#include "win/readable_file.h"
+#include "plugin/readable_file.h"
 
 #include <windows.h>
 
