@@ -30,7 +30,7 @@ class PluginInfo : public testing::Test {
 
 TEST_F(PluginInfo, ReportsEachIdentityString) {
   struct Case { int index; const char* text; };
-  const Case cases[] = {{0, "00IN"}, {1, "HTML to DIB v0.1.0"}, {2, "*.html;*.htm"}, {3, "HTML file"}};
+  const Case cases[] = {{0, "00IN"}, {1, ZELNAR_EXPECTED_NAME}, {2, "*.html;*.htm"}, {3, "HTML file"}};
   for (const Case& c : cases) {
     SCOPED_TRACE(c.index);
     int result = -1;
@@ -134,10 +134,10 @@ TEST(VersionResource, ReadsBackAsBuilt) {
   VS_FIXEDFILEINFO* fixed = nullptr;
   UINT length = 0;
   ASSERT_TRUE(VerQueryValueA(data.data(), "\\", reinterpret_cast<void**>(&fixed), &length));
-  EXPECT_EQ(fixed->dwFileVersionMS, 0x00000001u);
-  EXPECT_EQ(fixed->dwFileVersionLS, 0x00000005u);
-  EXPECT_EQ(fixed->dwProductVersionMS, 0x00000001u);
-  EXPECT_EQ(fixed->dwProductVersionLS, 0x00000005u);
+  EXPECT_EQ(fixed->dwFileVersionMS, DWORD(ZELNAR_EXPECTED_VERSION_MS));
+  EXPECT_EQ(fixed->dwFileVersionLS, DWORD(ZELNAR_EXPECTED_VERSION_LS));
+  EXPECT_EQ(fixed->dwProductVersionMS, DWORD(ZELNAR_EXPECTED_VERSION_MS));
+  EXPECT_EQ(fixed->dwProductVersionLS, DWORD(ZELNAR_EXPECTED_VERSION_LS));
   EXPECT_EQ(fixed->dwFileOS, DWORD(VOS__WINDOWS32));
 
   WORD* translation = nullptr;
@@ -147,8 +147,9 @@ TEST(VersionResource, ReadsBackAsBuilt) {
   EXPECT_EQ(translation[1], 932);
 
   struct Entry { const char* name; const char* value; };
-  const Entry entries[] = {{"FileVersion", "0.1.0.5"}, {"ProductVersion", "1.0.0.0"}, {"CompanyName", ""},
-                           {"FileDescription", ""},    {"ProductName", ""},          {"OriginalFilename", ""}};
+  const Entry entries[] = {{"FileVersion", ZELNAR_EXPECTED_VERSION}, {"ProductVersion", "1.0.0.0"},
+                           {"CompanyName", ""}, {"FileDescription", ""}, {"ProductName", ""},
+                           {"OriginalFilename", ""}};
   for (const Entry& e : entries) {
     SCOPED_TRACE(e.name);
     char* value = nullptr;

@@ -113,7 +113,7 @@ TEST(Locale, TheRunHasTheCodePageItWasStartedFor) {
 
 TEST_F(WideEntries, PluginInfoWReportsTheIdentityStringsInWchars) {
   struct Case { int index; const wchar_t* text; };
-  const Case cases[] = {{0, L"00IN"}, {1, L"HTML to DIB v0.1.0"}, {2, L"*.html;*.htm"}, {3, L"HTML file"}};
+  const Case cases[] = {{0, L"00IN"}, {1, L"" ZELNAR_EXPECTED_NAME}, {2, L"*.html;*.htm"}, {3, L"HTML file"}};
   for (const Case& c : cases) {
     SCOPED_TRACE(c.index);
     wchar_t buffer[256];
