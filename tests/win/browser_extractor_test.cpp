@@ -8,6 +8,7 @@
 
 #include <array>
 #include <cstdint>
+#include <iterator>
 #include <string>
 #include <vector>
 
@@ -21,6 +22,7 @@ constexpr wchar_t kEngine[] = L"Z:\\usr\\bin\\chromium-headless-shell";
 constexpr wchar_t kEngineVariable[] = L"ZELNAR_BROWSER_ENGINE";
 constexpr wchar_t kDriverVariable[] = L"ZELNAR_BROWSER_DRIVER";
 constexpr wchar_t kTimeLimitVariable[] = L"ZELNAR_BROWSER_TIME_LIMIT_MS";
+constexpr wchar_t kMemoryLimitVariable[] = L"ZELNAR_BROWSER_MEMORY_LIMIT_MB";
 constexpr int kFailed = 8;  // GetPicture's result when the extractor fails
 
 using Rgb = std::array<uint8_t, 3>;
@@ -117,6 +119,7 @@ class BrowserExtractor : public testing::Test {
     SetEnvironmentVariableW(kEngineVariable, nullptr);
     SetEnvironmentVariableW(kDriverVariable, nullptr);
     SetEnvironmentVariableW(kTimeLimitVariable, nullptr);
+    SetEnvironmentVariableW(kMemoryLimitVariable, nullptr);
     wchar_t here[MAX_PATH];
     GetCurrentDirectoryW(MAX_PATH, here);
     // A space, a quote and Japanese in the temporary folder: the render script must quote them all.
@@ -139,7 +142,10 @@ class BrowserExtractor : public testing::Test {
     SetEnvironmentVariableW(kEngineVariable, nullptr);
     SetEnvironmentVariableW(kDriverVariable, nullptr);
     SetEnvironmentVariableW(kTimeLimitVariable, nullptr);
+    SetEnvironmentVariableW(kMemoryLimitVariable, nullptr);
     test::DeleteSettingsKey();
+    // Names no Windows call can spell, and links, which are removed, never followed.
+    test::RunShell(root_, "for f in *; do case $f in test-shell.*) ;; *) rm -rf \"./$f\" ;; esac; done");
     RemoveTree(root_);
   }
 
@@ -293,7 +299,10 @@ TEST_F(BrowserExtractor, FailsWithResultEightAndLeavesNothingBehind) {
     std::wstring driver;     // empty: the real one
     const wchar_t* timeLimit;
     std::wstring page;
+    const wchar_t* memoryLimit = nullptr;
   };
+  // The page as a link to a page outside its folder.
+  test::RunShell(root_, "printf '<p>outside' > outside.html && ln -s ../outside.html pages/link.html");
   const Case cases[] = {
       {"engine missing", L"/nonexistent/chromium-headless-shell", L"", nullptr, page},
       {"driver missing", L"", L"/nonexistent/zelnar-page-driver", nullptr, page},
@@ -305,12 +314,16 @@ TEST_F(BrowserExtractor, FailsWithResultEightAndLeavesNothingBehind) {
       {"picture of another size", L"", fakes + L"wrong-size", nullptr, page},
       {"page missing", L"", L"", nullptr, pages_ + L"\\absent.html"},
       {"page is a folder", L"", L"", nullptr, pages_},
+      {"page is a link out of its folder", L"", L"", nullptr, pages_ + L"\\link.html"},
+      // Any engine needs more than 40 MB; the time limit is long, the ceiling must end it.
+      {"over the memory ceiling", L"", L"", L"600000", page, L"40"},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);
     SetEnvironmentVariableW(kEngineVariable, c.engine.empty() ? nullptr : c.engine.c_str());
     SetEnvironmentVariableW(kDriverVariable, c.driver.empty() ? nullptr : c.driver.c_str());
     SetEnvironmentVariableW(kTimeLimitVariable, c.timeLimit);
+    SetEnvironmentVariableW(kMemoryLimitVariable, c.memoryLimit);
     EXPECT_EQ(Render(c.page).result, kFailed);
     ExpectNothingLeftBehind();
   }
@@ -403,14 +416,148 @@ TEST_F(BrowserExtractor, RendersPagesWhosePathsHaveSpacesAndJapanese) {
       {japaneseFolder, L"100% #1.htm"},
   };
   for (const std::wstring& folder : {spaceFolder, japaneseFolder}) ASSERT_TRUE(CreateDirectoryW(folder.c_str(), nullptr));
-  for (const Case& c : cases) {
-    SCOPED_TRACE(Encode(CP_UTF8, c.name));
+  // Names Linux allows and Windows cannot spell: a host reaches them by the short names Wine gives.
+  std::vector<Case> all(std::begin(cases), std::end(cases));
+  for (const char* name : {"back\\slash", "what? \"quoted\" 'single' #1 100%"}) {
+    test::RunShell(pages_, "mkdir " + ShellQuote(name));
+    WIN32_FIND_DATAW found;
+    HANDLE search = FindFirstFileW((pages_ + L"\\*").c_str(), &found);
+    ASSERT_NE(search, INVALID_HANDLE_VALUE);
+    std::wstring shortName;
+    do {
+      if (Encode(CP_UTF8, found.cFileName) == name) shortName = found.cAlternateFileName;
+    } while (FindNextFileW(search, &found));
+    FindClose(search);
+    ASSERT_FALSE(shortName.empty()) << name;
+    all.push_back({pages_ + L"\\" + shortName, L"page.html"});
+  }
+  for (const Case& c : all) {
+    SCOPED_TRACE(Encode(CP_UTF8, c.folder + L"\\" + c.name));
     const std::vector<Box> boxes = {{30, 40, 50, 60, {10, 20, 230}}};
     const Picture picture = Render(WritePage(c.name, BoxesPage(boxes), c.folder));
     ASSERT_EQ(picture.result, 0);
     EXPECT_EQ(picture.At(55, 70), boxes[0].colour);
     EXPECT_EQ(picture.At(5, 5), kWhite);
   }
+  ExpectNothingLeftBehind();
+}
+
+
+// Links lead where they lead, hidden names stay closed: one page asks for each, and only the
+// pictures that really lie inside its folder appear. The secret is all red.
+TEST_F(BrowserExtractor, LoadsOnlyFilesThatReallyLieInsideThePagesFolder) {
+  auto svg = [](const char* colour) {
+    return std::string("<svg xmlns=\"http://www.w3.org/2000/svg\" width=\"60\" height=\"60\"><rect width=\"60\""
+                       " height=\"60\" fill=\"") + colour + "\"/></svg>";
+  };
+  const std::string root = UnixPath(root_);
+  test::WriteWholeFile(root_ + L"\\secret.svg", svg("rgb(255,0,0)"));
+  ASSERT_TRUE(CreateDirectoryW((root_ + L"\\outside").c_str(), nullptr));
+  ASSERT_TRUE(CreateDirectoryW((pages_ + L"\\sub").c_str(), nullptr));
+  ASSERT_TRUE(CreateDirectoryW((pages_ + L"\\.hidden").c_str(), nullptr));
+  test::WriteWholeFile(root_ + L"\\outside\\secret.svg", svg("rgb(255,0,0)"));
+  test::WriteWholeFile(pages_ + L"\\sub\\inside.svg", svg("rgb(0,160,0)"));
+  test::WriteWholeFile(pages_ + L"\\.hidden\\secret.svg", svg("rgb(255,0,0)"));
+  test::RunShell(root_, "ln -s ../secret.svg pages/file-link.svg && ln -s ../outside pages/folder-link && "
+                        "ln -s / pages/sub/root && ln -s " + ShellQuote(root + "/pages/sub/inside.svg") +
+                        " outside/back.svg && ln -s ../outside/back.svg pages/chain.svg");
+  struct Case {
+    const char* what;
+    std::string src;
+    bool shown;
+  };
+  const Case cases[] = {
+      {"a link to a file outside", "file-link.svg", false},
+      {"a link to a folder outside", "folder-link/secret.svg", false},
+      {"a subfolder linking to /", "sub/root" + root + "/secret.svg", false},
+      {"a hidden folder", ".hidden/secret.svg", false},
+      {"a link chain back inside", "chain.svg", true},
+  };
+  std::string extra;
+  for (size_t i = 0; i < std::size(cases); ++i) {
+    const std::string at = "position:absolute; left:" + std::to_string(20 + 100 * i) + "px; top:";
+    extra += "<img src=\"" + cases[i].src + "\" style=\"" + at + "20px\">";
+    extra += "<iframe src=\"" + cases[i].src + "\" style=\"" + at + "120px; border:0; width:60px; height:60px\">"
+             "</iframe>";
+  }
+  const Picture picture = Render(WritePage(L"links.html", BoxesPage({}, extra)));
+  ASSERT_EQ(picture.result, 0);
+  for (size_t i = 0; i < std::size(cases); ++i) {
+    SCOPED_TRACE(cases[i].what);
+    for (int top : {20, 120}) {
+      const Rgb seen = picture.At(int(50 + 100 * i), top + 30);
+      EXPECT_NE(seen, (Rgb{255, 0, 0})) << "the secret was drawn";
+      if (cases[i].shown) EXPECT_EQ(seen, (Rgb{0, 160, 0}));
+    }
+  }
+  ExpectNothingLeftBehind();
+}
+
+// A page that navigates once loaded is drawn as it first loaded, well inside the time limit.
+TEST_F(BrowserExtractor, DrawsAPageThatNavigatesAsItFirstLoaded) {
+  SetEnvironmentVariableW(kTimeLimitVariable, L"8000");
+  const Box first{0, 0, 200, 100, {20, 40, 220}};
+  WritePage(L"other.html", BoxesPage({{0, 0, 200, 100, {250, 180, 20}}}));
+  WritePage(L"back.html", BoxesPage({}, "<meta http-equiv=\"refresh\" content=\"0; url=ping.html\">"));
+  struct Case {
+    const char* what;
+    const char* refresh;
+  };
+  const Case cases[] = {
+      {"itself", "0"},
+      {"a page of its folder", "0; url=other.html"},
+      {"a refused address", "0; url=file:///etc/hostname"},
+      {"a page that comes back, again and again", "0; url=back.html"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    const std::string meta = "<meta http-equiv=\"refresh\" content=\"" + std::string(c.refresh) + "\">";
+    const Picture picture = Render(WritePage(L"ping.html", BoxesPage({first}, meta)));
+    ASSERT_EQ(picture.result, 0);
+    EXPECT_EQ(picture.At(100, 50), first.colour);
+  }
+  ExpectNothingLeftBehind();
+}
+
+// The host is killed mid-render: nothing of its call runs on, and no call folder outlives the next
+// call: neither its own nor one left by an owner long gone. A living owner's folder stays.
+TEST_F(BrowserExtractor, LeavesNothingOfAKilledHost) {
+  const std::wstring fakes = FromUtf8(ZELNAR_SOURCE_DIR "/tests/win/fake_drivers/");
+  const std::wstring page = WritePage(L"page.html", BoxesPage({{0, 0, 10, 10, {255, 0, 0}}}));
+  const std::wstring gone = temp_ + L"\\zelnar-browser-4194300-1-1-1";
+  ASSERT_TRUE(CreateDirectoryW(gone.c_str(), nullptr));
+  test::WriteWholeFile(gone + L"\\page.png", "left behind");
+  SetEnvironmentVariableW(kDriverVariable, (fakes + L"hangs").c_str());
+  std::wstring command = L"zelnar_host.exe render zelnar.spi --out \"" + root_ + L"\" \"" + page + L"\"";
+  STARTUPINFOW startup{};
+  startup.cb = sizeof startup;
+  PROCESS_INFORMATION host{};
+  ASSERT_TRUE(CreateProcessW(nullptr, &command[0], nullptr, nullptr, FALSE, CREATE_NO_WINDOW, nullptr, nullptr,
+                             &startup, &host));
+  CloseHandle(host.hThread);
+  // Mid-render: the call's folder is there and the driver runs.
+  const std::string marker = "ZELNAR_BROWSER_RUN=" + UnixPath(temp_) + "/";
+  const std::string running = "grep -l -s -F -e " + ShellQuote(marker) + " /proc/[0-9]*/environ";
+  for (int i = 0; i < 200 && test::RunShell(root_, running).empty(); ++i) Sleep(50);
+  ASSERT_NE(test::RunShell(root_, running), "") << "the host never started its render";
+  EXPECT_EQ(GetFileAttributesW(gone.c_str()), INVALID_FILE_ATTRIBUTES) << "a dead owner's folder stayed";
+  TerminateProcess(host.hProcess, 1);
+  WaitForSingleObject(host.hProcess, 5000);
+  CloseHandle(host.hProcess);
+  std::string alive;
+  for (int i = 0; i < 30 && !(alive = test::RunShell(root_, running)).empty(); ++i) Sleep(100);
+  EXPECT_EQ(alive, "") << "the killed host's render ran on for 3 s";
+  // This test's own folder: its owner lives, the next call leaves it.
+  FILETIME created, unused;
+  ASSERT_TRUE(GetProcessTimes(GetCurrentProcess(), &created, &unused, &unused, &unused));
+  const std::wstring living = temp_ + L"\\zelnar-browser-" + std::to_wstring(GetCurrentProcessId()) + L"-" +
+                              std::to_wstring((uint64_t(created.dwHighDateTime) << 32) | created.dwLowDateTime) +
+                              L"-999-1";
+  ASSERT_TRUE(CreateDirectoryW(living.c_str(), nullptr));
+  SetEnvironmentVariableW(kDriverVariable, nullptr);
+  EXPECT_EQ(Render(page).result, 0);
+  EXPECT_NE(GetFileAttributesW(living.c_str()), INVALID_FILE_ATTRIBUTES) << "a living owner's folder went";
+  RemoveDirectoryW(living.c_str());
   ExpectNothingLeftBehind();
 }
 

@@ -3,22 +3,31 @@
 // Run by the render script under `timeout`, which ends it and the engine together.
 //
 // Usage: zelnar-page-driver ENGINE WIDTH HEIGHT PAGE OUT.png [ENGINE-OPTION...]
-// Exit status: 0 picture written, 2 usage, 3 the page did not load, 4 the engine failed or broke
-// the protocol, 5 the picture could not be written.
+// The memory ceiling of the engine's process tree comes from ZELNAR_BROWSER_MEMORY_LIMIT_MB.
+// Exit status: 0 picture written, 2 usage, 3 the page did not load, 4 the engine failed, broke the
+// protocol or closed the page, 5 the picture could not be written, 6 the engine went over its memory
+// ceiling, 7 the page is a link to a file outside its folder.
 #include <fcntl.h>
+#include <poll.h>
 #include <signal.h>
 #include <sys/wait.h>
+#include <time.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <functional>
+#include <set>
 #include <string>
 #include <vector>
 
 #include "tools/browser_extractor/base64.h"
 #include "tools/browser_extractor/engine_job.h"
+#include "tools/browser_extractor/engine_settings.h"
 #include "tools/browser_extractor/json_value.h"
+#include "tools/browser_extractor/proc_stat.h"
 #include "tools/browser_extractor/request_policy.h"
 
 namespace {
@@ -26,17 +35,30 @@ namespace {
 using browser::JsonString;
 using browser::JsonValue;
 
-enum Exit { kOk = 0, kUsage = 2, kNoLoad = 3, kEngine = 4, kWrite = 5 };
+enum Exit { kOk = 0, kUsage = 2, kNoLoad = 3, kEngine = 4, kWrite = 5, kMemory = 6, kRefused = 7 };
+static_assert(kNoLoad == browser::kPageDidNotLoadStatus && kMemory == browser::kOverMemoryStatus &&
+              kRefused == browser::kRefusedStatus);
 
 struct Stop {
   Exit code;
 };
 
+// How often the engine's memory is measured while it works: a page that grows by 150 MB a second
+// overshoots the ceiling by 15 MB at most.
+constexpr int kSampleMs = 100;
+
+int64_t NowMs() {
+  timespec now;
+  clock_gettime(CLOCK_MONOTONIC, &now);
+  return int64_t(now.tv_sec) * 1000 + now.tv_nsec / 1000000;
+}
+
 class Engine {
  public:
-  Engine(const std::string& program, const std::vector<std::string>& arguments) {
+  Engine(const std::string& program, const std::vector<std::string>& arguments, uint64_t memoryLimitBytes)
+      : memoryLimit_(memoryLimitBytes) {
     int commands[2], events[2];
-    if (pipe(commands) != 0 || pipe(events) != 0) throw Stop{kEngine};
+    if (pipe2(commands, O_CLOEXEC) != 0 || pipe2(events, O_CLOEXEC) != 0) throw Stop{kEngine};
     pid_ = fork();
     if (pid_ < 0) throw Stop{kEngine};
     if (pid_ == 0) {
@@ -85,6 +107,7 @@ class Engine {
     }
   }
 
+  // The next message; measures the engine's memory while it waits.
   JsonValue Read() {
     for (;;) {
       const size_t end = buffer_.find('\0');
@@ -95,6 +118,10 @@ class Engine {
         if (!value) throw Stop{kEngine};
         return *value;
       }
+      if (NowMs() >= nextSample_) CheckMemory();
+      pollfd ready{from_, POLLIN, 0};
+      const int waitMs = int(std::max<int64_t>(0, nextSample_ - NowMs()));
+      if (poll(&ready, 1, waitMs) <= 0) continue;
       char chunk[65536];
       const ssize_t n = read(from_, chunk, sizeof chunk);
       if (n <= 0) throw Stop{kEngine};  // the engine ended or closed its pipe
@@ -102,73 +129,170 @@ class Engine {
     }
   }
 
-  // Asks the engine to close and waits for it.
-  void Close() {
-    int status;
-    waitpid(pid_, &status, 0);
-    pid_ = -1;
+  // The engine's whole process tree (it stays in our process group) against the ceiling. The
+  // engine reserves far more address space than it uses, so only resident memory counts.
+  void CheckMemory() {
+    nextSample_ = NowMs() + kSampleMs;
+    if (browser::GroupResidentBytes(getpgrp()) > memoryLimit_) {
+      kill(pid_, SIGKILL);
+      throw Stop{kMemory};
+    }
   }
 
  private:
   pid_t pid_ = -1;
   int to_ = -1, from_ = -1;
   std::string buffer_;
+  uint64_t memoryLimit_;
+  int64_t nextSample_ = 0;
 };
 
-class Session {
+// Commands to the engine and its replies; events go to whoever is listening.
+class Connection {
  public:
-  Session(Engine& engine, std::string folder) : engine_(engine), folder_(std::move(folder)) {}
+  explicit Connection(Engine& engine) : engine_(engine) {}
 
-  // Sends a command and answers events until its reply arrives; the reply's "result".
-  JsonValue Call(const std::string& method, const std::string& params = "{}") {
-    const int id = Send(method, params);
+  int Send(const std::string& method, const std::string& params = "{}", const std::string& session = "") {
+    const int id = ++lastId_;
+    std::string message = "{\"id\":" + std::to_string(id) + ",\"method\":" + JsonString(method) + ",\"params\":" + params;
+    if (!session.empty()) message += ",\"sessionId\":" + JsonString(session);
+    engine_.Write(message + "}");
+    return id;
+  }
+
+  // Sends a command and hands events to `onEvent` until its reply arrives; the reply's "result".
+  JsonValue Call(const std::string& method, const std::string& params, const std::string& session,
+                 const std::function<void(const JsonValue&)>& onEvent) {
+    const int id = Send(method, params, session);
     for (;;) {
       JsonValue message = engine_.Read();
       if (message["id"].Number() == id) {
         if (message["error"].GetKind() != JsonValue::Kind::Null) throw Stop{kEngine};
         return message["result"];
       }
-      Handle(message);
+      onEvent(message);
     }
   }
 
-  // Answers events until the page's load event.
-  void WaitForLoad() {
-    while (!loaded_) Handle(engine_.Read());
-  }
-
-  void SetTarget(const std::string& session) { session_ = session; }
-  void ForgetLoad() { loaded_ = false; }
+  JsonValue Next() { return engine_.Read(); }
 
  private:
-  int Send(const std::string& method, const std::string& params) {
-    const int id = ++lastId_;
-    std::string message = "{\"id\":" + std::to_string(id) + ",\"method\":" + JsonString(method) + ",\"params\":" + params;
-    if (!session_.empty()) message += ",\"sessionId\":" + JsonString(session_);
-    engine_.Write(message + "}");
-    return id;
+  Engine& engine_;
+  int lastId_ = 0;
+};
+
+// One page in its own browser context: the requests it makes, the navigations it tries and the
+// ways its session can end.
+class PageRun {
+ public:
+  PageRun(Connection& connection, browser::PageScope scope) : connection_(connection), scope_(std::move(scope)) {}
+
+  void Open(int width, int height) {
+    auto handler = [this](const JsonValue& message) { Handle(message); };
+    context_ = connection_.Call("Target.createBrowserContext", "{\"disposeOnDetach\":true}", "", handler)
+                   ["browserContextId"].Text();
+    target_ = connection_.Call("Target.createTarget",
+                               "{\"url\":\"about:blank\",\"browserContextId\":" + JsonString(context_) + "}", "",
+                               handler)["targetId"].Text();
+    session_ = connection_.Call("Target.attachToTarget", "{\"targetId\":" + JsonString(target_) + ",\"flatten\":true}",
+                                "", handler)["sessionId"].Text();
+    if (context_.empty() || target_.empty() || session_.empty()) throw Stop{kEngine};
+    // Frames the engine puts in processes of their own get the same rules before they run.
+    connection_.Call("Target.setAutoAttach",
+                     "{\"autoAttach\":true,\"waitForDebuggerOnStart\":true,\"flatten\":true}", session_, handler);
+    Prepare(session_, handler);
+    connection_.Call("Page.enable", "{}", session_, handler);
+    connection_.Call("Inspector.enable", "{}", session_, handler);
+    connection_.Call("Emulation.setDeviceMetricsOverride",
+                     "{\"width\":" + std::to_string(width) + ",\"height\":" + std::to_string(height) +
+                         ",\"deviceScaleFactor\":1,\"mobile\":false}",
+                     session_, handler);
+  }
+
+  // Loads the page; false when the engine refused to.
+  bool Load(const std::string& page) {
+    auto handler = [this](const JsonValue& message) { Handle(message); };
+    const JsonValue navigation =
+        connection_.Call("Page.navigate", "{\"url\":" + JsonString(browser::FileUrl(page)) + "}", session_, handler);
+    if (!navigation["errorText"].Text().empty()) return false;
+    while (!loaded_) Handle(connection_.Next());
+    return true;
+  }
+
+  std::string Capture() {
+    auto handler = [this](const JsonValue& message) { Handle(message); };
+    // Speed over size: the file lives for a moment and is read once.
+    const JsonValue shot =
+        connection_.Call("Page.captureScreenshot", "{\"format\":\"png\",\"optimizeForSpeed\":true}", session_, handler);
+    std::string png;
+    if (!browser::Base64Decode(shot["data"].Text(), png) || png.empty()) throw Stop{kEngine};
+    return png;
+  }
+
+ private:
+  // Every request stops at the policy first, the page's own included; scripts stay off.
+  void Prepare(const std::string& session, const std::function<void(const JsonValue&)>& handler) {
+    connection_.Call("Fetch.enable", "{\"patterns\":[{\"urlPattern\":\"*\"}]}", session, handler);
+    connection_.Call("Emulation.setScriptExecutionDisabled", "{\"value\":true}", session, handler);
   }
 
   void Handle(const JsonValue& message) {
     const std::string& method = message["method"].Text();
+    const JsonValue& params = message["params"];
     if (method == "Page.loadEventFired") {
-      loaded_ = true;
+      if (message["sessionId"].Text() == session_) loaded_ = true;
     } else if (method == "Fetch.requestPaused") {
-      const JsonValue& params = message["params"];
-      const std::string id = JsonString(params["requestId"].Text());
-      if (browser::RequestAllowed(params["request"]["url"].Text(), folder_))
-        Send("Fetch.continueRequest", "{\"requestId\":" + id + "}");
-      else
-        Send("Fetch.failRequest", "{\"requestId\":" + id + ",\"errorReason\":\"BlockedByClient\"}");
+      Answer(message["sessionId"].Text(), params);
+    } else if (method == "Target.attachedToTarget") {
+      // A frame of the page in a process of its own, paused until it has our rules.
+      const std::string child = params["sessionId"].Text();
+      connection_.Send("Fetch.enable", "{\"patterns\":[{\"urlPattern\":\"*\"}]}", child);
+      connection_.Send("Emulation.setScriptExecutionDisabled", "{\"value\":true}", child);
+      connection_.Send("Runtime.runIfWaitingForDebugger", "{}", child);
+    } else if ((method == "Target.detachedFromTarget" && params["sessionId"].Text() == session_) ||
+               ((method == "Target.targetDestroyed" || method == "Target.targetCrashed") &&
+                params["targetId"].Text() == target_) ||
+               ((method == "Inspector.detached" || method == "Inspector.targetCrashed") &&
+                message["sessionId"].Text() == session_)) {
+      // The page's session ended: no reply will come, answer now.
+      throw Stop{kEngine};
     }
   }
 
-  Engine& engine_;
-  std::string folder_;
-  std::string session_;
-  int lastId_ = 0;
+  // A frame gets its first document, if the policy allows it; any later navigation of that frame
+  // (a refresh, a redirect, a link aimed at it) is answered "no content", which leaves the frame
+  // as it is: the page first loaded is the one drawn, and a page that keeps navigating cannot
+  // keep the load from ending.
+  void Answer(const std::string& session, const JsonValue& params) {
+    const std::string id = JsonString(params["requestId"].Text());
+    if (params["resourceType"].Text() == "Document" && !framesWithDocument_.insert(params["frameId"].Text()).second) {
+      connection_.Send("Fetch.fulfillRequest", "{\"requestId\":" + id + ",\"responseCode\":204}", session);
+    } else if (browser::RequestAllowed(params["request"]["url"].Text(), scope_, browser::RealPath)) {
+      connection_.Send("Fetch.continueRequest", "{\"requestId\":" + id + "}", session);
+    } else {
+      connection_.Send("Fetch.failRequest", "{\"requestId\":" + id + ",\"errorReason\":\"BlockedByClient\"}", session);
+    }
+  }
+
+  Connection& connection_;
+  browser::PageScope scope_;
+  std::string context_, target_, session_;
+  std::set<std::string> framesWithDocument_;
   bool loaded_ = false;
 };
+
+bool WriteFile(const std::string& path, const std::string& bytes) {
+  FILE* file = std::fopen(path.c_str(), "wb");
+  if (!file) return false;
+  const bool written = std::fwrite(bytes.data(), 1, bytes.size(), file) == bytes.size();
+  return std::fclose(file) == 0 && written;
+}
+
+uint64_t MemoryLimitBytes() {
+  const char* text = std::getenv(browser::kDriverMemoryVariable);
+  return uint64_t(browser::ParseSetting(text ? text : "", browser::kMaxMemoryLimitMb, browser::kDefaultMemoryLimitMb))
+         << 20;
+}
 
 int Run(int argc, char** argv) {
   if (argc < 6) return kUsage;
@@ -177,9 +301,9 @@ int Run(int argc, char** argv) {
   const int height = std::atoi(argv[3]);
   const std::string page = argv[4];
   const std::string out = argv[5];
-  const size_t slash = page.rfind('/');
-  if (width <= 0 || height <= 0 || page.empty() || page[0] != '/' || slash == std::string::npos) return kUsage;
-  const std::string folder = page.substr(0, slash);
+  if (width <= 0 || height <= 0 || page.empty() || page[0] != '/') return kUsage;
+  std::optional<browser::PageScope> scope = browser::ScopeOfPage(page, browser::RealPath);
+  if (!scope) return kRefused;
 
   std::vector<std::string> arguments = {"--headless", "--remote-debugging-pipe", "--hide-scrollbars",
                                         "--force-device-scale-factor=1",
@@ -187,38 +311,18 @@ int Run(int argc, char** argv) {
   for (int i = 6; i < argc; ++i) arguments.push_back(argv[i]);
   arguments.push_back("about:blank");
 
-  Engine engine(engineProgram, arguments);
-  Session session(engine, folder);
-  const std::string target =
-      session.Call("Target.createTarget", "{\"url\":\"about:blank\"}")["targetId"].Text();
-  const std::string sessionId =
-      session.Call("Target.attachToTarget", "{\"targetId\":" + JsonString(target) + ",\"flatten\":true}")["sessionId"]
-          .Text();
-  if (target.empty() || sessionId.empty()) return kEngine;
-  session.SetTarget(sessionId);
-  // Every request stops at the policy first, the page's own included.
-  session.Call("Fetch.enable", "{\"patterns\":[{\"urlPattern\":\"*\"}]}");
-  session.Call("Page.enable");
-  session.Call("Emulation.setScriptExecutionDisabled", "{\"value\":true}");
-  session.Call("Emulation.setDeviceMetricsOverride", "{\"width\":" + std::to_string(width) + ",\"height\":" +
-                                                         std::to_string(height) +
-                                                         ",\"deviceScaleFactor\":1,\"mobile\":false}");
-  session.ForgetLoad();
-  const JsonValue navigation = session.Call("Page.navigate", "{\"url\":" + JsonString(browser::FileUrl(page)) + "}");
-  if (!navigation["errorText"].Text().empty()) return kNoLoad;
-  session.WaitForLoad();
-  const JsonValue shot = session.Call("Page.captureScreenshot", "{\"format\":\"png\"}");
-  std::string png;
-  if (!browser::Base64Decode(shot["data"].Text(), png) || png.empty()) return kEngine;
-  session.SetTarget("");
-  session.Call("Browser.close");
-  engine.Close();
-
-  FILE* file = std::fopen(out.c_str(), "wb");
-  if (!file) return kWrite;
-  const bool written = std::fwrite(png.data(), 1, png.size(), file) == png.size();
-  if (std::fclose(file) != 0 || !written) return kWrite;
-  return kOk;
+  Engine engine(engineProgram, arguments, MemoryLimitBytes());
+  Connection connection(engine);
+  auto ignore = [](const JsonValue&) {};
+  connection.Call("Target.setDiscoverTargets", "{\"discover\":true}", "", ignore);
+  PageRun run(connection, *scope);
+  run.Open(width, height);
+  if (!run.Load(page)) return kNoLoad;
+  // However fast the page loaded, it is measured once before it may give a picture.
+  engine.CheckMemory();
+  const std::string png = run.Capture();
+  // The engine is not asked to close: the render script ends its whole process group at once.
+  return WriteFile(out, png) ? kOk : kWrite;
 }
 
 }  // namespace

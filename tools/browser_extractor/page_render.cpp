@@ -80,6 +80,7 @@ HBITMAP RenderPage(const std::wstring& page, int width, int height, const Engine
 
   CallFolder folder;
   EngineJob job;
+  job.memoryLimitMb = settings.memoryLimitMb;
   job.driver = driver;
   job.engine = settings.engine;
   job.workDir = UnixPath(folder.Path());
@@ -100,6 +101,8 @@ HBITMAP RenderPage(const std::wstring& page, int width, int height, const Engine
   if (*status == kNotFoundStatus || *status == kNotExecutableStatus)
     throw Failure(HRESULT_FROM_WIN32(ERROR_FILE_NOT_FOUND), L"the page driver cannot be run");
   if (*status == kPageDidNotLoadStatus) throw Failure(E_FAIL, L"the page did not load");
+  if (*status == kOverMemoryStatus) throw Failure(E_OUTOFMEMORY, L"the engine went over its memory ceiling");
+  if (*status == kRefusedStatus) throw Failure(E_ACCESSDENIED, L"the page is a link to a file outside its folder");
   if (*status != 0) throw Failure(E_FAIL, L"the engine failed (driver status " + std::to_wstring(*status) + L")");
   return DecodePicture(folder.File(kPictureName), width, height);
 }
