@@ -206,7 +206,6 @@ TEST(ProcStat, ReadsIdentityGroupAndMemoryWhateverTheName) {
     EXPECT_EQ(stat->residentPages, 321u);
     EXPECT_EQ(stat->state, 'S');
   }
-  EXPECT_EQ(browser::IdentityText({4242, 987654}), "4242 987654");
   EXPECT_TRUE(browser::ParseIdentity("4242 987654") == (browser::ProcessIdentity{4242, 987654}));
   for (const char* broken : {"", "4242", "4242 ", " 4242 1", "0 1", "4242 1 ", "a 1"}) EXPECT_FALSE(browser::ParseIdentity(broken)) << broken;
   // This process, as the extractor finds its host.

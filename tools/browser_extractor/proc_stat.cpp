@@ -52,10 +52,6 @@ std::optional<ProcStat> ParseProcStat(const std::string& line) {
   return stat;
 }
 
-std::string IdentityText(const ProcessIdentity& identity) {
-  return std::to_string(identity.pid) + " " + std::to_string(identity.start);
-}
-
 std::optional<ProcessIdentity> ParseIdentity(const std::string& text) {
   size_t at = 0;
   uint64_t pid = 0, start = 0;

@@ -25,8 +25,8 @@ struct ProcStat {
 // One /proc/PID/stat line; none when it is not one. The name in parentheses may hold anything.
 std::optional<ProcStat> ParseProcStat(const std::string& line);
 
-// "PID START", as a call folder's name carries its owner.
-std::string IdentityText(const ProcessIdentity& identity);
+// An owner as a call folder's name carries it, "PID START" with the dash made a space; none when
+// the text is anything else.
 std::optional<ProcessIdentity> ParseIdentity(const std::string& text);
 
 #ifndef _WIN32
