@@ -2,6 +2,7 @@
 
 #include <cstdio>
 #include <cstring>
+#include <initializer_list>
 #include <utility>
 
 namespace browser {
@@ -87,7 +88,48 @@ wait "$engine"
 status=$?
 )SH";
 
+// Starts the page service. Its folder is made private at once (the service checks it again).
+constexpr char kServiceTemplate[] = R"SH(# Starts the page service of the zelnar browser extractor; written by it, removed here.
+PATH=/usr/local/bin:/usr/bin:/bin
+spool=@SPOOL@
+chmod 700 "$spool" || exit 1
+cd "$spool" || exit 1
+rm -f "$0"
+mkdir -p scratch/home scratch/tmp || exit 1
+export ZELNAR_BROWSER_RUN="$spool" HOME="$spool/scratch/home" TMPDIR="$spool/scratch/tmp"
+export XDG_CONFIG_HOME="$spool/scratch/home/.config" XDG_CACHE_HOME="$spool/scratch/home/.cache"
+export LANG=C.UTF-8
+unset LC_ALL LANGUAGE
+sandbox=
+[ "$(id -u)" = 0 ] && sandbox=--no-sandbox
+# A session of its own: the service outlives the host that started it, and idles out by itself.
+setsid @DRIVER@ --serve "$spool" @ENGINE@ @IDLE@ $sandbox@ISOLATION@ </dev/null >/dev/null 2>&1 &
+)SH";
+
+std::string Fill(std::string script, std::initializer_list<std::pair<const char*, std::string>> values) {
+  for (const auto& [name, value] : values) {
+    for (size_t at = script.find(name); at != std::string::npos; at = script.find(name, at + value.size()))
+      script.replace(at, strlen(name), value);
+  }
+  return script;
+}
+
+std::string Isolation() {
+  std::string isolation;
+  for (const char* option : kIsolation) isolation += " " + ShellQuote(option);
+  return isolation;
+}
+
 }  // namespace
+
+std::string ServiceScript(const std::string& driver, const std::string& engine, const std::string& spool,
+                          uint32_t idleMs) {
+  return Fill(kServiceTemplate, {{"@SPOOL@", ShellQuote(spool)},
+                                 {"@DRIVER@", ShellQuote(driver)},
+                                 {"@ENGINE@", ShellQuote(engine)},
+                                 {"@IDLE@", std::to_string(idleMs)},
+                                 {"@ISOLATION@", Isolation()}});
+}
 
 std::string ShellQuote(const std::string& text) {
   std::string quoted = "'";
@@ -124,25 +166,15 @@ std::string TimeoutSeconds(uint32_t milliseconds) {
 }
 
 std::string RunScript(const EngineJob& job) {
-  std::string isolation;
-  for (const char* option : kIsolation) isolation += " " + ShellQuote(option);
-  const std::pair<const char*, std::string> values[] = {
-      {"@WORK@", ShellQuote(job.workDir)},
-      {"@DRIVER@", ShellQuote(job.driver)},
-      {"@ENGINE@", ShellQuote(job.engine)},
-      {"@PAGE@", ShellQuote(job.page)},
-      {"@WIDTH@", std::to_string(job.width)},
-      {"@HEIGHT@", std::to_string(job.height)},
-      {"@LIMIT@", TimeoutSeconds(job.timeLimitMs)},
-      {"@MEMORY@", std::to_string(job.memoryLimitMb)},
-      {"@ISOLATION@", isolation},
-  };
-  std::string script = kScriptTemplate;
-  for (const auto& [name, value] : values) {
-    for (size_t at = script.find(name); at != std::string::npos; at = script.find(name, at + value.size()))
-      script.replace(at, strlen(name), value);
-  }
-  return script;
+  return Fill(kScriptTemplate, {{"@WORK@", ShellQuote(job.workDir)},
+                                {"@DRIVER@", ShellQuote(job.driver)},
+                                {"@ENGINE@", ShellQuote(job.engine)},
+                                {"@PAGE@", ShellQuote(job.page)},
+                                {"@WIDTH@", std::to_string(job.width)},
+                                {"@HEIGHT@", std::to_string(job.height)},
+                                {"@LIMIT@", TimeoutSeconds(job.timeLimitMs)},
+                                {"@MEMORY@", std::to_string(job.memoryLimitMb)},
+                                {"@ISOLATION@", Isolation()}});
 }
 
 }  // namespace browser

@@ -56,6 +56,12 @@ std::string FileUrl(const std::string& unixPath);
 // gone); a folder marked kAbandonedName, or whose host is gone, is removed whole.
 std::string RunScript(const EngineJob& job);
 
+// The sh script that starts the page service in `spool` (its Unix path): the driver in a session of
+// its own, detached from the host, with the engine's home and temporary folders in the spool's
+// scratch folder and the spool's path as the marker of its processes.
+std::string ServiceScript(const std::string& driver, const std::string& engine, const std::string& spool,
+                          uint32_t idleMs);
+
 // The time limit as `timeout` reads it: seconds with three decimals.
 std::string TimeoutSeconds(uint32_t milliseconds);
 

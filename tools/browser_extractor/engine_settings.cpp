@@ -49,6 +49,8 @@ EngineSettings ReadEngineSettings() {
   settings.driver = Variable(kDriverVariable);
   settings.timeLimitMs = ParseTimeLimit(Variable(kTimeLimitVariable), kDefaultTimeLimitMs);
   settings.memoryLimitMb = ParseSetting(Variable(kMemoryLimitVariable), kMaxMemoryLimitMb, kDefaultMemoryLimitMb);
+  settings.keepAlive = Variable(kKeepAliveVariable) != "0";
+  settings.idleMs = ParseSetting(Variable(kIdleVariable), kMaxIdleMs, kDefaultIdleMs);
   return settings;
 }
 #endif
