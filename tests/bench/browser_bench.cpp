@@ -3,8 +3,13 @@
 // interleaved in this one process, their order alternating from pair to pair, so a busy machine
 // shifts both alike; it prints the median ratio of the pairs and its range.
 //
-// Usage: browser_bench PLUGIN PAGE PAIRS WIDTH HEIGHT
-//   PAGE is a Windows path; the engine is /usr/bin/chromium-headless-shell.
+// Usage: browser_bench PLUGIN MODE PAGES PAIRS WIDTH HEIGHT
+//   PAGES is a Windows folder of .html pages; the engine is /usr/bin/chromium-headless-shell.
+//   MODE oneshot: one engine per picture (ZELNAR_BROWSER_KEEP_ALIVE=0), the first page, PAIRS pairs.
+//   MODE first: the kept-alive engine's first picture, its service's start included: PAIRS pairs,
+//     each after the service ended.
+//   MODE series: every picture after the first of one host process going through all pages with the
+//     kept-alive engine (one pair per page); then the same pages back to back, for comparison.
 #include <windows.h>
 
 #include <algorithm>
@@ -67,57 +72,114 @@ void Summary(const char* what, const std::vector<double>& ours, const std::vecto
               target);
 }
 
+std::vector<std::string> Pages(const std::string& folder) {
+  std::vector<std::string> pages;
+  WIN32_FIND_DATAA found;
+  HANDLE search = FindFirstFileA((folder + "\\*.html").c_str(), &found);
+  if (search == INVALID_HANDLE_VALUE) return pages;
+  do pages.push_back(folder + "\\" + found.cFileName);
+  while (FindNextFileA(search, &found));
+  FindClose(search);
+  std::sort(pages.begin(), pages.end());
+  return pages;
+}
+
+struct Bench {
+  GetPictureFn getPicture;
+  std::wstring scratch;
+  int width, height;
+
+  // GetPicture's time, or a negative one when it failed.
+  double Ours(const std::string& page) const {
+    HLOCAL header = nullptr, bits = nullptr;
+    const double start = NowMs();
+    const int result = getPicture(page.c_str(), 0, 0, &header, &bits, nullptr, 0);
+    const double elapsed = NowMs() - start;
+    LocalFree(header);
+    LocalFree(bits);
+    if (result != 0) std::fprintf(stderr, "GetPicture returned %d for %s\n", result, page.c_str());
+    return result == 0 ? elapsed : -1;
+  }
+  double Theirs(const std::string& page) const { return EngineCommandMs(scratch, UnixPath(page), width, height); }
+
+  // One pair, the order alternating with `pair`; `before` runs ahead of our side.
+  template <typename Before>
+  bool Pair(int pair, const std::string& page, std::vector<double>& ours, std::vector<double>& theirs,
+            Before before) const {
+    double mine = 0, engine = 0;
+    for (int side = 0; side < 2; ++side) {
+      if ((side + pair) % 2 == 0) {
+        engine = Theirs(page);
+      } else {
+        before();
+        mine = Ours(page);
+      }
+    }
+    ours.push_back(mine);
+    theirs.push_back(engine);
+    return mine > 0 && engine > 0;
+  }
+};
+
+// The kept-alive service of this temporary folder has ended (after its idle time).
+void WaitForServiceEnd() {
+  wchar_t temp[MAX_PATH];
+  GetTempPathW(MAX_PATH, temp);
+  const std::wstring spool = std::wstring(temp) + L"zelnar-page-service";
+  for (int waited = 0; GetFileAttributesW(spool.c_str()) != INVALID_FILE_ATTRIBUTES && waited < 20000; waited += 5)
+    Sleep(5);
+  Sleep(200);  // its engine's last processes
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
-  if (argc != 6) {
-    std::fprintf(stderr, "usage: browser_bench PLUGIN PAGE PAIRS WIDTH HEIGHT\n");
+  if (argc != 7) {
+    std::fprintf(stderr, "usage: browser_bench PLUGIN oneshot|first|series PAGES PAIRS WIDTH HEIGHT\n");
     return 1;
   }
-  const char* page = argv[2];
-  const int pairs = std::atoi(argv[3]);
-  const int width = std::atoi(argv[4]), height = std::atoi(argv[5]);
+  const std::string mode = argv[2];
+  const std::vector<std::string> pages = Pages(argv[3]);
+  const int pairs = std::atoi(argv[4]);
+  const int width = std::atoi(argv[5]), height = std::atoi(argv[6]);
+  if (pages.empty() || pairs < 1) return 1;
   test::WriteDword("width", DWORD(width));
   test::WriteDword("height", DWORD(height));
+  SetEnvironmentVariableW(L"ZELNAR_BROWSER_KEEP_ALIVE", mode == "oneshot" ? L"0" : nullptr);
+  // The first picture is measured from a service that is not running: it ends soon after each.
+  SetEnvironmentVariableW(L"ZELNAR_BROWSER_IDLE_MS", mode == "first" ? L"100" : nullptr);
   HMODULE plugin = LoadLibraryA(argv[1]);
   if (!plugin) {
     std::fprintf(stderr, "cannot load %s\n", argv[1]);
     return 2;
   }
-  auto getPicture = reinterpret_cast<GetPictureFn>(reinterpret_cast<void*>(GetProcAddress(plugin, "GetPicture")));
   wchar_t temp[MAX_PATH];
   GetTempPathW(MAX_PATH, temp);
-  const std::wstring scratch = std::wstring(temp) + L"zelnar-bench-" + std::to_wstring(GetCurrentProcessId());
-  CreateDirectoryW(scratch.c_str(), nullptr);
-  const std::string unixPage = UnixPath(page);
+  Bench bench{reinterpret_cast<GetPictureFn>(reinterpret_cast<void*>(GetProcAddress(plugin, "GetPicture"))),
+              std::wstring(temp) + L"zelnar-bench-" + std::to_wstring(GetCurrentProcessId()), width, height};
+  CreateDirectoryW(bench.scratch.c_str(), nullptr);
+  const std::string size = std::to_string(width) + "x" + std::to_string(height);
 
   std::vector<double> ours, engine;
-  int status = 0;
-  for (int pair = 0; pair < pairs && status == 0; ++pair) {
-    double mine = 0, theirs = 0;
-    for (int side = 0; side < 2; ++side) {
-      if ((side + pair) % 2 == 0) {
-        theirs = EngineCommandMs(scratch, unixPage, width, height);
-        if (theirs <= 0) status = 4;
-      } else {
-        HLOCAL header = nullptr, bits = nullptr;
-        const double start = NowMs();
-        const int result = getPicture(page, 0, 0, &header, &bits, nullptr, 0);
-        mine = NowMs() - start;
-        if (result != 0) {
-          std::fprintf(stderr, "GetPicture returned %d\n", result);
-          status = 3;
-        }
-        LocalFree(header);
-        LocalFree(bits);
-      }
-    }
-    ours.push_back(mine);
-    engine.push_back(theirs);
+  bool ok = true;
+  if (mode == "oneshot") {
+    for (int pair = 0; pair < pairs && ok; ++pair) ok = bench.Pair(pair, pages[0], ours, engine, [] {});
+    if (ok) Summary(("one engine per picture, " + size).c_str(), ours, engine, 1.2);
+  } else if (mode == "first") {
+    for (int pair = 0; pair < pairs && ok; ++pair) ok = bench.Pair(pair, pages[0], ours, engine, WaitForServiceEnd);
+    if (ok) Summary(("kept-alive engine, first picture with the service's start, " + size).c_str(), ours, engine, 1.2);
+  } else {
+    ok = bench.Ours(pages[0]) > 0;
+    for (size_t i = 1; i < pages.size() && ok; ++i) ok = bench.Pair(int(i), pages[i], ours, engine, [] {});
+    if (ok) Summary(("kept-alive engine, each later picture of " + std::to_string(pages.size()) + " pages, " + size)
+                        .c_str(),
+                    ours, engine, 0.3);
+    std::vector<double> backToBack;
+    for (size_t i = 1; i < pages.size() && ok; ++i) backToBack.push_back(bench.Ours(pages[i]));
+    if (ok) std::printf("  the same pages back to back, without the engine command between: median %.1f ms\n",
+                        Median(backToBack));
   }
-  RemoveDirectoryW(scratch.c_str());
+  RemoveDirectoryW(bench.scratch.c_str());
   FreeLibrary(plugin);
-  if (status != 0) return status;
-  Summary(("GetPicture, " + std::to_string(width) + "x" + std::to_string(height)).c_str(), ours, engine, 1.2);
-  return 0;
+  return ok ? 0 : 3;
 }

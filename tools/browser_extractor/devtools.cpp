@@ -15,6 +15,12 @@
 #include "tools/browser_extractor/proc_stat.h"
 
 namespace browser {
+namespace {
+
+// Every request stops at the policy first, the page's own included.
+constexpr char kEveryRequest[] = "{\"patterns\":[{\"urlPattern\":\"*\"}]}";
+
+}  // namespace
 
 int64_t NowMs() {
   timespec now;
@@ -176,8 +182,11 @@ PageRun::~PageRun() {
   }
 }
 
-void PageRun::Open() {
-  auto handler = [this](const JsonValue& message) { Handle(message); };
+void PageRun::Open(PageRun* busy) {
+  auto handler = [this, busy](const JsonValue& message) {
+    Handle(message);
+    if (busy) busy->Handle(message);
+  };
   context_ = connection_.Call("Target.createBrowserContext", "{\"disposeOnDetach\":true}", "", handler)
                  ["browserContextId"].Text();
   if (context_.empty()) throw Stop{kDriverEngine};
@@ -188,15 +197,17 @@ void PageRun::Open() {
   session_ = connection_.Call("Target.attachToTarget", "{\"targetId\":" + JsonString(target_) + ",\"flatten\":true}",
                               "", handler)["sessionId"].Text();
   if (session_.empty()) throw Stop{kDriverEngine};
+  sessions_.insert(session_);
   // Frames the engine puts in processes of their own get the same rules before they run.
   connection_.Call("Target.setAutoAttach", "{\"autoAttach\":true,\"waitForDebuggerOnStart\":true,\"flatten\":true}",
                    session_, handler);
-  Prepare(session_);
+  for (const char* method : {"Fetch.enable", "Emulation.setScriptExecutionDisabled"})
+    connection_.Call(method, method[0] == 'F' ? kEveryRequest : "{\"value\":true}", session_, handler);
   connection_.Call("Page.enable", "{}", session_, handler);
   connection_.Call("Inspector.enable", "{}", session_, handler);
 }
 
-bool PageRun::Load(const std::string& page, const PageScope& scope, int width, int height) {
+bool PageRun::Navigate(const std::string& page, const PageScope& scope, int width, int height) {
   auto handler = [this](const JsonValue& message) { Handle(message); };
   scope_ = scope;
   connection_.Call("Emulation.setDeviceMetricsOverride",
@@ -205,9 +216,11 @@ bool PageRun::Load(const std::string& page, const PageScope& scope, int width, i
                    session_, handler);
   const JsonValue navigation =
       connection_.Call("Page.navigate", "{\"url\":" + JsonString(FileUrl(page)) + "}", session_, handler);
-  if (!navigation["errorText"].Text().empty()) return false;
+  return navigation["errorText"].Text().empty();
+}
+
+void PageRun::WaitLoaded() {
   while (!loaded_) Handle(connection_.Next());
-  return true;
 }
 
 std::string PageRun::Capture() {
@@ -220,14 +233,9 @@ std::string PageRun::Capture() {
   return png;
 }
 
-// Every request stops at the policy first, the page's own included; scripts stay off.
-void PageRun::Prepare(const std::string& session) {
-  auto handler = [this](const JsonValue& message) { Handle(message); };
-  connection_.Call("Fetch.enable", "{\"patterns\":[{\"urlPattern\":\"*\"}]}", session, handler);
-  connection_.Call("Emulation.setScriptExecutionDisabled", "{\"value\":true}", session, handler);
-}
-
 void PageRun::Handle(const JsonValue& message) {
+  const std::string& from = message["sessionId"].Text();
+  if (!from.empty() && !sessions_.count(from)) return;
   const std::string& method = message["method"].Text();
   const JsonValue& params = message["params"];
   if (method == "Page.loadEventFired") {
@@ -237,7 +245,8 @@ void PageRun::Handle(const JsonValue& message) {
   } else if (method == "Target.attachedToTarget") {
     // A frame of the page in a process of its own, paused until it has our rules.
     const std::string child = params["sessionId"].Text();
-    connection_.Send("Fetch.enable", "{\"patterns\":[{\"urlPattern\":\"*\"}]}", child);
+    sessions_.insert(child);
+    connection_.Send("Fetch.enable", kEveryRequest, child);
     connection_.Send("Emulation.setScriptExecutionDisabled", "{\"value\":true}", child);
     connection_.Send("Runtime.runIfWaitingForDebugger", "{}", child);
   } else if (!session_.empty() &&

@@ -94,21 +94,32 @@ class PageRun {
   PageRun(const PageRun&) = delete;
   PageRun& operator=(const PageRun&) = delete;
 
-  // The context, its page and the rules, before any page is known.
-  void Open();
-  // Loads `page` in a viewport of width x height under `scope`; false when the engine refused it.
-  bool Load(const std::string& page, const PageScope& scope, int width, int height);
+  // The context, its page and the rules, before any page is known. Events of `busy` (a page
+  // loading meanwhile) are handed to it.
+  void Open(PageRun* busy = nullptr);
+  // Starts loading `page` in a viewport of width x height under `scope`; false when the engine
+  // refused it.
+  bool Navigate(const std::string& page, const PageScope& scope, int width, int height);
+  // Waits for the page's load event.
+  void WaitLoaded();
+  bool Load(const std::string& page, const PageScope& scope, int width, int height) {
+    if (!Navigate(page, scope, width, height)) return false;
+    WaitLoaded();
+    return true;
+  }
   // The viewport as a PNG.
   std::string Capture();
 
- private:
-  void Prepare(const std::string& session);
+  // Acts on an event if it concerns this page (one of its sessions or its target).
   void Handle(const JsonValue& message);
+
+ private:
   void Answer(const std::string& session, const JsonValue& params);
 
   Connection& connection_;
   PageScope scope_;
   std::string context_, target_, session_;
+  std::set<std::string> sessions_;  // the page's, and those of its frames in processes of their own
   std::set<std::string> framesWithDocument_;
   bool loaded_ = false;
 };

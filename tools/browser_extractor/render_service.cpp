@@ -235,7 +235,12 @@ class Service {
       std::unique_ptr<PageRun> run = std::move(spare_);
       engine_->SetWatch(watch);
       int status = kDriverNoLoad;
-      if (run->Load(job.page, *scope, job.width, job.height)) {
+      if (run->Navigate(job.page, *scope, job.width, job.height)) {
+        // The next page's context is made while this one loads.
+        auto next = std::make_unique<PageRun>(*connection_);
+        next->Open(run.get());
+        spare_ = std::move(next);
+        run->WaitLoaded();
         watch();
         status = WriteWhole(File(id + kPictureSuffix), run->Capture()) ? kDriverOk : kDriverWrite;
       }
