@@ -17,6 +17,7 @@
 #include "tools/browser_extractor/engine_job.h"
 #include "tools/browser_extractor/engine_settings.h"
 #include "tools/browser_extractor/json_value.h"
+#include "tools/browser_extractor/page_job.h"
 #include "tools/browser_extractor/proc_stat.h"
 #include "tools/browser_extractor/request_policy.h"
 
@@ -297,6 +298,24 @@ TEST(RequestPolicy, FollowsEveryLinkToWhereItReallyLeads) {
   for (const char* url : {"file:///etc/passwd", "file:///root/.ssh/id_rsa", "file:///a.png"})
     EXPECT_FALSE(browser::RequestAllowed(url, *root, NoLinks)) << url;
   Shell("rm -rf '" + base + "'");
+}
+
+TEST(PageJob, GoesToTheServiceAndBackWhateverThePath) {
+  const browser::PageJob job{"/p\xE6\x97\xA5/a\n\"b\\c.html", 333, 222, 20000, 2048};
+  const std::optional<browser::PageJob> back = browser::ParseJob(browser::FormatJob(job));
+  ASSERT_TRUE(back);
+  EXPECT_EQ(back->page, job.page);
+  EXPECT_EQ(back->width, 333);
+  EXPECT_EQ(back->height, 222);
+  EXPECT_EQ(back->timeLimitMs, 20000u);
+  EXPECT_EQ(back->memoryLimitMb, 2048u);
+  for (const char* broken : {"", "{}", R"({"page":"rel.html","width":1,"height":1,"limit":1,"memory":1})",
+                             R"({"page":"/a","width":0,"height":1,"limit":1,"memory":1})",
+                             R"({"page":"/a","width":16385,"height":1,"limit":1,"memory":1})",
+                             R"({"page":"/a","width":1.5,"height":1,"limit":1,"memory":1})",
+                             R"({"page":"/a","width":1,"height":1,"limit":600001,"memory":1})",
+                             R"({"page":"/a","width":1,"height":1,"limit":1})"})
+    EXPECT_FALSE(browser::ParseJob(broken)) << broken;
 }
 
 TEST(JsonValue, ReadsTheEnginesMessages) {
