@@ -127,8 +127,13 @@ void ServiceCall::Wait(const PageJob& job, const std::string& driver, const Engi
     bool ended = false;
     while (!Exists(File(kStatusSuffix))) {
       const ULONGLONG now = GetTickCount64();
-      // Put back the sign of life the service takes away while it draws this page.
-      if (!Exists(File(kAliveSuffix))) WriteNew(File(kAliveSuffix), "");
+      // Put back the sign of life the service takes away while it draws this page (a folder gone
+      // with an ending service shows in the service check below).
+      if (!Exists(File(kAliveSuffix))) {
+        const HANDLE alive = CreateFileW(File(kAliveSuffix).c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
+                                         FILE_ATTRIBUTE_NORMAL, nullptr);
+        if (alive != INVALID_HANDLE_VALUE) CloseHandle(alive);
+      }
       if (!taken && !Exists(File(kJobSuffix))) taken = now;
       if (taken && now - taken > job.timeLimitMs + kGraceMs)
         throw Failure(HRESULT_FROM_WIN32(ERROR_TIMEOUT), L"the page service did not answer in time");
