@@ -232,9 +232,13 @@ class BrowserExtractor : public testing::TestWithParam<bool> {
   }
 
   // The processes marked with `marker` (the render script and the service mark the engine's
-  // environment with their folder); killed ones take a moment to go, so they have `waitMs`.
+  // environment with their folder, and run it there: the engine's helpers overwrite their
+  // environment with their titles, but keep the folder); killed ones take a moment to go, so they
+  // have `waitMs`.
   std::string Marked(const std::string& marker, int waitMs = 3000) {
-    const std::string command = "grep -l -s -F -e " + ShellQuote("ZELNAR_BROWSER_RUN=" + marker) + " /proc/[0-9]*/environ";
+    const std::string command = "grep -l -s -F -e " + ShellQuote("ZELNAR_BROWSER_RUN=" + marker) +
+                                " /proc/[0-9]*/environ; for p in /proc/[0-9]*; do case \"$(readlink $p/cwd)\" in " +
+                                ShellQuote(marker) + "*) echo $p ;; esac; done";
     std::string alive;
     for (int waited = 0; !(alive = test::RunShell(root_, command)).empty() && waited < waitMs; waited += 100) Sleep(100);
     return alive;
