@@ -164,13 +164,19 @@ JsonValue Connection::Call(const std::string& method, const std::string& params,
                            const std::function<void(const JsonValue&)>& onEvent) {
   const int id = Send(method, params, session);
   for (;;) {
-    JsonValue message = engine_.Read();
+    JsonValue message = Next();
     if (message["id"].Number() == id) {
       if (message["error"].GetKind() != JsonValue::Kind::Null) throw Stop{kDriverEngine};
       return message["result"];
     }
     onEvent(message);
   }
+}
+
+JsonValue Connection::Next() {
+  JsonValue message = engine_.Read();
+  if (listener_) listener_(message);
+  return message;
 }
 
 PageRun::~PageRun() {
@@ -182,11 +188,8 @@ PageRun::~PageRun() {
   }
 }
 
-void PageRun::Open(PageRun* busy) {
-  auto handler = [this, busy](const JsonValue& message) {
-    Handle(message);
-    if (busy) busy->Handle(message);
-  };
+void PageRun::Open() {
+  auto handler = [this](const JsonValue& message) { Handle(message); };
   context_ = connection_.Call("Target.createBrowserContext", "{\"disposeOnDetach\":true}", "", handler)
                  ["browserContextId"].Text();
   if (context_.empty()) throw Stop{kDriverEngine};
@@ -205,6 +208,47 @@ void PageRun::Open(PageRun* busy) {
     connection_.Call(method, method[0] == 'F' ? kEveryRequest : "{\"value\":true}", session_, handler);
   connection_.Call("Page.enable", "{}", session_, handler);
   connection_.Call("Inspector.enable", "{}", session_, handler);
+  opened_ = true;
+}
+
+void PageRun::StartOpen() {
+  step_ = 1;
+  waiting_ = {connection_.Send("Target.createBrowserContext", "{\"disposeOnDetach\":true}")};
+}
+
+void PageRun::Follow(const JsonValue& message) {
+  const int id = int(message["id"].Number());
+  if (opened_ || !waiting_.erase(id)) return;
+  if (message["error"].GetKind() != JsonValue::Kind::Null) throw Stop{kDriverEngine};
+  const JsonValue& result = message["result"];
+  if (step_ == 1) {
+    context_ = result["browserContextId"].Text();
+    if (context_.empty()) throw Stop{kDriverEngine};
+    waiting_ = {connection_.Send("Target.createTarget",
+                                 "{\"url\":\"about:blank\",\"browserContextId\":" + JsonString(context_) + "}")};
+  } else if (step_ == 2) {
+    target_ = result["targetId"].Text();
+    if (target_.empty()) throw Stop{kDriverEngine};
+    waiting_ = {connection_.Send("Target.attachToTarget", "{\"targetId\":" + JsonString(target_) + ",\"flatten\":true}")};
+  } else if (step_ == 3) {
+    session_ = result["sessionId"].Text();
+    if (session_.empty()) throw Stop{kDriverEngine};
+    sessions_.insert(session_);
+    // The same commands as Open's, in the same order: the engine runs a session's commands in turn.
+    waiting_ = {
+        connection_.Send("Target.setAutoAttach",
+                         "{\"autoAttach\":true,\"waitForDebuggerOnStart\":true,\"flatten\":true}", session_),
+        connection_.Send("Fetch.enable", kEveryRequest, session_),
+        connection_.Send("Emulation.setScriptExecutionDisabled", "{\"value\":true}", session_),
+        connection_.Send("Page.enable", "{}", session_),
+        connection_.Send("Inspector.enable", "{}", session_),
+    };
+  }
+  if (step_ < 4) {
+    ++step_;
+  } else if (waiting_.empty()) {
+    opened_ = true;
+  }
 }
 
 bool PageRun::Navigate(const std::string& page, const PageScope& scope, int width, int height) {

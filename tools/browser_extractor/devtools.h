@@ -77,11 +77,16 @@ class Connection {
   // Sends a command and hands events to `onEvent` until its reply arrives; the reply's "result".
   JsonValue Call(const std::string& method, const std::string& params, const std::string& session,
                  const std::function<void(const JsonValue&)>& onEvent);
-  JsonValue Next() { return engine_.Read(); }
+  // The next message, shown to the listener first.
+  JsonValue Next();
+  // Someone who sees every message read, besides whoever waits for it (a page made in the
+  // background); none with an empty function.
+  void Listen(std::function<void(const JsonValue&)> listener) { listener_ = std::move(listener); }
 
  private:
   Engine& engine_;
   int lastId_ = 0;
+  std::function<void(const JsonValue&)> listener_;
 };
 
 // One page in a browser context of its own (its storage, cache and cookies are new and go with it):
@@ -94,9 +99,13 @@ class PageRun {
   PageRun(const PageRun&) = delete;
   PageRun& operator=(const PageRun&) = delete;
 
-  // The context, its page and the rules, before any page is known. Events of `busy` (a page
-  // loading meanwhile) are handed to it.
-  void Open(PageRun* busy = nullptr);
+  // The context, its page and the rules, before any page is known.
+  void Open();
+  // The same without waiting: each reply, seen through Listen(), sends the next command. Ready()
+  // once every one was answered; raises Stop when one failed.
+  void StartOpen();
+  void Follow(const JsonValue& message);
+  bool Ready() const { return opened_; }
   // Starts loading `page` in a viewport of width x height under `scope`; false when the engine
   // refused it.
   bool Navigate(const std::string& page, const PageScope& scope, int width, int height);
@@ -122,6 +131,9 @@ class PageRun {
   std::set<std::string> sessions_;  // the page's, and those of its frames in processes of their own
   std::set<std::string> framesWithDocument_;
   bool loaded_ = false;
+  bool opened_ = false;
+  std::set<int> waiting_;  // commands of StartOpen not answered yet
+  int step_ = 0;
 };
 
 // How often the engine's memory (and whatever else the watch checks) is looked at while it works: a

@@ -25,6 +25,8 @@ namespace {
 constexpr int64_t kHostGoneMs = 1000;
 // How long a starting service waits for one that is ending to let go of the folder.
 constexpr int64_t kLockWaitMs = 5000;
+// How long an engine may take to start and make a context while no page waits.
+constexpr int64_t kPrepareMs = 20000;
 
 std::optional<std::string> ReadWhole(const std::string& path) {
   const int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW);
@@ -142,7 +144,15 @@ class Service {
       if (!spare_ && !spareTried) {
         spareTried = true;
         try {
+          // An engine that hangs while nothing waits is given up, not waited for.
+          const int64_t deadline = NowMs() + kPrepareMs;
+          auto watch = [deadline] {
+            if (NowMs() > deadline) throw Stop{kDriverTimedOut};
+          };
+          if (!engine_) StartEngine();
+          engine_->SetWatch(watch);
           PrepareSpare();
+          engine_->SetWatch(nullptr);
         } catch (const Stop&) {
           DropEngine();
         }
@@ -231,15 +241,19 @@ class Service {
       if (engine_->ResidentBytes() > ceiling) throw Stop{kDriverMemory};
     };
     try {
-      if (!spare_) PrepareSpare();
-      std::unique_ptr<PageRun> run = std::move(spare_);
+      if (!engine_) StartEngine();
       engine_->SetWatch(watch);
+      if (!spare_) PrepareSpare();
+      while (!spare_->Ready()) connection_->Next();
+      connection_->Listen(nullptr);
+      std::unique_ptr<PageRun> run = std::move(spare_);
       int status = kDriverNoLoad;
       if (run->Navigate(job.page, *scope, job.width, job.height)) {
-        // The next page's context is made while this one loads.
-        auto next = std::make_unique<PageRun>(*connection_);
-        next->Open(run.get());
-        spare_ = std::move(next);
+        // The next page's context is made while this one loads and is drawn.
+        spare_ = std::make_unique<PageRun>(*connection_);
+        PageRun* next = spare_.get();
+        connection_->Listen([next](const JsonValue& message) { next->Follow(message); });
+        next->StartOpen();
         run->WaitLoaded();
         watch();
         status = WriteWhole(File(id + kPictureSuffix), run->Capture()) ? kDriverOk : kDriverWrite;
@@ -256,18 +270,21 @@ class Service {
     }
   }
 
+  void StartEngine() {
+    engine_ = std::make_unique<Engine>(program_, arguments_, true);
+    connection_ = std::make_unique<Connection>(*engine_);
+    connection_->Call("Target.setDiscoverTargets", "{\"discover\":true}", "", [](const JsonValue&) {});
+  }
+
   void PrepareSpare() {
-    if (!engine_) {
-      engine_ = std::make_unique<Engine>(program_, arguments_, true);
-      connection_ = std::make_unique<Connection>(*engine_);
-      connection_->Call("Target.setDiscoverTargets", "{\"discover\":true}", "", [](const JsonValue&) {});
-    }
+    if (!engine_) StartEngine();
     auto run = std::make_unique<PageRun>(*connection_);
     run->Open();
     spare_ = std::move(run);
   }
 
   void DropEngine() {
+    if (connection_) connection_->Listen(nullptr);
     spare_.reset();
     connection_.reset();
     engine_.reset();
