@@ -83,8 +83,8 @@ class RunScript : public testing::Test {
     char pattern[] = "/tmp/browser-job-XXXXXX";
     ASSERT_NE(mkdtemp(pattern), nullptr);
     base_ = pattern;
-    // Everything a folder name may hold that sh would otherwise read.
-    work_ = base_ + "/it's a $HOME `x` \xE6\x97\xA5";
+    // Everything a folder name may hold that sh would otherwise read, and the template's own names.
+    work_ = base_ + "/it's a $HOME `x` @ISOLATION@ @PAGE@;\xE6\x97\xA5";
     ASSERT_EQ(mkdir(work_.c_str(), 0700), 0);
   }
   void TearDown() override { Shell("rm -rf " + browser::ShellQuote(base_)); }

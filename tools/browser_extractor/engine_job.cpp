@@ -106,12 +106,23 @@ sandbox=
 setsid @DRIVER@ --serve "$spool" @ENGINE@ @IDLE@ $sandbox@ISOLATION@ </dev/null >/dev/null 2>&1 &
 )SH";
 
-std::string Fill(std::string script, std::initializer_list<std::pair<const char*, std::string>> values) {
-  for (const auto& [name, value] : values) {
-    for (size_t at = script.find(name); at != std::string::npos; at = script.find(name, at + value.size()))
-      script.replace(at, strlen(name), value);
+// One pass over the template: a value is never searched for names, so a folder named "@PAGE@"
+// stays a name.
+std::string Fill(const char* script, std::initializer_list<std::pair<const char*, std::string>> values) {
+  std::string filled;
+  for (const char* at = script; *at;) {
+    bool replaced = false;
+    for (const auto& [name, value] : values) {
+      if (*at == '@' && std::strncmp(at, name, std::strlen(name)) == 0) {
+        filled += value;
+        at += std::strlen(name);
+        replaced = true;
+        break;
+      }
+    }
+    if (!replaced) filled += *at++;
   }
-  return script;
+  return filled;
 }
 
 std::string Isolation() {
