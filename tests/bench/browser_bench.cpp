@@ -1,16 +1,29 @@
-// Times GetPicture through the real zelnar.spi with the browser-backed extractor registered, one
-// page, several calls. Prints one line per call ("call N: MS ms") and the median, for
-// tests/bench/browser_bench to set against the engine run directly.
+// GetPicture through the real plug-in with the browser-backed extractor registered, against the
+// engine's one-shot screenshot command on the same page at the same size. The two sides run
+// interleaved in this one process, their order alternating from pair to pair, so a busy machine
+// shifts both alike; it prints the median ratio of the pairs and its range.
+//
+// Usage: browser_bench PLUGIN MODE PAGES PAIRS WIDTH HEIGHT
+//   PAGES is a Windows folder of .html pages; the engine is /usr/bin/chromium-headless-shell.
+//   MODE oneshot: one engine per picture (ZELNAR_BROWSER_KEEP_ALIVE=0), the first page, PAIRS pairs.
+//   MODE first: the kept-alive engine's first picture, its service's start included: PAIRS pairs,
+//     each after the service ended.
+//   MODE series: every picture after the first of one host process going through all pages with the
+//     kept-alive engine (one pair per page); then the same pages back to back, for comparison.
 #include <windows.h>
 
 #include <algorithm>
 #include <cstdio>
 #include <cstdlib>
+#include <string>
 #include <vector>
+
+#include "tests/support/linux_shell.h"
+#include "tests/support/settings_key.h"
 
 namespace {
 
-using GetPictureFn = int(__stdcall*)(const char*, LONG, unsigned int, HLOCAL*, HLOCAL*, void*, LONG_PTR);
+using GetPictureFn = int(__stdcall*)(const char*, LONG_PTR, unsigned int, HLOCAL*, HLOCAL*, void*, LONG_PTR);
 
 double NowMs() {
   LARGE_INTEGER counter, frequency;
@@ -19,37 +32,154 @@ double NowMs() {
   return 1000.0 * double(counter.QuadPart) / double(frequency.QuadPart);
 }
 
+std::string UnixPath(const std::string& windowsPath) {
+  using ToUnixFn = char*(CDECL*)(const wchar_t*);
+  auto toUnix = reinterpret_cast<ToUnixFn>(
+      reinterpret_cast<void*>(GetProcAddress(GetModuleHandleW(L"kernel32.dll"), "wine_get_unix_file_name")));
+  std::wstring wide(windowsPath.begin(), windowsPath.end());
+  char* unix = toUnix ? toUnix(wide.c_str()) : nullptr;
+  std::string text = unix ? unix : "";
+  if (unix) HeapFree(GetProcessHeap(), 0, unix);
+  return text;
+}
+
+double Median(std::vector<double> values) {
+  std::sort(values.begin(), values.end());
+  const size_t n = values.size();
+  return n % 2 ? values[n / 2] : (values[n / 2 - 1] + values[n / 2]) / 2;
+}
+
+// The engine's own command, timed inside the shell around the engine alone: Wine's start of the
+// shell is not counted against it.
+double EngineCommandMs(const std::wstring& scratch, const std::string& page, int width, int height) {
+  const std::string root = std::string("[ \"$(id -u)\" = 0 ] && sandbox=--no-sandbox; ");
+  const std::string out = test::RunShell(
+      scratch, root + "s=$(date +%s%N); /usr/bin/chromium-headless-shell $sandbox --headless --hide-scrollbars "
+                      "--window-size=" + std::to_string(width) + "," + std::to_string(height) +
+                   " --screenshot=shot.png 'file://" + page + "' >/dev/null 2>&1; e=$(date +%s%N); "
+                   "[ -s shot.png ] && echo $(( (e - s) / 1000 )); rm -f shot.png",
+      60000);
+  return std::atof(out.c_str()) / 1000.0;
+}
+
+void Summary(const char* what, const std::vector<double>& ours, const std::vector<double>& engine, double target) {
+  std::vector<double> ratios;
+  for (size_t i = 0; i < ours.size(); ++i) ratios.push_back(ours[i] / engine[i]);
+  std::printf("%s: %zu pairs; engine command median %.1f ms, ours %.1f ms; ratio median %.2fx, range "
+              "%.2f-%.2fx (target <= %.1fx)\n",
+              what, ratios.size(), Median(engine), Median(ours), Median(ratios),
+              *std::min_element(ratios.begin(), ratios.end()), *std::max_element(ratios.begin(), ratios.end()),
+              target);
+}
+
+std::vector<std::string> Pages(const std::string& folder) {
+  std::vector<std::string> pages;
+  WIN32_FIND_DATAA found;
+  HANDLE search = FindFirstFileA((folder + "\\*.html").c_str(), &found);
+  if (search == INVALID_HANDLE_VALUE) return pages;
+  do pages.push_back(folder + "\\" + found.cFileName);
+  while (FindNextFileA(search, &found));
+  FindClose(search);
+  std::sort(pages.begin(), pages.end());
+  return pages;
+}
+
+struct Bench {
+  GetPictureFn getPicture;
+  std::wstring scratch;
+  int width, height;
+
+  // GetPicture's time, or a negative one when it failed.
+  double Ours(const std::string& page) const {
+    HLOCAL header = nullptr, bits = nullptr;
+    const double start = NowMs();
+    const int result = getPicture(page.c_str(), 0, 0, &header, &bits, nullptr, 0);
+    const double elapsed = NowMs() - start;
+    LocalFree(header);
+    LocalFree(bits);
+    if (result != 0) std::fprintf(stderr, "GetPicture returned %d for %s\n", result, page.c_str());
+    return result == 0 ? elapsed : -1;
+  }
+  double Theirs(const std::string& page) const { return EngineCommandMs(scratch, UnixPath(page), width, height); }
+
+  // One pair, the order alternating with `pair`; `before` runs ahead of our side.
+  template <typename Before>
+  bool Pair(int pair, const std::string& page, std::vector<double>& ours, std::vector<double>& theirs,
+            Before before) const {
+    double mine = 0, engine = 0;
+    for (int side = 0; side < 2; ++side) {
+      if ((side + pair) % 2 == 0) {
+        engine = Theirs(page);
+      } else {
+        before();
+        mine = Ours(page);
+      }
+    }
+    ours.push_back(mine);
+    theirs.push_back(engine);
+    return mine > 0 && engine > 0;
+  }
+};
+
+// The kept-alive service of this temporary folder has ended (after its idle time).
+void WaitForServiceEnd() {
+  wchar_t temp[MAX_PATH];
+  GetTempPathW(MAX_PATH, temp);
+  const std::wstring spool = std::wstring(temp) + L"zelnar-page-service";
+  for (int waited = 0; GetFileAttributesW(spool.c_str()) != INVALID_FILE_ATTRIBUTES && waited < 20000; waited += 5)
+    Sleep(5);
+  Sleep(200);  // its engine's last processes
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
-  if (argc != 3) {
-    std::fprintf(stderr, "usage: browser_bench PAGE CALLS\n");
+  if (argc != 7) {
+    std::fprintf(stderr, "usage: browser_bench PLUGIN oneshot|first|series PAGES PAIRS WIDTH HEIGHT\n");
     return 1;
   }
-  const int calls = std::atoi(argv[2]);
-  HMODULE plugin = LoadLibraryA("zelnar.spi");
+  const std::string mode = argv[2];
+  const std::vector<std::string> pages = Pages(argv[3]);
+  const int pairs = std::atoi(argv[4]);
+  const int width = std::atoi(argv[5]), height = std::atoi(argv[6]);
+  if (pages.empty() || pairs < 1) return 1;
+  test::WriteDword("width", DWORD(width));
+  test::WriteDword("height", DWORD(height));
+  SetEnvironmentVariableW(L"ZELNAR_BROWSER_KEEP_ALIVE", mode == "oneshot" ? L"0" : nullptr);
+  // The first picture is measured from a service that is not running: it ends soon after each.
+  SetEnvironmentVariableW(L"ZELNAR_BROWSER_IDLE_MS", mode == "first" ? L"100" : nullptr);
+  HMODULE plugin = LoadLibraryA(argv[1]);
   if (!plugin) {
-    std::fprintf(stderr, "cannot load zelnar.spi\n");
+    std::fprintf(stderr, "cannot load %s\n", argv[1]);
     return 2;
   }
-  auto getPicture = reinterpret_cast<GetPictureFn>(reinterpret_cast<void*>(GetProcAddress(plugin, "GetPicture")));
-  std::vector<double> times;
-  for (int call = 0; call < calls; ++call) {
-    HLOCAL header = nullptr, bits = nullptr;
-    const double start = NowMs();
-    const int result = getPicture(argv[1], 0, 0, &header, &bits, nullptr, 0);
-    const double elapsed = NowMs() - start;
-    if (result != 0) {
-      std::fprintf(stderr, "GetPicture returned %d\n", result);
-      return 3;
-    }
-    LocalFree(header);
-    LocalFree(bits);
-    times.push_back(elapsed);
-    std::printf("call %d: %.1f ms\n", call + 1, elapsed);
+  wchar_t temp[MAX_PATH];
+  GetTempPathW(MAX_PATH, temp);
+  Bench bench{reinterpret_cast<GetPictureFn>(reinterpret_cast<void*>(GetProcAddress(plugin, "GetPicture"))),
+              std::wstring(temp) + L"zelnar-bench-" + std::to_wstring(GetCurrentProcessId()), width, height};
+  CreateDirectoryW(bench.scratch.c_str(), nullptr);
+  const std::string size = std::to_string(width) + "x" + std::to_string(height);
+
+  std::vector<double> ours, engine;
+  bool ok = true;
+  if (mode == "oneshot") {
+    for (int pair = 0; pair < pairs && ok; ++pair) ok = bench.Pair(pair, pages[0], ours, engine, [] {});
+    if (ok) Summary(("one engine per picture, " + size).c_str(), ours, engine, 1.2);
+  } else if (mode == "first") {
+    for (int pair = 0; pair < pairs && ok; ++pair) ok = bench.Pair(pair, pages[0], ours, engine, WaitForServiceEnd);
+    if (ok) Summary(("kept-alive engine, first picture with the service's start, " + size).c_str(), ours, engine, 1.2);
+  } else {
+    ok = bench.Ours(pages[0]) > 0;
+    for (size_t i = 1; i < pages.size() && ok; ++i) ok = bench.Pair(int(i), pages[i], ours, engine, [] {});
+    if (ok) Summary(("kept-alive engine, each later picture of " + std::to_string(pages.size()) + " pages, " + size)
+                        .c_str(),
+                    ours, engine, 0.3);
+    std::vector<double> backToBack;
+    for (size_t i = 1; i < pages.size() && ok; ++i) backToBack.push_back(bench.Ours(pages[i]));
+    if (ok) std::printf("  the same pages back to back, without the engine command between: median %.1f ms\n",
+                        Median(backToBack));
   }
-  std::sort(times.begin(), times.end());
-  std::printf("median: %.1f ms\n", times[times.size() / 2]);
+  RemoveDirectoryW(bench.scratch.c_str());
   FreeLibrary(plugin);
-  return 0;
+  return ok ? 0 : 3;
 }

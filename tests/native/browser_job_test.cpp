@@ -3,6 +3,7 @@
 // policy, message reading and picture decoding.
 #include <gtest/gtest.h>
 
+#include <signal.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -16,6 +17,8 @@
 #include "tools/browser_extractor/engine_job.h"
 #include "tools/browser_extractor/engine_settings.h"
 #include "tools/browser_extractor/json_value.h"
+#include "tools/browser_extractor/page_job.h"
+#include "tools/browser_extractor/proc_stat.h"
 #include "tools/browser_extractor/request_policy.h"
 
 namespace {
@@ -80,15 +83,16 @@ class RunScript : public testing::Test {
     char pattern[] = "/tmp/browser-job-XXXXXX";
     ASSERT_NE(mkdtemp(pattern), nullptr);
     base_ = pattern;
-    // Everything a folder name may hold that sh would otherwise read.
-    work_ = base_ + "/it's a $HOME `x` \xE6\x97\xA5";
+    // Everything a folder name may hold that sh would otherwise read, and the template's own names.
+    work_ = base_ + "/it's a $HOME `x` @ISOLATION@ @PAGE@;\xE6\x97\xA5";
     ASSERT_EQ(mkdir(work_.c_str(), 0700), 0);
   }
   void TearDown() override { Shell("rm -rf " + browser::ShellQuote(base_)); }
 
   // Writes the script for `driver` and runs it in the call's folder, as the extractor does.
-  std::string RunWith(const std::string& driver, uint32_t limitMs) {
+  std::string RunWith(const std::string& driver, uint32_t limitMs, bool background = false) {
     EngineJob job;
+    job.memoryLimitMb = 77;
     job.driver = driver;
     job.engine = "/opt/the engine";
     job.workDir = work_;
@@ -97,7 +101,8 @@ class RunScript : public testing::Test {
     job.height = 123;
     job.timeLimitMs = limitMs;
     std::ofstream(work_ + "/" + browser::kScriptName, std::ios::binary) << browser::RunScript(job);
-    Shell("cd " + browser::ShellQuote(work_) + " && LC_ALL=ja_JP.UTF-8 /bin/sh " + browser::kScriptName + " 2>/dev/null");
+    Shell("cd " + browser::ShellQuote(work_) + " && LC_ALL=ja_JP.UTF-8 /bin/sh " + browser::kScriptName +
+          (background ? " >/dev/null 2>&1 &" : " 2>/dev/null"));
     return Slurp(work_ + "/" + browser::kStatusName);
   }
 
@@ -114,7 +119,7 @@ class RunScript : public testing::Test {
 TEST_F(RunScript, HandsTheDriverItsArgumentsInAPrivateEnvironment) {
   const std::string engine = WriteEngine(
       "engine", "for a; do printf '%s\\n' \"$a\"; done > \"$ZELNAR_BROWSER_RUN/../args\"\n"
-      "printf '%s\\n' \"$HOME\" \"$TMPDIR\" \"$XDG_CONFIG_HOME\" \"$LANG\" \"${LC_ALL-unset}\" > \"$ZELNAR_BROWSER_RUN/../env\"\n"
+      "printf '%s\\n' \"$HOME\" \"$TMPDIR\" \"$XDG_CONFIG_HOME\" \"$LANG\" \"${LC_ALL-unset}\" \"$ZELNAR_BROWSER_MEMORY_LIMIT_MB\" > \"$ZELNAR_BROWSER_RUN/../env\"\n"
       "touch \"$HOME/left-in-home\" \"$TMPDIR/left-in-tmp\"");
   EXPECT_EQ(RunWith(engine, 5000), "0\n");
   const std::string args = Slurp(base_ + "/args");
@@ -126,7 +131,7 @@ TEST_F(RunScript, HandsTheDriverItsArgumentsInAPrivateEnvironment) {
     EXPECT_NE(args.find(expected), std::string::npos) << expected;
   EXPECT_EQ(args.find("--user-data-dir"), std::string::npos) << "a profile on disk";
   EXPECT_EQ(Slurp(base_ + "/env"),
-            work_ + "/scratch/home\n" + work_ + "/scratch/tmp\n" + work_ + "/scratch/home/.config\nC.UTF-8\nunset\n");
+            work_ + "/scratch/home\n" + work_ + "/scratch/tmp\n" + work_ + "/scratch/home/.config\nC.UTF-8\nunset\n77\n");
   EXPECT_FALSE(Exists(work_ + "/scratch")) << "the engine's home and temporary files stay";
 }
 
@@ -152,6 +157,68 @@ TEST_F(RunScript, RemovesAnAbandonedFolderWhole) {
   EXPECT_FALSE(Exists(work_));
 }
 
+TEST_F(RunScript, WritesAStatusEvenWhenItCannotPrepare) {
+  std::ofstream(work_ + "/scratch") << "a file where the scratch folder belongs";
+  EXPECT_EQ(RunWith(WriteEngine("succeeds", "exit 0"), 5000), "1\n");
+}
+
+// The host shows it lives by putting "alive" back while it waits. A host that does so keeps its
+// render; one that stops (killed mid-render) has its engine, helpers and folder gone at once,
+// without waiting for the time limit.
+TEST_F(RunScript, EndsTheEngineAndRemovesTheFolderWhenTheHostIsGone) {
+  const std::string alive = work_ + "/" + browser::kAliveName;
+  std::ofstream(alive) << "";
+  RunWith(WriteEngine("slowish", "sleep 1.5"), 60000, true);
+  for (int i = 0; i < 40; ++i, usleep(50000)) std::ofstream(alive) << "";
+  for (int i = 0; i < 100 && !Exists(work_ + "/" + browser::kStatusName); ++i, usleep(50000)) std::ofstream(alive) << "";
+  EXPECT_EQ(Slurp(work_ + "/" + browser::kStatusName), "0\n") << "a living host's render was ended";
+
+  unlink((work_ + "/" + browser::kStatusName).c_str());
+  std::ofstream(alive) << "";
+  RunWith(WriteEngine("slow", "sleep 50 & sleep 50"), 60000, true);
+  std::string left = "?";
+  for (int i = 0; i < 60 && !(left.empty() && !Exists(work_)); ++i) {
+    usleep(50000);
+    left = Shell("grep -l -s -F " + browser::ShellQuote("ZELNAR_BROWSER_RUN=" + work_) + " /proc/[0-9]*/environ");
+  }
+  EXPECT_EQ(left, "") << "engine processes outlived their host by 3 s";
+  EXPECT_FALSE(Exists(work_)) << "the call's folder stayed";
+}
+
+TEST(ProcStat, ReadsIdentityGroupAndMemoryWhateverTheName) {
+  const std::string tail = " S 1 4242 4242 0 -1 4194560 100 0 0 0 1 2 0 0 20 0 1 0 987654 12345678 321 18446744073709551615\n";
+  struct Case { std::string line; bool ok; };
+  const Case cases[] = {
+      {"4242 (sh)" + tail, true},
+      {"4242 (a) b) (c d)" + tail, true},
+      {"4242 ()" + tail, true},
+      {"4242 (sh) S 1 4242", false},
+      {"x (sh)" + tail, false},
+      {"", false},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.line);
+    const std::optional<browser::ProcStat> stat = browser::ParseProcStat(c.line);
+    ASSERT_EQ(bool(stat), c.ok);
+    if (!c.ok) continue;
+    EXPECT_EQ(stat->identity.pid, 4242u);
+    EXPECT_EQ(stat->group, 4242);
+    EXPECT_EQ(stat->identity.start, 987654u);
+    EXPECT_EQ(stat->residentPages, 321u);
+    EXPECT_EQ(stat->state, 'S');
+  }
+  EXPECT_TRUE(browser::ParseIdentity("4242 987654") == (browser::ProcessIdentity{4242, 987654}));
+  for (const char* broken : {"", "4242", "4242 ", " 4242 1", "0 1", "4242 1 ", "a 1"}) EXPECT_FALSE(browser::ParseIdentity(broken)) << broken;
+  // This process, as the extractor finds its host.
+  const std::optional<browser::ProcStat> self = browser::ParseProcStat(Slurp("/proc/self/stat"));
+  ASSERT_TRUE(self);
+  EXPECT_EQ(self->identity.pid, uint32_t(getpid()));
+  EXPECT_GT(browser::GroupResidentBytes(getpgrp()), 0u);
+}
+
+// Paths as written, no links: the URL's own text decides.
+std::optional<std::string> NoLinks(const std::string& path) { return path; }
+
 TEST(RequestPolicy, AllowsOnlyFilesInsideThePagesFolder) {
   struct Case { const char* url; bool allowed; };
   const Case cases[] = {
@@ -159,6 +226,8 @@ TEST(RequestPolicy, AllowsOnlyFilesInsideThePagesFolder) {
       {"file:///pages/p%20q/sub/b.css", true},
       {"file:///pages/p q/c.svg?x=1#y", true},
       {"file:///pages/p%20q/%E6%97%A5.png", true},
+      {"file:///pages/p%20q/back%5Cslash/a.png", true},
+      {"file:///pages/p%20q/page.html", true},
       {"data:image/png;base64,AAAA", true},
       {"file:///pages/p%20q", false},
       {"file:///pages/p%20q/", false},
@@ -171,6 +240,9 @@ TEST(RequestPolicy, AllowsOnlyFilesInsideThePagesFolder) {
       {"file:///pages/p%20q/a%00.png", false},
       {"file:///pages/p%20q/%zz.png", false},
       {"file:///pages/p%20q/a.png%", false},
+      {"file:///pages/p%20q/.hidden.png", false},
+      {"file:///pages/p%20q/.config/a.png", false},
+      {"file:///pages/p%20q/sub/%2Essh/id_rsa", false},
       {"file://host/pages/p%20q/a.png", false},
       {"http://127.0.0.1/pages/p%20q/a.png", false},
       {"https://example.invalid/", false},
@@ -179,10 +251,71 @@ TEST(RequestPolicy, AllowsOnlyFilesInsideThePagesFolder) {
       {"about:blank", false},
       {"", false},
   };
+  const std::optional<browser::PageScope> scope = browser::ScopeOfPage("/pages/p q/page.html", NoLinks);
+  ASSERT_TRUE(scope);
   for (const Case& c : cases) {
     SCOPED_TRACE(c.url);
-    EXPECT_EQ(browser::RequestAllowed(c.url, "/pages/p q"), c.allowed);
+    EXPECT_EQ(browser::RequestAllowed(c.url, *scope, NoLinks), c.allowed);
   }
+}
+
+// The rule on a real tree: links are followed to where they lead, hidden names and the root stay
+// closed. The secret lies beside the page's folder.
+TEST(RequestPolicy, FollowsEveryLinkToWhereItReallyLeads) {
+  char pattern[] = "/tmp/browser-policy-XXXXXX";
+  ASSERT_NE(mkdtemp(pattern), nullptr);
+  const std::string base = pattern, pages = base + "/pages";
+  const std::string setup = "cd '" + base + "' && mkdir -p pages/sub pages/.hidden outside && "
+      "touch secret pages/page.html pages/a.png pages/.hidden/a.png pages/sub/b.png outside/page.html && "
+      "ln -s ../secret pages/file-link && ln -s ../outside pages/folder-link && ln -s / pages/sub/root && "
+      "ln -s ../outside/page.html pages/page-link.html && ln -s '" + pages + "/sub/b.png' outside/back && "
+      "ln -s ../outside/back pages/chain && ln -s a.png pages/.dot-link && ln -s .hidden/a.png pages/to-hidden";
+  ASSERT_EQ(system(setup.c_str()), 0);
+  const std::optional<browser::PageScope> scope = browser::ScopeOfPage(pages + "/page.html", browser::RealPath);
+  ASSERT_TRUE(scope);
+  struct Case { const char* path; bool allowed; };
+  const Case cases[] = {
+      {"/a.png", true},                // a file of the folder
+      {"/sub/b.png", true},
+      {"/chain", true},                // out of the folder and back in
+      {"/file-link", false},           // a link to a file outside
+      {"/folder-link/page.html", false},
+      {"/sub/root/etc/passwd", false}, // a subfolder linking to /
+      {"/.hidden/a.png", false},
+      {"/.dot-link", false},           // a hidden name, wherever it leads
+      {"/to-hidden", false},           // a visible name leading to a hidden one
+      {"/absent.png", false},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.path);
+    EXPECT_EQ(browser::RequestAllowed(browser::FileUrl(pages + c.path), *scope, browser::RealPath), c.allowed);
+  }
+  EXPECT_FALSE(browser::ScopeOfPage(pages + "/page-link.html", browser::RealPath)) << "the page itself is a link out";
+  // A page in the root loads only itself.
+  const std::optional<browser::PageScope> root = browser::ScopeOfPage("/page.html", NoLinks);
+  ASSERT_TRUE(root);
+  EXPECT_TRUE(browser::RequestAllowed("file:///page.html", *root, NoLinks));
+  for (const char* url : {"file:///etc/passwd", "file:///root/.ssh/id_rsa", "file:///a.png"})
+    EXPECT_FALSE(browser::RequestAllowed(url, *root, NoLinks)) << url;
+  Shell("rm -rf '" + base + "'");
+}
+
+TEST(PageJob, GoesToTheServiceAndBackWhateverThePath) {
+  const browser::PageJob job{"/p\xE6\x97\xA5/a\n\"b\\c.html", 333, 222, 20000, 2048};
+  const std::optional<browser::PageJob> back = browser::ParseJob(browser::FormatJob(job));
+  ASSERT_TRUE(back);
+  EXPECT_EQ(back->page, job.page);
+  EXPECT_EQ(back->width, 333);
+  EXPECT_EQ(back->height, 222);
+  EXPECT_EQ(back->timeLimitMs, 20000u);
+  EXPECT_EQ(back->memoryLimitMb, 2048u);
+  for (const char* broken : {"", "{}", R"({"page":"rel.html","width":1,"height":1,"limit":1,"memory":1})",
+                             R"({"page":"/a","width":0,"height":1,"limit":1,"memory":1})",
+                             R"({"page":"/a","width":16385,"height":1,"limit":1,"memory":1})",
+                             R"({"page":"/a","width":1.5,"height":1,"limit":1,"memory":1})",
+                             R"({"page":"/a","width":1,"height":1,"limit":600001,"memory":1})",
+                             R"({"page":"/a","width":1,"height":1,"limit":1})"})
+    EXPECT_FALSE(browser::ParseJob(broken)) << broken;
 }
 
 TEST(JsonValue, ReadsTheEnginesMessages) {

@@ -6,9 +6,12 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <array>
 #include <cstdint>
+#include <iterator>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "tests/support/linux_shell.h"
@@ -21,6 +24,12 @@ constexpr wchar_t kEngine[] = L"Z:\\usr\\bin\\chromium-headless-shell";
 constexpr wchar_t kEngineVariable[] = L"ZELNAR_BROWSER_ENGINE";
 constexpr wchar_t kDriverVariable[] = L"ZELNAR_BROWSER_DRIVER";
 constexpr wchar_t kTimeLimitVariable[] = L"ZELNAR_BROWSER_TIME_LIMIT_MS";
+constexpr wchar_t kMemoryLimitVariable[] = L"ZELNAR_BROWSER_MEMORY_LIMIT_MB";
+constexpr wchar_t kKeepAliveVariable[] = L"ZELNAR_BROWSER_KEEP_ALIVE";
+constexpr wchar_t kIdleVariable[] = L"ZELNAR_BROWSER_IDLE_MS";
+constexpr wchar_t kSpool[] = L"zelnar-page-service";
+// Short, so that every test with the kept-alive engine also sees it end.
+constexpr wchar_t kIdleMs[] = L"1500";
 constexpr int kFailed = 8;  // GetPicture's result when the extractor fails
 
 using Rgb = std::array<uint8_t, 3>;
@@ -108,8 +117,12 @@ void ExpectBoxes(const Picture& picture, const std::vector<Box>& boxes) {
   EXPECT_EQ(wrong, 0) << "pixels that differ";
 }
 
-class BrowserExtractor : public testing::Test {
+// Every test runs twice: with one engine per picture (ZELNAR_BROWSER_KEEP_ALIVE=0), and with the
+// kept-alive page service, which must then end by itself after its idle time, leaving nothing.
+class BrowserExtractor : public testing::TestWithParam<bool> {
  protected:
+  bool KeptAlive() const { return GetParam(); }
+
   void SetUp() override {
     if (GetFileAttributesW(kEngine) == INVALID_FILE_ATTRIBUTES)
       GTEST_SKIP() << "chromium-headless-shell is not installed (bash scripts/setup installs it)";
@@ -117,6 +130,9 @@ class BrowserExtractor : public testing::Test {
     SetEnvironmentVariableW(kEngineVariable, nullptr);
     SetEnvironmentVariableW(kDriverVariable, nullptr);
     SetEnvironmentVariableW(kTimeLimitVariable, nullptr);
+    SetEnvironmentVariableW(kMemoryLimitVariable, nullptr);
+    SetEnvironmentVariableW(kKeepAliveVariable, KeptAlive() ? nullptr : L"0");
+    SetEnvironmentVariableW(kIdleVariable, kIdleMs);
     wchar_t here[MAX_PATH];
     GetCurrentDirectoryW(MAX_PATH, here);
     // A space, a quote and Japanese in the temporary folder: the render script must quote them all.
@@ -134,12 +150,18 @@ class BrowserExtractor : public testing::Test {
 
   void TearDown() override {
     if (root_.empty()) return;
+    if (KeptAlive()) ExpectServiceToEnd();
+    SetEnvironmentVariableW(kKeepAliveVariable, nullptr);
+    SetEnvironmentVariableW(kIdleVariable, nullptr);
     SetEnvironmentVariableW(L"TMP", savedTmp_);
     SetEnvironmentVariableW(L"TEMP", savedTemp_);
     SetEnvironmentVariableW(kEngineVariable, nullptr);
     SetEnvironmentVariableW(kDriverVariable, nullptr);
     SetEnvironmentVariableW(kTimeLimitVariable, nullptr);
+    SetEnvironmentVariableW(kMemoryLimitVariable, nullptr);
     test::DeleteSettingsKey();
+    // Names no Windows call can spell, and links, which are removed, never followed.
+    test::RunShell(root_, "for f in *; do case $f in test-shell.*) ;; *) rm -rf \"./$f\" ;; esac; done");
     RemoveTree(root_);
   }
 
@@ -195,31 +217,51 @@ class BrowserExtractor : public testing::Test {
     getPicture_ = plugin_.Get<test::GetPictureFn>("GetPicture");
   }
 
-  // The call's folder is gone from the temporary folder, and no process the engine started is
-  // alive (the render script marks the engine's environment with the call's folder).
-  void ExpectNothingLeftBehind() {
-    std::vector<std::wstring> left;
+  static std::vector<std::wstring> Entries(const std::wstring& folder) {
+    std::vector<std::wstring> names;
     WIN32_FIND_DATAW found;
-    HANDLE search = FindFirstFileW((temp_ + L"\\*").c_str(), &found);
+    HANDLE search = FindFirstFileW((folder + L"\\*").c_str(), &found);
     if (search != INVALID_HANDLE_VALUE) {
       do {
         if (std::wstring(found.cFileName) != L"." && std::wstring(found.cFileName) != L"..")
-          left.push_back(found.cFileName);
+          names.push_back(found.cFileName);
       } while (FindNextFileW(search, &found));
       FindClose(search);
     }
-    EXPECT_TRUE(left.empty()) << left.size() << " entries left in the temporary folder";
+    return names;
+  }
 
-    const std::string marker = "ZELNAR_BROWSER_RUN=" + UnixPath(temp_) + "/";
-    const std::string command = "grep -l -s -F -e " + ShellQuote(marker) + " /proc/[0-9]*/environ";
+  // The processes marked with `marker` (the render script and the service mark the engine's
+  // environment with their folder, and run it there: the engine's helpers overwrite their
+  // environment with their titles, but keep the folder); killed ones take a moment to go, so they
+  // have `waitMs`.
+  std::string Marked(const std::string& marker, int waitMs = 3000) {
+    const std::string command = "grep -l -s -F -e " + ShellQuote("ZELNAR_BROWSER_RUN=" + marker) +
+                                " /proc/[0-9]*/environ; for p in /proc/[0-9]*; do case \"$(readlink $p/cwd)\" in " +
+                                ShellQuote(marker) + "*) echo $p ;; esac; done";
     std::string alive;
-    // Killed processes take a moment to go; a process still marked after 3 s was left behind.
-    for (int attempt = 0; attempt < 30; ++attempt) {
-      alive = test::RunShell(root_, command);
-      if (alive.empty()) break;
+    for (int waited = 0; !(alive = test::RunShell(root_, command)).empty() && waited < waitMs; waited += 100) Sleep(100);
+    return alive;
+  }
+
+  // Nothing of the call is left: no call folder and no engine process of one; with the kept-alive
+  // engine, nothing but the service (its folder holds no page's file).
+  void ExpectNothingLeftBehind() {
+    std::vector<std::wstring> left = Entries(temp_);
+    left.erase(std::remove(left.begin(), left.end(), std::wstring(kSpool)), left.end());
+    EXPECT_TRUE(left.empty()) << left.size() << " entries left in the temporary folder";
+    for (const std::wstring& name : Entries(temp_ + L"\\" + kSpool))
+      EXPECT_TRUE(name == L"service" || name == L"lock" || name == L"scratch") << Encode(CP_UTF8, name) << " left";
+    EXPECT_EQ(Marked(UnixPath(temp_) + (KeptAlive() ? "/zelnar-browser-" : "/")), "") << "engine processes still running";
+  }
+
+  // After its idle time the service is gone with its engine and its folder.
+  void ExpectServiceToEnd() {
+    EXPECT_EQ(Marked(UnixPath(temp_) + "/", 10000), "") << "the service or its engine outlived the idle time";
+    for (int waited = 0; GetFileAttributesW((temp_ + L"\\" + kSpool).c_str()) != INVALID_FILE_ATTRIBUTES && waited < 3000;
+         waited += 100)
       Sleep(100);
-    }
-    EXPECT_EQ(alive, "") << "engine processes still running";
+    EXPECT_TRUE(Entries(temp_).empty()) << "the service's folder outlived it";
   }
 
   std::wstring root_, temp_, pages_;
@@ -228,7 +270,7 @@ class BrowserExtractor : public testing::Test {
   test::GetPictureFn getPicture_ = nullptr;
 };
 
-TEST_F(BrowserExtractor, PutsEveryBoxAtItsPixelsBottomUpInBgrOrder) {
+TEST_P(BrowserExtractor, PutsEveryBoxAtItsPixelsBottomUpInBgrOrder) {
   struct Size { int width, height; };
   // 333 pixels leave a row padding of 1 byte, so a wrong stride shows as a slant.
   for (Size size : {Size{800, 600}, Size{333, 222}}) {
@@ -251,7 +293,7 @@ TEST_F(BrowserExtractor, PutsEveryBoxAtItsPixelsBottomUpInBgrOrder) {
   }
 }
 
-TEST_F(BrowserExtractor, DrawsJapaneseTextInUtf8AndInDeclaredShiftJis) {
+TEST_P(BrowserExtractor, DrawsJapaneseTextInUtf8AndInDeclaredShiftJis) {
   // 日本語の文字 at 64 px, in a known box.
   const std::wstring text = FromUtf8("\xE6\x97\xA5\xE6\x9C\xAC\xE8\xAA\x9E\xE3\x81\xAE\xE6\x96\x87\xE5\xAD\x97");
   const RECT area{20, 20, 20 + 6 * 64, 20 + 80};
@@ -284,7 +326,7 @@ TEST_F(BrowserExtractor, DrawsJapaneseTextInUtf8AndInDeclaredShiftJis) {
   ExpectNothingLeftBehind();
 }
 
-TEST_F(BrowserExtractor, FailsWithResultEightAndLeavesNothingBehind) {
+TEST_P(BrowserExtractor, FailsWithResultEightAndLeavesNothingBehind) {
   const std::wstring fakes = FromUtf8(ZELNAR_SOURCE_DIR "/tests/win/fake_drivers/");
   const std::wstring page = WritePage(L"page.html", BoxesPage({{0, 0, 10, 10, {255, 0, 0}}}));
   struct Case {
@@ -293,7 +335,10 @@ TEST_F(BrowserExtractor, FailsWithResultEightAndLeavesNothingBehind) {
     std::wstring driver;     // empty: the real one
     const wchar_t* timeLimit;
     std::wstring page;
+    const wchar_t* memoryLimit = nullptr;
   };
+  // The page as a link to a page outside its folder.
+  test::RunShell(root_, "printf '<p>outside' > outside.html && ln -s ../outside.html pages/link.html");
   const Case cases[] = {
       {"engine missing", L"/nonexistent/chromium-headless-shell", L"", nullptr, page},
       {"driver missing", L"", L"/nonexistent/zelnar-page-driver", nullptr, page},
@@ -305,12 +350,18 @@ TEST_F(BrowserExtractor, FailsWithResultEightAndLeavesNothingBehind) {
       {"picture of another size", L"", fakes + L"wrong-size", nullptr, page},
       {"page missing", L"", L"", nullptr, pages_ + L"\\absent.html"},
       {"page is a folder", L"", L"", nullptr, pages_},
+      {"page is a link out of its folder", L"", L"", nullptr, pages_ + L"\\link.html"},
+      // Any engine needs more than 40 MB; the time limit is long, the ceiling must end it.
+      {"over the memory ceiling", L"", L"", L"600000", page, L"40"},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);
+    // The fake drivers stand for one render; the service is always the real driver.
+    if (KeptAlive() && c.driver.rfind(fakes, 0) == 0) continue;
     SetEnvironmentVariableW(kEngineVariable, c.engine.empty() ? nullptr : c.engine.c_str());
     SetEnvironmentVariableW(kDriverVariable, c.driver.empty() ? nullptr : c.driver.c_str());
     SetEnvironmentVariableW(kTimeLimitVariable, c.timeLimit);
+    SetEnvironmentVariableW(kMemoryLimitVariable, c.memoryLimit);
     EXPECT_EQ(Render(c.page).result, kFailed);
     ExpectNothingLeftBehind();
   }
@@ -352,7 +403,7 @@ class Listener {
   int port_ = 0;
 };
 
-TEST_F(BrowserExtractor, KeepsThePageOfflineAndWithoutScriptsAndDrawsTheRest) {
+TEST_P(BrowserExtractor, KeepsThePageOfflineAndWithoutScriptsAndDrawsTheRest) {
   Listener listener;
   const std::string port = std::to_string(listener.Port());
   // A file beside the page's folder, not in it: neither framed nor shown as a picture.
@@ -388,7 +439,7 @@ TEST_F(BrowserExtractor, KeepsThePageOfflineAndWithoutScriptsAndDrawsTheRest) {
   ExpectNothingLeftBehind();
 }
 
-TEST_F(BrowserExtractor, RendersPagesWhosePathsHaveSpacesAndJapanese) {
+TEST_P(BrowserExtractor, RendersPagesWhosePathsHaveSpacesAndJapanese) {
   ASSERT_EQ(GetACP(), 932u) << "run with LANG=ja_JP.UTF-8: the paths reach the plug-in in code page 932";
   // 日本語 フォルダー and ページ.html
   const std::wstring japaneseFolder =
@@ -403,8 +454,23 @@ TEST_F(BrowserExtractor, RendersPagesWhosePathsHaveSpacesAndJapanese) {
       {japaneseFolder, L"100% #1.htm"},
   };
   for (const std::wstring& folder : {spaceFolder, japaneseFolder}) ASSERT_TRUE(CreateDirectoryW(folder.c_str(), nullptr));
-  for (const Case& c : cases) {
-    SCOPED_TRACE(Encode(CP_UTF8, c.name));
+  // Names Linux allows and Windows cannot spell: a host reaches them by the short names Wine gives.
+  std::vector<Case> all(std::begin(cases), std::end(cases));
+  for (const char* name : {"back\\slash", "what? \"quoted\" 'single' #1 100%"}) {
+    test::RunShell(pages_, "mkdir " + ShellQuote(name));
+    WIN32_FIND_DATAW found;
+    HANDLE search = FindFirstFileW((pages_ + L"\\*").c_str(), &found);
+    ASSERT_NE(search, INVALID_HANDLE_VALUE);
+    std::wstring shortName;
+    do {
+      if (Encode(CP_UTF8, found.cFileName) == name) shortName = found.cAlternateFileName;
+    } while (FindNextFileW(search, &found));
+    FindClose(search);
+    ASSERT_FALSE(shortName.empty()) << name;
+    all.push_back({pages_ + L"\\" + shortName, L"page.html"});
+  }
+  for (const Case& c : all) {
+    SCOPED_TRACE(Encode(CP_UTF8, c.folder + L"\\" + c.name));
     const std::vector<Box> boxes = {{30, 40, 50, 60, {10, 20, 230}}};
     const Picture picture = Render(WritePage(c.name, BoxesPage(boxes), c.folder));
     ASSERT_EQ(picture.result, 0);
@@ -413,5 +479,259 @@ TEST_F(BrowserExtractor, RendersPagesWhosePathsHaveSpacesAndJapanese) {
   }
   ExpectNothingLeftBehind();
 }
+
+
+// Links lead where they lead, hidden names stay closed: one page asks for each, and only the
+// pictures that really lie inside its folder appear. The secret is all red.
+TEST_P(BrowserExtractor, LoadsOnlyFilesThatReallyLieInsideThePagesFolder) {
+  auto svg = [](const char* colour) {
+    return std::string("<svg xmlns=\"http://www.w3.org/2000/svg\" width=\"60\" height=\"60\"><rect width=\"60\""
+                       " height=\"60\" fill=\"") + colour + "\"/></svg>";
+  };
+  const std::string root = UnixPath(root_);
+  test::WriteWholeFile(root_ + L"\\secret.svg", svg("rgb(255,0,0)"));
+  ASSERT_TRUE(CreateDirectoryW((root_ + L"\\outside").c_str(), nullptr));
+  ASSERT_TRUE(CreateDirectoryW((pages_ + L"\\sub").c_str(), nullptr));
+  ASSERT_TRUE(CreateDirectoryW((pages_ + L"\\.hidden").c_str(), nullptr));
+  test::WriteWholeFile(root_ + L"\\outside\\secret.svg", svg("rgb(255,0,0)"));
+  test::WriteWholeFile(pages_ + L"\\sub\\inside.svg", svg("rgb(0,160,0)"));
+  test::WriteWholeFile(pages_ + L"\\.hidden\\secret.svg", svg("rgb(255,0,0)"));
+  test::RunShell(root_, "ln -s ../secret.svg pages/file-link.svg && ln -s ../outside pages/folder-link && "
+                        "ln -s / pages/sub/root && ln -s " + ShellQuote(root + "/pages/sub/inside.svg") +
+                        " outside/back.svg && ln -s ../outside/back.svg pages/chain.svg");
+  struct Case {
+    const char* what;
+    std::string src;
+    bool shown;
+  };
+  const Case cases[] = {
+      {"a link to a file outside", "file-link.svg", false},
+      {"a link to a folder outside", "folder-link/secret.svg", false},
+      {"a subfolder linking to /", "sub/root" + root + "/secret.svg", false},
+      {"a hidden folder", ".hidden/secret.svg", false},
+      {"a link chain back inside", "chain.svg", true},
+  };
+  std::string extra;
+  for (size_t i = 0; i < std::size(cases); ++i) {
+    const std::string at = "position:absolute; left:" + std::to_string(20 + 100 * i) + "px; top:";
+    extra += "<img src=\"" + cases[i].src + "\" style=\"" + at + "20px\">";
+    extra += "<iframe src=\"" + cases[i].src + "\" style=\"" + at + "120px; border:0; width:60px; height:60px\">"
+             "</iframe>";
+  }
+  const Picture picture = Render(WritePage(L"links.html", BoxesPage({}, extra)));
+  ASSERT_EQ(picture.result, 0);
+  for (size_t i = 0; i < std::size(cases); ++i) {
+    SCOPED_TRACE(cases[i].what);
+    for (int top : {20, 120}) {
+      const Rgb seen = picture.At(int(50 + 100 * i), top + 30);
+      EXPECT_NE(seen, (Rgb{255, 0, 0})) << "the secret was drawn";
+      if (cases[i].shown) EXPECT_EQ(seen, (Rgb{0, 160, 0}));
+    }
+  }
+  ExpectNothingLeftBehind();
+}
+
+// A page that navigates once loaded is drawn as it first loaded, well inside the time limit.
+TEST_P(BrowserExtractor, DrawsAPageThatNavigatesAsItFirstLoaded) {
+  SetEnvironmentVariableW(kTimeLimitVariable, L"8000");
+  const Box first{0, 0, 200, 100, {20, 40, 220}};
+  WritePage(L"other.html", BoxesPage({{0, 0, 200, 100, {250, 180, 20}}}));
+  WritePage(L"back.html", BoxesPage({}, "<meta http-equiv=\"refresh\" content=\"0; url=ping.html\">"));
+  struct Case {
+    const char* what;
+    const char* refresh;
+  };
+  const Case cases[] = {
+      {"itself", "0"},
+      {"a page of its folder", "0; url=other.html"},
+      {"a refused address", "0; url=file:///etc/hostname"},
+      {"a page that comes back, again and again", "0; url=back.html"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    const std::string meta = "<meta http-equiv=\"refresh\" content=\"" + std::string(c.refresh) + "\">";
+    const Picture picture = Render(WritePage(L"ping.html", BoxesPage({first}, meta)));
+    ASSERT_EQ(picture.result, 0);
+    EXPECT_EQ(picture.At(100, 50), first.colour);
+  }
+  ExpectNothingLeftBehind();
+}
+
+// The host is killed mid-render: nothing of its call runs on (with the kept-alive engine: nothing
+// but the service), and no call folder outlives the next call: neither its own nor one left by an
+// owner long gone. A living owner's folder stays.
+TEST_P(BrowserExtractor, LeavesNothingOfAKilledHost) {
+  const std::wstring page = WritePage(L"page.html", BoxesPage({{0, 0, 10, 10, {255, 0, 0}}}));
+  // A page that never finishes loading: it waits for a named pipe nobody writes to.
+  const std::wstring stuck = WritePage(L"stuck.html", BoxesPage({}, "<img src=\"pipe.png\">"));
+  test::RunShell(pages_, "mkfifo pipe.png");
+  const std::wstring gone = temp_ + L"\\zelnar-browser-4194300-1-1-1";
+  if (!KeptAlive()) {
+    ASSERT_TRUE(CreateDirectoryW(gone.c_str(), nullptr));
+    test::WriteWholeFile(gone + L"\\page.png", "left behind");
+  }
+  std::wstring command = L"zelnar_host.exe render zelnar.spi --out \"" + root_ + L"\" \"" + stuck + L"\"";
+  STARTUPINFOW startup{};
+  startup.cb = sizeof startup;
+  PROCESS_INFORMATION host{};
+  ASSERT_TRUE(CreateProcessW(nullptr, &command[0], nullptr, nullptr, FALSE, CREATE_NO_WINDOW, nullptr, nullptr,
+                             &startup, &host));
+  CloseHandle(host.hThread);
+  // Mid-render: the page is being drawn.
+  auto pageFiles = [&] {
+    int files = 0;
+    for (const std::wstring& name : Entries(temp_ + L"\\" + kSpool))
+      files += name != L"service" && name != L"lock" && name != L"scratch";
+    return files;
+  };
+  const std::string calls = UnixPath(temp_) + "/zelnar-browser-";
+  for (int i = 0; i < 200 && (KeptAlive() ? pageFiles() == 0 : Marked(calls, 0).empty()); ++i) Sleep(50);
+  ASSERT_TRUE(KeptAlive() ? pageFiles() > 0 : !Marked(calls, 0).empty()) << "the host never started its render";
+  Sleep(300);
+  TerminateProcess(host.hProcess, 1);
+  WaitForSingleObject(host.hProcess, 5000);
+  CloseHandle(host.hProcess);
+  EXPECT_EQ(GetFileAttributesW(gone.c_str()), INVALID_FILE_ATTRIBUTES) << "a dead owner's folder stayed";
+  EXPECT_EQ(Marked(calls), "") << "the killed host's render ran on for 3 s";
+  for (int waited = 0; pageFiles() > 0 && waited < 3000; waited += 100) Sleep(100);
+  EXPECT_EQ(pageFiles(), 0) << "the service kept drawing for a host that is gone";
+  // This test's own folder: its owner lives, the next call leaves it.
+  FILETIME created, unused;
+  ASSERT_TRUE(GetProcessTimes(GetCurrentProcess(), &created, &unused, &unused, &unused));
+  const std::wstring living = temp_ + L"\\zelnar-browser-" + std::to_wstring(GetCurrentProcessId()) + L"-" +
+                              std::to_wstring((uint64_t(created.dwHighDateTime) << 32) | created.dwLowDateTime) +
+                              L"-999-1";
+  if (!KeptAlive()) ASSERT_TRUE(CreateDirectoryW(living.c_str(), nullptr));
+  EXPECT_EQ(Render(page).result, 0);
+  if (!KeptAlive()) {
+    EXPECT_NE(GetFileAttributesW(living.c_str()), INVALID_FILE_ATTRIBUTES) << "a living owner's folder went";
+    RemoveDirectoryW(living.c_str());
+  }
+  ExpectNothingLeftBehind();
+}
+
+// Two pages in a row: the second sees nothing of the first. Not its history (a link to the first
+// page is not drawn as visited), not its cache (a picture changed on disk is read anew), not its
+// folder (what the first page may load, the second, elsewhere, may not).
+TEST_P(BrowserExtractor, ShowsTheNextPageNothingOfTheOneBefore) {
+  const std::wstring elsewhere = root_ + L"\\elsewhere";
+  ASSERT_TRUE(CreateDirectoryW(elsewhere.c_str(), nullptr));
+  auto svg = [](const char* colour) {
+    return std::string("<svg xmlns=\"http://www.w3.org/2000/svg\" width=\"60\" height=\"60\"><rect width=\"60\""
+                       " height=\"60\" fill=\"") + colour + "\"/></svg>";
+  };
+  WritePage(L"shared.svg", svg("rgb(255,0,0)"));
+  const std::wstring first = WritePage(L"first.html", BoxesPage({}, "<img src=\"shared.svg\" style=\"position:"
+                                                                    "absolute; left:0; top:0\">"));
+  ASSERT_EQ(Render(first).result, 0);
+  WritePage(L"shared.svg", svg("rgb(0,160,0)"));
+  const std::string firstUrl = "file://" + UnixPath(pages_) + "/first.html";
+  const std::wstring second = WritePage(
+      L"second.html",
+      BoxesPage({}, "<style>a { position:absolute; top:100px; left:0; width:60px; height:60px; display:block }"
+                    " a:link { background: rgb(0,0,200) } a:visited { background: rgb(255,0,0) }</style>"
+                    "<img src=\"../pages/shared.svg\" style=\"position:absolute; left:100px; top:0\">"
+                    "<img src=\"shared.svg\" style=\"position:absolute; left:0; top:0\">"
+                    "<a href=\"" + firstUrl + "\"></a>"),
+      elsewhere);
+  WritePage(L"shared.svg", svg("rgb(0,160,0)"), elsewhere);
+  const Picture picture = Render(second);
+  ASSERT_EQ(picture.result, 0);
+  EXPECT_EQ(picture.At(30, 30), (Rgb{0, 160, 0})) << "a picture came from the cache";
+  EXPECT_EQ(picture.At(30, 130), (Rgb{0, 0, 200})) << "the first page is in the second one's history";
+  EXPECT_EQ(picture.At(130, 30), kWhite) << "the second page loaded from the first one's folder";
+  ExpectNothingLeftBehind();
+}
+
+INSTANTIATE_TEST_SUITE_P(, BrowserExtractor, testing::Values(false, true),
+                         [](const testing::TestParamInfo<bool>& info) { return info.param ? "KeptAlive" : "OneShot"; });
+
+// What the kept-alive engine must survive: its engine killed between two pictures, the service
+// killed mid-picture (only that picture may fail), eight hosts and three threads at once.
+class PageService : public BrowserExtractor {
+ protected:
+  std::string Spool() { return UnixPath(temp_) + "/zelnar-page-service"; }
+  // The processes of the service's engine (the service itself is the page driver).
+  std::string EngineProcesses() {
+    return "for p in /proc/[0-9]*; do grep -qsF " + ShellQuote("ZELNAR_BROWSER_RUN=" + Spool()) +
+           " $p/environ && [ \"$(cat $p/comm)\" != zelnar-page-dri ] && echo ${p#/proc/}; done";
+  }
+};
+
+TEST_P(PageService, ReplacesAnEngineKilledBetweenPictures) {
+  const std::vector<Box> boxes = {{10, 10, 50, 50, {0, 90, 200}}};
+  const std::wstring page = WritePage(L"page.html", BoxesPage(boxes));
+  ASSERT_EQ(Render(page).result, 0);
+  ASSERT_NE(test::RunShell(root_, EngineProcesses()), "");
+  test::RunShell(root_, "kill -9 $(" + EngineProcesses() + ")");
+  const Picture picture = Render(page);
+  ASSERT_EQ(picture.result, 0);
+  ExpectBoxes(picture, boxes);
+  ExpectNothingLeftBehind();
+}
+
+TEST_P(PageService, ReplacesAServiceKilledMidPicture) {
+  const std::vector<Box> boxes = {{10, 10, 50, 50, {0, 90, 200}}};
+  const std::wstring page = WritePage(L"page.html", BoxesPage(boxes));
+  const std::wstring stuck = WritePage(L"stuck.html", BoxesPage({}, "<img src=\"pipe.png\">"));
+  test::RunShell(pages_, "mkfifo pipe.png");
+  int result = -1;
+  std::thread call([&] { result = Render(stuck).result; });
+  const std::string taken = "ls " + ShellQuote(Spool()) + " | grep -c '\\.run$'";
+  for (int i = 0; i < 200 && test::RunShell(root_, taken) == "0\n"; ++i) Sleep(50);
+  test::RunShell(root_, "kill -9 $(cut -d' ' -f1 " + ShellQuote(Spool() + "/service") + ")");
+  call.join();
+  EXPECT_EQ(result, kFailed) << "the picture in flight";
+  EXPECT_EQ(Marked(Spool()), "") << "the killed service's engine ran on";
+  const Picture picture = Render(page);
+  ASSERT_EQ(picture.result, 0);
+  ExpectBoxes(picture, boxes);
+  ExpectNothingLeftBehind();
+}
+
+TEST_P(PageService, DrawsEveryPictureRightForEightHostsAndThreeThreadsAtOnce) {
+  auto colour = [](int i) { return Rgb{uint8_t(30 * i), uint8_t(250 - 20 * i), uint8_t(90 + 15 * i)}; };
+  std::vector<PROCESS_INFORMATION> hosts;
+  for (int i = 0; i < 8; ++i) {
+    const std::wstring page = WritePage(L"host" + std::to_wstring(i) + L".html", BoxesPage({{0, 0, 800, 600, colour(i)}}));
+    std::wstring command = L"zelnar_host.exe render zelnar.spi --out \"" + root_ + L"\" \"" + page + L"\"";
+    STARTUPINFOW startup{};
+    startup.cb = sizeof startup;
+    PROCESS_INFORMATION host{};
+    ASSERT_TRUE(CreateProcessW(nullptr, &command[0], nullptr, nullptr, FALSE, CREATE_NO_WINDOW, nullptr, nullptr,
+                               &startup, &host));
+    CloseHandle(host.hThread);
+    hosts.push_back(host);
+  }
+  std::vector<Picture> pictures(3);
+  std::vector<std::thread> threads;
+  for (int i = 0; i < 3; ++i) {
+    const std::wstring page =
+        WritePage(L"thread" + std::to_wstring(i) + L".html", BoxesPage({{0, 0, 800, 600, colour(8 + i)}}));
+    threads.emplace_back([&, i, page] { pictures[i] = Render(page); });
+  }
+  for (std::thread& thread : threads) thread.join();
+  for (int i = 0; i < 3; ++i) {
+    ASSERT_EQ(pictures[i].result, 0) << "thread " << i;
+    EXPECT_EQ(pictures[i].At(400, 300), colour(8 + i)) << "thread " << i;
+  }
+  for (int i = 0; i < 8; ++i) {
+    SCOPED_TRACE("host " + std::to_string(i));
+    EXPECT_EQ(WaitForSingleObject(hosts[i].hProcess, 120000), WAIT_OBJECT_0);
+    DWORD code = 1;
+    GetExitCodeProcess(hosts[i].hProcess, &code);
+    CloseHandle(hosts[i].hProcess);
+    EXPECT_EQ(code, 0u);
+    // The host program writes a 24-bit bottom-up BMP: its middle pixel, B, G, R.
+    const std::string bmp = test::ReadWholeFile(root_ + L"\\host" + std::to_wstring(i) + L".html.bmp");
+    ASSERT_GT(bmp.size(), 54u);
+    const size_t at = 54 + 300 * 2400 + 400 * 3;
+    EXPECT_EQ((Rgb{uint8_t(bmp[at + 2]), uint8_t(bmp[at + 1]), uint8_t(bmp[at])}), colour(i));
+  }
+  ExpectNothingLeftBehind();
+}
+
+INSTANTIATE_TEST_SUITE_P(, PageService, testing::Values(true),
+                         [](const testing::TestParamInfo<bool>&) { return "KeptAlive"; });
 
 }  // namespace

@@ -4,6 +4,7 @@
 
 #include "tools/browser_extractor/engine_job.h"
 #include "tools/browser_extractor/failure.h"
+#include "tools/browser_extractor/proc_stat.h"
 #include "win/file_handle.h"
 
 namespace browser {
@@ -19,6 +20,74 @@ LONG callCounter = 0;
 std::wstring Widen(const char* ascii) { return std::wstring(ascii, ascii + strlen(ascii)); }
 
 bool Exists(const std::wstring& path) { return GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES; }
+
+constexpr wchar_t kPrefix[] = L"zelnar-browser-";
+
+void RemoveTree(const std::wstring& folder) {
+  WIN32_FIND_DATAW found;
+  HANDLE search = FindFirstFileW((folder + L"\\*").c_str(), &found);
+  if (search != INVALID_HANDLE_VALUE) {
+    do {
+      const std::wstring name = found.cFileName;
+      if (name == L"." || name == L"..") continue;
+      const std::wstring path = folder + L"\\" + name;
+      // A link is removed, never followed.
+      if ((found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) && !(found.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT))
+        RemoveTree(path);
+      else if (!DeleteFileW(path.c_str()))
+        RemoveDirectoryW(path.c_str());
+    } while (FindNextFileW(search, &found));
+    FindClose(search);
+  }
+  RemoveDirectoryW(folder.c_str());
+}
+
+// This process: its id and when it started, so that a later process with the same id is not taken
+// for it.
+ProcessIdentity Self() {
+  FILETIME created, exited, kernel, user;
+  if (!GetProcessTimes(GetCurrentProcess(), &created, &exited, &kernel, &user)) created = {};
+  return {GetCurrentProcessId(), (uint64_t(created.dwHighDateTime) << 32) | created.dwLowDateTime};
+}
+
+bool IsAlive(const ProcessIdentity& owner) {
+  HANDLE process = OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, DWORD(owner.pid));
+  if (!process) return GetLastError() == ERROR_ACCESS_DENIED;  // another account's: not ours to judge
+  FILETIME created, exited, kernel, user;
+  DWORD code = 0;
+  const bool alive = GetProcessTimes(process, &created, &exited, &kernel, &user) &&
+                     GetExitCodeProcess(process, &code) && code == STILL_ACTIVE &&
+                     ((uint64_t(created.dwHighDateTime) << 32) | created.dwLowDateTime) == owner.start;
+  CloseHandle(process);
+  return alive;
+}
+
+// The owner a call folder's name carries: "zelnar-browser-PID-START-N-TICK".
+std::optional<ProcessIdentity> OwnerOf(const std::wstring& name) {
+  if (name.compare(0, wcslen(kPrefix), kPrefix) != 0) return std::nullopt;
+  std::string rest;
+  for (size_t i = wcslen(kPrefix); i < name.size(); ++i) {
+    if (name[i] > 0x7F) return std::nullopt;
+    rest += char(name[i]);
+  }
+  const size_t first = rest.find('-');
+  const size_t second = first == std::string::npos ? first : rest.find('-', first + 1);
+  if (second == std::string::npos || rest.find('-', second + 1) == std::string::npos) return std::nullopt;
+  return ParseIdentity(rest.substr(0, first) + " " + rest.substr(first + 1, second - first - 1));
+}
+
+// Folders of owners that are gone. A folder whose owner lives is never touched: its call may run.
+void RemoveOrphans(const std::wstring& temp) {
+  WIN32_FIND_DATAW found;
+  HANDLE search = FindFirstFileW((temp + kPrefix + L"*").c_str(), &found);
+  if (search == INVALID_HANDLE_VALUE) return;
+  do {
+    if (!(found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)) continue;
+    const std::optional<ProcessIdentity> owner = OwnerOf(found.cFileName);
+    if (owner && !IsAlive(*owner)) RemoveTree(temp + found.cFileName);
+  } while (FindNextFileW(search, &found));
+  FindClose(search);
+}
 
 // The status file's number; none while it cannot be read or holds no number.
 std::optional<int> ReadStatus(const std::wstring& path) {
@@ -37,16 +106,19 @@ std::optional<int> ReadStatus(const std::wstring& path) {
 }  // namespace
 
 CallFolder::CallFolder() {
+  const ProcessIdentity owner = Self();
   wchar_t temp[MAX_PATH + 1];
   const DWORD length = GetTempPathW(MAX_PATH + 1, temp);
   if (length == 0 || length > MAX_PATH) throw LastErrorFailure(L"no temporary folder");
+  RemoveOrphans(std::wstring(temp, length));
   for (int attempt = 0; attempt < kNameAttempts; ++attempt) {
-    const std::wstring candidate = std::wstring(temp, length) + L"zelnar-browser-" +
-                                   std::to_wstring(GetCurrentProcessId()) + L"-" +
+    const std::wstring candidate = std::wstring(temp, length) + kPrefix + std::to_wstring(owner.pid) + L"-" +
+                                   std::to_wstring(owner.start) + L"-" +
                                    std::to_wstring(InterlockedIncrement(&callCounter)) + L"-" +
                                    std::to_wstring(GetTickCount());
     if (CreateDirectoryW(candidate.c_str(), nullptr)) {
       path_ = candidate;
+      ShowAlive();
       return;
     }
     if (GetLastError() != ERROR_ALREADY_EXISTS) throw LastErrorFailure(L"cannot create a folder in " + std::wstring(temp));
@@ -56,7 +128,7 @@ CallFolder::CallFolder() {
 
 CallFolder::~CallFolder() {
   if (abandoned_) return;
-  for (const char* name : {kScriptName, kPictureName, kStatusPart, kStatusName})
+  for (const char* name : {kScriptName, kPictureName, kStatusPart, kStatusName, kAliveName})
     DeleteFileW(File(name).c_str());
   if (!RemoveDirectoryW(path_.c_str())) {
     const std::wstring text = L"zelnar browser extractor: cannot remove " + path_ + L"\n";
@@ -83,9 +155,17 @@ std::optional<int> CallFolder::WaitForStatus(DWORD waitMs) const {
   const ULONGLONG start = GetTickCount64();
   for (;;) {
     if (Exists(status)) return ReadStatus(status);
+    ShowAlive();
     if (GetTickCount64() - start > waitMs) return std::nullopt;
     Sleep(kPollMs);
   }
+}
+
+void CallFolder::ShowAlive() const {
+  const std::wstring alive = File(kAliveName);
+  if (Exists(alive)) return;
+  HANDLE file = CreateFileW(alive.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (file != INVALID_HANDLE_VALUE) CloseHandle(file);
 }
 
 void CallFolder::Abandon() noexcept {

@@ -1,6 +1,9 @@
 #include "tools/browser_extractor/engine_job.h"
 
 #include <cstdio>
+#include <cstring>
+#include <initializer_list>
+#include <utility>
 
 namespace browser {
 namespace {
@@ -25,7 +28,119 @@ constexpr const char* kIsolation[] = {
     "--deny-permission-prompts",
 };
 
+// The render script. Every @NAME@ is replaced by one sh word (paths single-quoted), so nothing in a
+// folder's name is ever read by the shell. The script's own comments say why each step is there.
+constexpr char kScriptTemplate[] = R"SH(# One page render for the zelnar browser extractor; written and removed by it.
+PATH=/usr/local/bin:/usr/bin:/bin
+work=@WORK@
+status=1
+gone=
+engine=
+watch=
+
+# Runs on every way out, so the extractor never waits for a status that cannot come. The status is
+# written last: when it is there, the engine's processes and files are gone.
+finish() {
+  trap - EXIT HUP INT TERM USR1
+  [ -n "$watch" ] && kill "$watch" 2>/dev/null
+  # timeout made the engine a process group of its own: helpers that outlive it go too.
+  [ -n "$engine" ] && kill -s KILL -- "-$engine" 2>/dev/null
+  rm -rf "$work/scratch"
+  echo "$status" > "$work/status.part" && mv "$work/status.part" "$work/status"
+  # Nobody will read it when the extractor gave up waiting or its host is gone.
+  if [ -e "$work/abandoned" ] || [ -n "$gone" ]; then cd / && rm -rf "$work"; fi
+  exit "$status"
+}
+trap finish EXIT
+trap 'status=143; exit' HUP INT TERM
+trap 'status=143; gone=1; exit' USR1
+
+cd "$work" || exit
+mkdir -p scratch/home scratch/tmp || exit
+
+# A host killed mid-render cannot end the engine itself. While it waits, the extractor puts the
+# file "alive" back within milliseconds whenever it is missing: take it away, and when it has not
+# come back half a second later, the host is gone.
+if [ -e alive ]; then
+  ( while rm -f "$work/alive" && sleep 0.5 && [ -e "$work/alive" ]; do :; done
+    kill -s USR1 $$ ) </dev/null >/dev/null 2>&1 &
+  watch=$!
+fi
+
+# Without a profile folder the engine keeps a fresh profile in memory, which is also faster than
+# one on disk; whatever it still writes lands in the scratch folder. The marker lets the engine's
+# processes be found.
+export ZELNAR_BROWSER_RUN="$work" HOME="$work/scratch/home" TMPDIR="$work/scratch/tmp"
+export XDG_CONFIG_HOME="$work/scratch/home/.config" XDG_CACHE_HOME="$work/scratch/home/.cache"
+export ZELNAR_BROWSER_MEMORY_LIMIT_MB=@MEMORY@
+# The picture must not depend on the locale Wine was started in: under a Japanese one the engine's
+# default sans-serif face is a monospaced Japanese one, for Latin text too.
+export LANG=C.UTF-8
+unset LC_ALL LANGUAGE
+
+# The engine's sandbox cannot start as root; everyone else keeps it.
+sandbox=
+[ "$(id -u)" = 0 ] && sandbox=--no-sandbox
+
+timeout -k 2 @LIMIT@ @DRIVER@ @ENGINE@ @WIDTH@ @HEIGHT@ @PAGE@ "$work/page.png" $sandbox@ISOLATION@ </dev/null >/dev/null 2>&1 &
+engine=$!
+wait "$engine"
+status=$?
+)SH";
+
+// Starts the page service. Its folder is made private at once (the service checks it again).
+constexpr char kServiceTemplate[] = R"SH(# Starts the page service of the zelnar browser extractor; written by it, removed here.
+PATH=/usr/local/bin:/usr/bin:/bin
+spool=@SPOOL@
+chmod 700 "$spool" || exit 1
+cd "$spool" || exit 1
+rm -f "$0"
+mkdir -p scratch/home scratch/tmp || exit 1
+export ZELNAR_BROWSER_RUN="$spool" HOME="$spool/scratch/home" TMPDIR="$spool/scratch/tmp"
+export XDG_CONFIG_HOME="$spool/scratch/home/.config" XDG_CACHE_HOME="$spool/scratch/home/.cache"
+export LANG=C.UTF-8
+unset LC_ALL LANGUAGE
+sandbox=
+[ "$(id -u)" = 0 ] && sandbox=--no-sandbox
+# A session of its own: the service outlives the host that started it, and idles out by itself.
+setsid @DRIVER@ --serve "$spool" @ENGINE@ @IDLE@ $sandbox@ISOLATION@ </dev/null >/dev/null 2>&1 &
+)SH";
+
+// One pass over the template: a value is never searched for names, so a folder named "@PAGE@"
+// stays a name.
+std::string Fill(const char* script, std::initializer_list<std::pair<const char*, std::string>> values) {
+  std::string filled;
+  for (const char* at = script; *at;) {
+    bool replaced = false;
+    for (const auto& [name, value] : values) {
+      if (*at == '@' && std::strncmp(at, name, std::strlen(name)) == 0) {
+        filled += value;
+        at += std::strlen(name);
+        replaced = true;
+        break;
+      }
+    }
+    if (!replaced) filled += *at++;
+  }
+  return filled;
+}
+
+std::string Isolation() {
+  std::string isolation;
+  for (const char* option : kIsolation) isolation += " " + ShellQuote(option);
+  return isolation;
+}
+
 }  // namespace
+
+std::string ServiceScript(const std::string& driver, const std::string& engine, const std::string& spool,
+                          uint32_t idleMs) {
+  return Fill(kServiceTemplate, {{"@SPOOL@", ShellQuote(spool)},
+                                 {"@DRIVER@", ShellQuote(driver)},
+                                 {"@ENGINE@", ShellQuote(engine)},
+                                 {"@IDLE@", std::to_string(idleMs)},
+                                 {"@ISOLATION@", Isolation()}});
+}
 
 std::string ShellQuote(const std::string& text) {
   std::string quoted = "'";
@@ -62,47 +177,15 @@ std::string TimeoutSeconds(uint32_t milliseconds) {
 }
 
 std::string RunScript(const EngineJob& job) {
-  const std::string work = ShellQuote(job.workDir);
-  std::string engineLine = "timeout -k 2 " + TimeoutSeconds(job.timeLimitMs) + " " + ShellQuote(job.driver) + " " +
-                           ShellQuote(job.engine) + " " + std::to_string(job.width) + " " +
-                           std::to_string(job.height) + " " + ShellQuote(job.page) + " \"$work/" + kPictureName +
-                           "\" $sandbox";
-  for (const char* option : kIsolation) engineLine += " " + ShellQuote(option);
-  engineLine += " </dev/null >/dev/null 2>&1 &\n";
-
-  return std::string(
-             "# One page render for the zelnar browser extractor; written and removed by it.\n"
-             "PATH=/usr/local/bin:/usr/bin:/bin\n"
-             "work=") +
-         work +
-         "\n"
-         "cd \"$work\" || exit 1\n"
-         "mkdir -p scratch/home scratch/tmp\n"
-         // Without a profile folder the engine keeps a fresh profile in memory, which is also faster
-         // than one on disk; whatever it still writes lands in the scratch folder. The marker lets
-         // the engine's processes be found.
-         "export ZELNAR_BROWSER_RUN=\"$work\" HOME=\"$work/scratch/home\" TMPDIR=\"$work/scratch/tmp\"\n"
-         "export XDG_CONFIG_HOME=\"$work/scratch/home/.config\" XDG_CACHE_HOME=\"$work/scratch/home/.cache\"\n"
-         // The picture must not depend on the locale Wine was started in: under a Japanese one the
-         // engine's default sans-serif face is a monospaced Japanese one, for Latin text too.
-         "export LANG=C.UTF-8\n"
-         "unset LC_ALL LANGUAGE\n"
-         // The engine's sandbox cannot start as root; everyone else keeps it.
-         "sandbox=\n"
-         "[ \"$(id -u)\" = 0 ] && sandbox=--no-sandbox\n" +
-         engineLine +
-         "engine=$!\n"
-         "wait \"$engine\"\n"
-         "status=$?\n"
-         // timeout made the engine a process group of its own: helpers that outlive it go too.
-         "kill -s KILL -- \"-$engine\" 2>/dev/null\n"
-         "rm -rf scratch\n"
-         "echo \"$status\" > " +
-         std::string(kStatusName) + ".part && mv " + kStatusName + ".part " + kStatusName +
-         "\n"
-         // The extractor gave up waiting: nobody else will remove the folder.
-         "if [ -e " +
-         kAbandonedName + " ]; then cd / && rm -rf \"$work\"; fi\n";
+  return Fill(kScriptTemplate, {{"@WORK@", ShellQuote(job.workDir)},
+                                {"@DRIVER@", ShellQuote(job.driver)},
+                                {"@ENGINE@", ShellQuote(job.engine)},
+                                {"@PAGE@", ShellQuote(job.page)},
+                                {"@WIDTH@", std::to_string(job.width)},
+                                {"@HEIGHT@", std::to_string(job.height)},
+                                {"@LIMIT@", TimeoutSeconds(job.timeLimitMs)},
+                                {"@MEMORY@", std::to_string(job.memoryLimitMb)},
+                                {"@ISOLATION@", Isolation()}});
 }
 
 }  // namespace browser

@@ -13,12 +13,17 @@ inline constexpr char kScriptName[] = "run.sh";
 inline constexpr char kPictureName[] = "page.png";
 inline constexpr char kStatusName[] = "status";
 inline constexpr char kAbandonedName[] = "abandoned";
+// The host's sign of life: the script takes it away, the waiting extractor puts it back.
+inline constexpr char kAliveName[] = "alive";
 
 // Exit statuses of coreutils timeout that mean the limit was hit (TERM, or KILL after the grace).
 inline constexpr int kTimedOutStatus = 124;
 inline constexpr int kKilledStatus = 137;
-// The page driver's status for a page the engine could not load.
+// The page driver's statuses for a page the engine could not load, for an engine over its memory
+// ceiling, and for a page that is a link to a file outside its folder.
 inline constexpr int kPageDidNotLoadStatus = 3;
+inline constexpr int kOverMemoryStatus = 6;
+inline constexpr int kRefusedStatus = 7;
 // Statuses for a driver that cannot be run at all.
 inline constexpr int kNotExecutableStatus = 126;
 inline constexpr int kNotFoundStatus = 127;
@@ -31,7 +36,11 @@ struct EngineJob {
   int32_t width = 0;
   int32_t height = 0;
   uint32_t timeLimitMs = 0;
+  uint32_t memoryLimitMb = 0;
 };
+
+// The variable through which the script hands the page driver its memory ceiling, in megabytes.
+inline constexpr char kDriverMemoryVariable[] = "ZELNAR_BROWSER_MEMORY_LIMIT_MB";
 
 // `text` as one sh word, in single quotes.
 std::string ShellQuote(const std::string& text);
@@ -41,10 +50,17 @@ std::string ShellQuote(const std::string& text);
 std::string FileUrl(const std::string& unixPath);
 
 // The sh script for one render. It runs the driver (which runs the engine) in its own process group
-// under `timeout`, kills
-// what is left of that group, removes the engine's home and temporary folders, and only then
-// writes its exit status into kStatusName. A folder marked kAbandonedName is removed whole.
+// under `timeout`, kills what is left of that group, removes the engine's home and temporary
+// folders, and only then writes its exit status into kStatusName, on every way out. When the call
+// folder holds kAliveName at the start, the engine ends as soon as that file stays away (the host is
+// gone); a folder marked kAbandonedName, or whose host is gone, is removed whole.
 std::string RunScript(const EngineJob& job);
+
+// The sh script that starts the page service in `spool` (its Unix path): the driver in a session of
+// its own, detached from the host, with the engine's home and temporary folders in the spool's
+// scratch folder and the spool's path as the marker of its processes.
+std::string ServiceScript(const std::string& driver, const std::string& engine, const std::string& spool,
+                          uint32_t idleMs);
 
 // The time limit as `timeout` reads it: seconds with three decimals.
 std::string TimeoutSeconds(uint32_t milliseconds);

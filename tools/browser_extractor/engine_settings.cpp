@@ -8,14 +8,18 @@
 
 namespace browser {
 
-uint32_t ParseTimeLimit(const std::string& text, uint32_t fallback) {
-  if (text.empty() || text.size() > 7) return fallback;
+uint32_t ParseSetting(const std::string& text, uint32_t max, uint32_t fallback) {
+  if (text.empty() || text.size() > 9) return fallback;
   uint32_t value = 0;
   for (char c : text) {
     if (c < '0' || c > '9') return fallback;
     value = value * 10 + uint32_t(c - '0');
   }
-  return value >= 1 && value <= kMaxTimeLimitMs ? value : fallback;
+  return value >= 1 && value <= max ? value : fallback;
+}
+
+uint32_t ParseTimeLimit(const std::string& text, uint32_t fallback) {
+  return ParseSetting(text, kMaxTimeLimitMs, fallback);
 }
 
 #ifdef _WIN32
@@ -44,6 +48,9 @@ EngineSettings ReadEngineSettings() {
   if (std::string engine = Variable(kEngineVariable); !engine.empty()) settings.engine = engine;
   settings.driver = Variable(kDriverVariable);
   settings.timeLimitMs = ParseTimeLimit(Variable(kTimeLimitVariable), kDefaultTimeLimitMs);
+  settings.memoryLimitMb = ParseSetting(Variable(kMemoryLimitVariable), kMaxMemoryLimitMb, kDefaultMemoryLimitMb);
+  settings.keepAlive = Variable(kKeepAliveVariable) != "0";
+  settings.idleMs = ParseSetting(Variable(kIdleVariable), kMaxIdleMs, kDefaultIdleMs);
   return settings;
 }
 #endif

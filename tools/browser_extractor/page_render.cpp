@@ -5,6 +5,7 @@
 #include "tools/browser_extractor/call_folder.h"
 #include "tools/browser_extractor/engine_job.h"
 #include "tools/browser_extractor/failure.h"
+#include "tools/browser_extractor/page_service.h"
 #include "tools/browser_extractor/png_picture.h"
 #include "tools/browser_extractor/wine_paths.h"
 #include "win/file_handle.h"
@@ -67,6 +68,18 @@ void StartScript(const CallFolder& folder) {
   CloseHandle(process.hProcess);
 }
 
+// Raises the Failure a driver status other than success stands for.
+void CheckStatus(int status) {
+  if (status == kTimedOutStatus || status == kKilledStatus)
+    throw Failure(HRESULT_FROM_WIN32(ERROR_TIMEOUT), L"the engine ran out of time");
+  if (status == kNotFoundStatus || status == kNotExecutableStatus)
+    throw Failure(HRESULT_FROM_WIN32(ERROR_FILE_NOT_FOUND), L"the page driver cannot be run");
+  if (status == kPageDidNotLoadStatus) throw Failure(E_FAIL, L"the page did not load");
+  if (status == kOverMemoryStatus) throw Failure(E_OUTOFMEMORY, L"the engine went over its memory ceiling");
+  if (status == kRefusedStatus) throw Failure(E_ACCESSDENIED, L"the page is a link to a file outside its folder");
+  if (status != 0) throw Failure(E_FAIL, L"the engine failed (driver status " + std::to_wstring(status) + L")");
+}
+
 }  // namespace
 
 HBITMAP RenderPage(const std::wstring& page, int width, int height, const EngineSettings& settings) {
@@ -77,9 +90,19 @@ HBITMAP RenderPage(const std::wstring& page, int width, int height, const Engine
   if (GetFileAttributesW(WindowsPath(settings.engine).c_str()) == INVALID_FILE_ATTRIBUTES)
     throw Failure(HRESULT_FROM_WIN32(ERROR_FILE_NOT_FOUND), L"the browser engine is not installed");
   const std::string driver = settings.driver.empty() ? DriverBesideModule() : settings.driver;
+  if (GetFileAttributesW(WindowsPath(driver).c_str()) == INVALID_FILE_ATTRIBUTES)
+    throw Failure(HRESULT_FROM_WIN32(ERROR_FILE_NOT_FOUND), L"the page driver is missing");
+
+  if (settings.keepAlive) {
+    const ServiceCall call({UnixPath(fullPage), width, height, settings.timeLimitMs, settings.memoryLimitMb}, driver,
+                           settings);
+    CheckStatus(call.Status());
+    return DecodePicture(call.Picture(), width, height);
+  }
 
   CallFolder folder;
   EngineJob job;
+  job.memoryLimitMb = settings.memoryLimitMb;
   job.driver = driver;
   job.engine = settings.engine;
   job.workDir = UnixPath(folder.Path());
@@ -95,12 +118,7 @@ HBITMAP RenderPage(const std::wstring& page, int width, int height, const Engine
     folder.Abandon();
     throw Failure(HRESULT_FROM_WIN32(ERROR_TIMEOUT), L"the render script did not end");
   }
-  if (*status == kTimedOutStatus || *status == kKilledStatus)
-    throw Failure(HRESULT_FROM_WIN32(ERROR_TIMEOUT), L"the engine ran out of time");
-  if (*status == kNotFoundStatus || *status == kNotExecutableStatus)
-    throw Failure(HRESULT_FROM_WIN32(ERROR_FILE_NOT_FOUND), L"the page driver cannot be run");
-  if (*status == kPageDidNotLoadStatus) throw Failure(E_FAIL, L"the page did not load");
-  if (*status != 0) throw Failure(E_FAIL, L"the engine failed (driver status " + std::to_wstring(*status) + L")");
+  CheckStatus(*status);
   return DecodePicture(folder.File(kPictureName), width, height);
 }
 

@@ -1,5 +1,10 @@
 #include "tools/browser_extractor/request_policy.h"
 
+#ifndef _WIN32
+#include <climits>
+#include <cstdlib>
+#endif
+
 namespace browser {
 namespace {
 
@@ -11,6 +16,18 @@ int HexDigit(char c) {
 }
 
 bool StartsWith(const std::string& text, const char* prefix) { return text.rfind(prefix, 0) == 0; }
+
+// `path` lies below `folder` ("/" or a path without a trailing slash); with `visibleOnly`, no
+// segment below the folder begins with ".".
+bool Below(const std::string& path, const std::string& folder, bool visibleOnly) {
+  const std::string base = folder == "/" ? std::string() : folder;
+  if (path.size() <= base.size() + 1 || path.compare(0, base.size(), base) != 0 || path[base.size()] != '/')
+    return false;
+  if (!visibleOnly) return true;
+  for (size_t at = base.size(); at != std::string::npos; at = path.find('/', at + 1))
+    if (at + 1 < path.size() && path[at + 1] == '.') return false;
+  return true;
+}
 
 }  // namespace
 
@@ -31,15 +48,29 @@ bool PercentDecode(const std::string& text, std::string& decoded) {
   return true;
 }
 
-bool RequestAllowed(const std::string& url, const std::string& folder) {
+std::optional<PageScope> ScopeOfPage(const std::string& page, RealPathFn realPath) {
+  const size_t slash = page.rfind('/');
+  if (page.empty() || page[0] != '/' || slash == std::string::npos || slash + 1 == page.size()) return std::nullopt;
+  PageScope scope;
+  scope.folder = page.substr(0, slash);
+  std::optional<std::string> folder = realPath(scope.folder.empty() ? "/" : scope.folder);
+  std::optional<std::string> real = realPath(page);
+  if (!folder || !real || !Below(*real, *folder, false)) return std::nullopt;
+  scope.realFolder = *folder;
+  scope.realPage = *real;
+  return scope;
+}
+
+bool RequestAllowed(const std::string& url, const PageScope& scope, RealPathFn realPath) {
   // Inline content: nothing is fetched.
   if (StartsWith(url, "data:")) return true;
   if (!StartsWith(url, "file:///")) return false;
   std::string path = url.substr(7);
   const size_t end = path.find_first_of("?#");
   if (end != std::string::npos) path.resize(end);
-  // An escaped slash would pass the comparison as a name and act as a separator.
-  for (const char* escapedSlash : {"%2f", "%2F", "%5c", "%5C"})
+  // The engine refuses an escaped slash in a file: path; should one ever pass, it must not be read
+  // as a name. An escaped backslash is an ordinary byte of a Linux name.
+  for (const char* escapedSlash : {"%2f", "%2F"})
     if (path.find(escapedSlash) != std::string::npos) return false;
   std::string decoded;
   if (!PercentDecode(path, decoded)) return false;
@@ -50,8 +81,20 @@ bool RequestAllowed(const std::string& url, const std::string& folder) {
     if (segment == "." || segment == "..") return false;
     at = next;
   }
-  return decoded.size() > folder.size() + 1 && decoded.compare(0, folder.size(), folder) == 0 &&
-         decoded[folder.size()] == '/';
+  // The engine opens the file following every link: judge where it really is.
+  const std::optional<std::string> real = realPath(decoded);
+  if (!real) return false;
+  if (*real == scope.realPage) return true;
+  if (scope.realFolder == "/") return false;
+  return Below(decoded, scope.folder, true) && Below(*real, scope.realFolder, true);
 }
+
+#ifndef _WIN32
+std::optional<std::string> RealPath(const std::string& path) {
+  char resolved[PATH_MAX];
+  if (!realpath(path.c_str(), resolved)) return std::nullopt;
+  return std::string(resolved);
+}
+#endif
 
 }  // namespace browser

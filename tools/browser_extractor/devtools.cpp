@@ -1,0 +1,322 @@
+#include "tools/browser_extractor/devtools.h"
+
+#include <fcntl.h>
+#include <poll.h>
+#include <signal.h>
+#include <sys/prctl.h>
+#include <sys/wait.h>
+#include <time.h>
+#include <unistd.h>
+
+#include <algorithm>
+
+#include "tools/browser_extractor/base64.h"
+#include "tools/browser_extractor/engine_job.h"
+#include "tools/browser_extractor/proc_stat.h"
+
+namespace browser {
+namespace {
+
+// Every request stops at the policy first, the page's own included.
+constexpr char kEveryRequest[] = "{\"patterns\":[{\"urlPattern\":\"*\"}]}";
+
+}  // namespace
+
+int64_t NowMs() {
+  timespec now;
+  clock_gettime(CLOCK_MONOTONIC, &now);
+  return int64_t(now.tv_sec) * 1000 + now.tv_nsec / 1000000;
+}
+
+Engine::Engine(const std::string& program, const std::vector<std::string>& arguments, bool ownGroup)
+    : ownGroup_(ownGroup) {
+  int commands[2], events[2];
+  if (pipe2(commands, O_CLOEXEC) != 0) throw Stop{kDriverEngine};
+  if (pipe2(events, O_CLOEXEC) != 0) {
+    close(commands[0]);
+    close(commands[1]);
+    throw Stop{kDriverEngine};
+  }
+  const pid_t parent = getpid();
+  pid_ = fork();
+  if (pid_ < 0) throw Stop{kDriverEngine};
+  if (pid_ == 0) {
+    if (ownGroup) {
+      setpgid(0, 0);
+      // A killed service leaves no engine behind.
+      prctl(PR_SET_PDEATHSIG, SIGKILL);
+      if (getppid() != parent) _exit(127);
+    }
+    // The engine reads commands on descriptor 3 and writes answers on 4.
+    const int in = fcntl(commands[0], F_DUPFD, 10);
+    const int out = fcntl(events[1], F_DUPFD, 10);
+    if (in < 0 || out < 0 || dup2(in, 3) != 3 || dup2(out, 4) != 4) _exit(127);
+    const int null = open("/dev/null", O_RDWR);
+    dup2(null, 0);
+    dup2(null, 1);
+    dup2(null, 2);
+    // The engine gets its pipe and nothing else of ours.
+    for (int fd = 5; fd < 1024; ++fd) close(fd);
+    std::vector<char*> argv;
+    argv.push_back(const_cast<char*>(program.c_str()));
+    for (const std::string& argument : arguments) argv.push_back(const_cast<char*>(argument.c_str()));
+    argv.push_back(nullptr);
+    execv(program.c_str(), argv.data());
+    _exit(127);
+  }
+  if (ownGroup) {
+    setpgid(pid_, pid_);  // either side may come first
+    StartReaper();
+  }
+  close(commands[0]);
+  close(events[1]);
+  to_ = commands[1];
+  from_ = events[0];
+}
+
+Engine::~Engine() {
+  close(to_);
+  close(from_);
+  if (ownGroup_) kill(-pid_, SIGKILL);
+  kill(pid_, SIGKILL);
+  int status;
+  waitpid(pid_, &status, 0);
+  if (reaper_ > 0) waitpid(reaper_, &status, 0);
+}
+
+// The engine's program may be a wrapper that starts the engine as its child, which no death signal
+// of ours reaches: a small process in the engine's group ends the whole group when we die.
+void Engine::StartReaper() {
+  sigset_t wanted, old;
+  sigemptyset(&wanted);
+  sigaddset(&wanted, SIGUSR1);
+  sigprocmask(SIG_BLOCK, &wanted, &old);
+  const pid_t parent = getpid();
+  reaper_ = fork();
+  if (reaper_ == 0) {
+    for (int fd = 3; fd < 1024; ++fd) close(fd);  // it holds nothing of ours, the service's lock least
+    setpgid(0, pid_);
+    prctl(PR_SET_PDEATHSIG, SIGUSR1);
+    if (getppid() == parent) {
+      int signal = 0;
+      sigwait(&wanted, &signal);
+    }
+    kill(-pid_, SIGKILL);
+    _exit(0);
+  }
+  sigprocmask(SIG_SETMASK, &old, nullptr);
+  if (reaper_ > 0) setpgid(reaper_, pid_);
+}
+
+void Engine::Write(const std::string& message) {
+  const std::string framed = message + '\0';
+  for (size_t done = 0; done < framed.size();) {
+    const ssize_t n = write(to_, framed.data() + done, framed.size() - done);
+    if (n <= 0) throw Stop{kDriverEngine};
+    done += size_t(n);
+  }
+}
+
+bool Engine::Readable(int waitMs) {
+  if (buffer_.find('\0') != std::string::npos) return true;
+  pollfd ready{from_, POLLIN, 0};
+  return poll(&ready, 1, waitMs) > 0;
+}
+
+JsonValue Engine::Read() {
+  for (;;) {
+    const size_t end = buffer_.find('\0');
+    if (end != std::string::npos) {
+      const std::string message = buffer_.substr(0, end);
+      buffer_.erase(0, end + 1);
+      std::optional<JsonValue> value = JsonValue::Parse(message);
+      if (!value) throw Stop{kDriverEngine};
+      return *value;
+    }
+    if (NowMs() >= nextWatch_) RunWatch();
+    pollfd ready{from_, POLLIN, 0};
+    if (poll(&ready, 1, int(std::max<int64_t>(0, nextWatch_ - NowMs()))) <= 0) continue;
+    char chunk[65536];
+    const ssize_t n = read(from_, chunk, sizeof chunk);
+    if (n <= 0) throw Stop{kDriverEngine};  // the engine ended or closed its pipe
+    buffer_.append(chunk, size_t(n));
+  }
+}
+
+void Engine::RunWatch() {
+  nextWatch_ = NowMs() + kSampleMs;
+  if (watch_) watch_();
+}
+
+// The engine reserves far more address space than it uses, so only resident memory counts. Its
+// processes stay in its group (or, without a group of its own, in ours, which adds a driver).
+uint64_t Engine::ResidentBytes() const { return GroupResidentBytes(ownGroup_ ? pid_ : getpgrp()); }
+
+int Connection::Send(const std::string& method, const std::string& params, const std::string& session) {
+  const int id = ++lastId_;
+  std::string message = "{\"id\":" + std::to_string(id) + ",\"method\":" + JsonString(method) + ",\"params\":" + params;
+  if (!session.empty()) message += ",\"sessionId\":" + JsonString(session);
+  engine_.Write(message + "}");
+  return id;
+}
+
+JsonValue Connection::Call(const std::string& method, const std::string& params, const std::string& session,
+                           const std::function<void(const JsonValue&)>& onEvent) {
+  const int id = Send(method, params, session);
+  for (;;) {
+    JsonValue message = Next();
+    if (message["id"].Number() == id) {
+      if (message["error"].GetKind() != JsonValue::Kind::Null) throw Stop{kDriverEngine};
+      return message["result"];
+    }
+    onEvent(message);
+  }
+}
+
+JsonValue Connection::Next() {
+  JsonValue message = engine_.Read();
+  if (listener_) listener_(message);
+  return message;
+}
+
+PageRun::~PageRun() {
+  if (context_.empty()) return;
+  try {
+    connection_.Send("Target.disposeBrowserContext", "{\"browserContextId\":" + JsonString(context_) + "}");
+  } catch (const Stop&) {
+    // The engine is gone, and the context with it.
+  }
+}
+
+void PageRun::Open() {
+  auto handler = [this](const JsonValue& message) { Handle(message); };
+  context_ = connection_.Call("Target.createBrowserContext", "{\"disposeOnDetach\":true}", "", handler)
+                 ["browserContextId"].Text();
+  if (context_.empty()) throw Stop{kDriverEngine};
+  target_ = connection_.Call("Target.createTarget",
+                             "{\"url\":\"about:blank\",\"browserContextId\":" + JsonString(context_) + "}", "",
+                             handler)["targetId"].Text();
+  if (target_.empty()) throw Stop{kDriverEngine};
+  session_ = connection_.Call("Target.attachToTarget", "{\"targetId\":" + JsonString(target_) + ",\"flatten\":true}",
+                              "", handler)["sessionId"].Text();
+  if (session_.empty()) throw Stop{kDriverEngine};
+  sessions_.insert(session_);
+  // Frames the engine puts in processes of their own get the same rules before they run.
+  connection_.Call("Target.setAutoAttach", "{\"autoAttach\":true,\"waitForDebuggerOnStart\":true,\"flatten\":true}",
+                   session_, handler);
+  for (const char* method : {"Fetch.enable", "Emulation.setScriptExecutionDisabled"})
+    connection_.Call(method, method[0] == 'F' ? kEveryRequest : "{\"value\":true}", session_, handler);
+  connection_.Call("Page.enable", "{}", session_, handler);
+  connection_.Call("Inspector.enable", "{}", session_, handler);
+  opened_ = true;
+}
+
+void PageRun::StartOpen() {
+  step_ = 1;
+  waiting_ = {connection_.Send("Target.createBrowserContext", "{\"disposeOnDetach\":true}")};
+}
+
+void PageRun::Follow(const JsonValue& message) {
+  const int id = int(message["id"].Number());
+  if (opened_ || !waiting_.erase(id)) return;
+  if (message["error"].GetKind() != JsonValue::Kind::Null) throw Stop{kDriverEngine};
+  const JsonValue& result = message["result"];
+  if (step_ == 1) {
+    context_ = result["browserContextId"].Text();
+    if (context_.empty()) throw Stop{kDriverEngine};
+    waiting_ = {connection_.Send("Target.createTarget",
+                                 "{\"url\":\"about:blank\",\"browserContextId\":" + JsonString(context_) + "}")};
+  } else if (step_ == 2) {
+    target_ = result["targetId"].Text();
+    if (target_.empty()) throw Stop{kDriverEngine};
+    waiting_ = {connection_.Send("Target.attachToTarget", "{\"targetId\":" + JsonString(target_) + ",\"flatten\":true}")};
+  } else if (step_ == 3) {
+    session_ = result["sessionId"].Text();
+    if (session_.empty()) throw Stop{kDriverEngine};
+    sessions_.insert(session_);
+    // The same commands as Open's, in the same order: the engine runs a session's commands in turn.
+    waiting_ = {
+        connection_.Send("Target.setAutoAttach",
+                         "{\"autoAttach\":true,\"waitForDebuggerOnStart\":true,\"flatten\":true}", session_),
+        connection_.Send("Fetch.enable", kEveryRequest, session_),
+        connection_.Send("Emulation.setScriptExecutionDisabled", "{\"value\":true}", session_),
+        connection_.Send("Page.enable", "{}", session_),
+        connection_.Send("Inspector.enable", "{}", session_),
+    };
+  }
+  if (step_ < 4) {
+    ++step_;
+  } else if (waiting_.empty()) {
+    opened_ = true;
+  }
+}
+
+bool PageRun::Navigate(const std::string& page, const PageScope& scope, int width, int height) {
+  auto handler = [this](const JsonValue& message) { Handle(message); };
+  scope_ = scope;
+  connection_.Call("Emulation.setDeviceMetricsOverride",
+                   "{\"width\":" + std::to_string(width) + ",\"height\":" + std::to_string(height) +
+                       ",\"deviceScaleFactor\":1,\"mobile\":false}",
+                   session_, handler);
+  const JsonValue navigation =
+      connection_.Call("Page.navigate", "{\"url\":" + JsonString(FileUrl(page)) + "}", session_, handler);
+  return navigation["errorText"].Text().empty();
+}
+
+void PageRun::WaitLoaded() {
+  while (!loaded_) Handle(connection_.Next());
+}
+
+std::string PageRun::Capture() {
+  auto handler = [this](const JsonValue& message) { Handle(message); };
+  // Speed over size: the file lives for a moment and is read once.
+  const JsonValue shot =
+      connection_.Call("Page.captureScreenshot", "{\"format\":\"png\",\"optimizeForSpeed\":true}", session_, handler);
+  std::string png;
+  if (!Base64Decode(shot["data"].Text(), png) || png.empty()) throw Stop{kDriverEngine};
+  return png;
+}
+
+void PageRun::Handle(const JsonValue& message) {
+  const std::string& from = message["sessionId"].Text();
+  if (!from.empty() && !sessions_.count(from)) return;
+  const std::string& method = message["method"].Text();
+  const JsonValue& params = message["params"];
+  if (method == "Page.loadEventFired") {
+    if (message["sessionId"].Text() == session_) loaded_ = true;
+  } else if (method == "Fetch.requestPaused") {
+    Answer(message["sessionId"].Text(), params);
+  } else if (method == "Target.attachedToTarget") {
+    // A frame of the page in a process of its own, paused until it has our rules.
+    const std::string child = params["sessionId"].Text();
+    sessions_.insert(child);
+    connection_.Send("Fetch.enable", kEveryRequest, child);
+    connection_.Send("Emulation.setScriptExecutionDisabled", "{\"value\":true}", child);
+    connection_.Send("Runtime.runIfWaitingForDebugger", "{}", child);
+  } else if (!session_.empty() &&
+             ((method == "Target.detachedFromTarget" && params["sessionId"].Text() == session_) ||
+              ((method == "Target.targetDestroyed" || method == "Target.targetCrashed") &&
+               params["targetId"].Text() == target_) ||
+              ((method == "Inspector.detached" || method == "Inspector.targetCrashed") &&
+               message["sessionId"].Text() == session_))) {
+    // The page's session ended: no reply will come, answer now.
+    throw Stop{kDriverEngine};
+  }
+}
+
+// A frame gets its first document, if the policy allows it; any later navigation of that frame (a
+// refresh, a redirect, a link aimed at it) is answered "no content", which leaves the frame as it
+// is: the page first loaded is the one drawn, and a page that keeps navigating cannot keep the load
+// from ending.
+void PageRun::Answer(const std::string& session, const JsonValue& params) {
+  const std::string id = JsonString(params["requestId"].Text());
+  if (params["resourceType"].Text() == "Document" && !framesWithDocument_.insert(params["frameId"].Text()).second) {
+    connection_.Send("Fetch.fulfillRequest", "{\"requestId\":" + id + ",\"responseCode\":204}", session);
+  } else if (RequestAllowed(params["request"]["url"].Text(), scope_, RealPath)) {
+    connection_.Send("Fetch.continueRequest", "{\"requestId\":" + id + "}", session);
+  } else {
+    connection_.Send("Fetch.failRequest", "{\"requestId\":" + id + ",\"errorReason\":\"BlockedByClient\"}", session);
+  }
+}
+
+}  // namespace browser

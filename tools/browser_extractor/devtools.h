@@ -1,0 +1,145 @@
+// The browser engine over its DevTools pipe, and one page drawn in a browser context of its own under
+// the request rules for untrusted pages. Linux only: the page driver's part.
+#pragma once
+
+#include <sys/types.h>
+
+#include <cstdint>
+#include <functional>
+#include <set>
+#include <string>
+#include <vector>
+
+#include "tools/browser_extractor/json_value.h"
+#include "tools/browser_extractor/request_policy.h"
+
+namespace browser {
+
+// The page driver's exit statuses, also the statuses the page service reports for a page.
+enum DriverStatus {
+  kDriverOk = 0,
+  kDriverUsage = 2,
+  kDriverNoLoad = 3,      // the engine could not load the page
+  kDriverEngine = 4,      // the engine failed, broke the protocol or closed the page
+  kDriverWrite = 5,       // the picture could not be written
+  kDriverMemory = 6,      // the engine went over its memory ceiling
+  kDriverRefused = 7,     // the page is a link to a file outside its folder
+  kDriverHostGone = 9,    // the page service's host stopped waiting: nobody to answer
+  kDriverTimedOut = 124,  // as coreutils timeout reports it
+};
+
+// Raised when a page (or the engine) cannot go on; carries the status to report.
+struct Stop {
+  DriverStatus code;
+};
+
+// Called while the engine is waited for, every kSampleMs at least; may raise Stop.
+using Watch = std::function<void()>;
+
+class Engine {
+ public:
+  // Starts `program` with its DevTools pipe. With `ownGroup` the engine's processes form a process
+  // group of their own (a service outlives engines), and die with the thread that started them.
+  Engine(const std::string& program, const std::vector<std::string>& arguments, bool ownGroup);
+  // Kills the engine: in its own group, every process of it.
+  ~Engine();
+  Engine(const Engine&) = delete;
+  Engine& operator=(const Engine&) = delete;
+
+  void Write(const std::string& message);
+  // The next message; runs the watch while it waits.
+  JsonValue Read();
+  // Whether a message is waiting, within `waitMs`.
+  bool Readable(int waitMs);
+
+  // The resident memory of the engine's processes, and a ceiling checked at every watch.
+  uint64_t ResidentBytes() const;
+  void SetWatch(Watch watch) { watch_ = std::move(watch); }
+
+ private:
+  void RunWatch();
+  void StartReaper();
+
+  pid_t pid_ = -1;
+  pid_t reaper_ = -1;
+  bool ownGroup_ = false;
+  int to_ = -1, from_ = -1;
+  std::string buffer_;
+  Watch watch_;
+  int64_t nextWatch_ = 0;
+};
+
+// Commands to the engine and its replies; events go to whoever is listening.
+class Connection {
+ public:
+  explicit Connection(Engine& engine) : engine_(engine) {}
+  int Send(const std::string& method, const std::string& params = "{}", const std::string& session = "");
+  // Sends a command and hands events to `onEvent` until its reply arrives; the reply's "result".
+  JsonValue Call(const std::string& method, const std::string& params, const std::string& session,
+                 const std::function<void(const JsonValue&)>& onEvent);
+  // The next message, shown to the listener first.
+  JsonValue Next();
+  // Someone who sees every message read, besides whoever waits for it (a page made in the
+  // background); none with an empty function.
+  void Listen(std::function<void(const JsonValue&)> listener) { listener_ = std::move(listener); }
+
+ private:
+  Engine& engine_;
+  int lastId_ = 0;
+  std::function<void(const JsonValue&)> listener_;
+};
+
+// One page in a browser context of its own (its storage, cache and cookies are new and go with it):
+// the requests it makes, the navigations it tries and the ways its session can end.
+class PageRun {
+ public:
+  explicit PageRun(Connection& connection) : connection_(connection) {}
+  // Closes the context without waiting for the engine.
+  ~PageRun();
+  PageRun(const PageRun&) = delete;
+  PageRun& operator=(const PageRun&) = delete;
+
+  // The context, its page and the rules, before any page is known.
+  void Open();
+  // The same without waiting: each reply, seen through Listen(), sends the next command. Ready()
+  // once every one was answered; raises Stop when one failed.
+  void StartOpen();
+  void Follow(const JsonValue& message);
+  bool Ready() const { return opened_; }
+  // Starts loading `page` in a viewport of width x height under `scope`; false when the engine
+  // refused it.
+  bool Navigate(const std::string& page, const PageScope& scope, int width, int height);
+  // Waits for the page's load event.
+  void WaitLoaded();
+  bool Load(const std::string& page, const PageScope& scope, int width, int height) {
+    if (!Navigate(page, scope, width, height)) return false;
+    WaitLoaded();
+    return true;
+  }
+  // The viewport as a PNG.
+  std::string Capture();
+
+  // Acts on an event if it concerns this page (one of its sessions or its target).
+  void Handle(const JsonValue& message);
+
+ private:
+  void Answer(const std::string& session, const JsonValue& params);
+
+  Connection& connection_;
+  PageScope scope_;
+  std::string context_, target_, session_;
+  std::set<std::string> sessions_;  // the page's, and those of its frames in processes of their own
+  std::set<std::string> framesWithDocument_;
+  bool loaded_ = false;
+  bool opened_ = false;
+  std::set<int> waiting_;  // commands of StartOpen not answered yet
+  int step_ = 0;
+};
+
+// How often the engine's memory (and whatever else the watch checks) is looked at while it works: a
+// page that grows by 150 MB a second overshoots the ceiling by 15 MB at most.
+inline constexpr int kSampleMs = 100;
+
+int64_t NowMs();
+
+}  // namespace browser

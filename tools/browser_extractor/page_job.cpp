@@ -1,0 +1,30 @@
+#include "tools/browser_extractor/page_job.h"
+
+#include "tools/browser_extractor/engine_settings.h"
+#include "tools/browser_extractor/json_value.h"
+
+namespace browser {
+
+std::string FormatJob(const PageJob& job) {
+  return "{\"page\":" + JsonString(job.page) + ",\"width\":" + std::to_string(job.width) +
+         ",\"height\":" + std::to_string(job.height) + ",\"limit\":" + std::to_string(job.timeLimitMs) +
+         ",\"memory\":" + std::to_string(job.memoryLimitMb) + "}";
+}
+
+std::optional<PageJob> ParseJob(const std::string& text) {
+  const std::optional<JsonValue> value = JsonValue::Parse(text);
+  if (!value) return std::nullopt;
+  const JsonValue& job = *value;
+  auto whole = [&](const char* name, double max) -> std::optional<uint32_t> {
+    const double number = job[name].Number();
+    if (number < 1 || number > max || number != double(uint32_t(number))) return std::nullopt;
+    return uint32_t(number);
+  };
+  const auto width = whole("width", 16384), height = whole("height", 16384);
+  const auto limit = whole("limit", kMaxTimeLimitMs), memory = whole("memory", kMaxMemoryLimitMb);
+  if (!width || !height || !limit || !memory || job["page"].Text().empty() || job["page"].Text()[0] != '/')
+    return std::nullopt;
+  return PageJob{job["page"].Text(), int32_t(*width), int32_t(*height), *limit, *memory};
+}
+
+}  // namespace browser

@@ -1,0 +1,345 @@
+#include "tools/browser_extractor/render_service.h"
+
+#include <dirent.h>
+#include <fcntl.h>
+#include <poll.h>
+#include <sys/file.h>
+#include <sys/inotify.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <cstring>
+#include <memory>
+#include <optional>
+
+#include "tools/browser_extractor/devtools.h"
+#include "tools/browser_extractor/page_job.h"
+#include "tools/browser_extractor/proc_stat.h"
+
+namespace browser {
+namespace {
+
+// A host that has not put its sign of life back for this long is gone.
+constexpr int64_t kHostGoneMs = 1000;
+// How long a starting service waits for one that is ending to let go of the folder.
+constexpr int64_t kLockWaitMs = 5000;
+// How long an engine may take to start and make a context while no page waits.
+constexpr int64_t kPrepareMs = 20000;
+
+std::optional<std::string> ReadWhole(const std::string& path) {
+  const int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW);
+  if (fd < 0) return std::nullopt;
+  std::string text;
+  char buffer[4096];
+  ssize_t n;
+  while ((n = read(fd, buffer, sizeof buffer)) > 0 && text.size() < (1 << 20)) text.append(buffer, size_t(n));
+  close(fd);
+  if (n < 0) return std::nullopt;
+  return text;
+}
+
+// Written whole under another name first, so a reader never sees half of it.
+bool WriteWhole(const std::string& path, const std::string& bytes) {
+  const std::string part = path + ".part";
+  const int fd = open(part.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC | O_NOFOLLOW, 0600);
+  if (fd < 0) return false;
+  size_t done = 0;
+  while (done < bytes.size()) {
+    const ssize_t n = write(fd, bytes.data() + done, bytes.size() - done);
+    if (n <= 0) break;
+    done += size_t(n);
+  }
+  const bool ok = close(fd) == 0 && done == bytes.size() && rename(part.c_str(), path.c_str()) == 0;
+  if (!ok) unlink(part.c_str());
+  return ok;
+}
+
+std::optional<ProcessIdentity> Identity(const std::string& pid) {
+  const std::optional<std::string> line = ReadWhole("/proc/" + pid + "/stat");
+  const std::optional<ProcStat> stat = line ? ParseProcStat(*line) : std::nullopt;
+  if (!stat || stat->state == 'Z' || stat->state == 'X') return std::nullopt;
+  return stat->identity;
+}
+
+void RemoveTree(const std::string& path) {
+  struct stat info;
+  if (lstat(path.c_str(), &info) != 0) return;
+  if (S_ISDIR(info.st_mode)) {
+    if (DIR* dir = opendir(path.c_str())) {
+      while (const dirent* entry = readdir(dir)) {
+        const std::string name = entry->d_name;
+        if (name != "." && name != "..") RemoveTree(path + "/" + name);
+      }
+      closedir(dir);
+    }
+    rmdir(path.c_str());
+  } else {
+    unlink(path.c_str());
+  }
+}
+
+bool EndsWith(const std::string& text, const char* suffix) {
+  const size_t n = strlen(suffix);
+  return text.size() > n && text.compare(text.size() - n, n, suffix) == 0;
+}
+
+class Service {
+ public:
+  Service(std::string spool, std::string program, std::vector<std::string> arguments, uint32_t idleMs)
+      : spool_(std::move(spool)), program_(std::move(program)), arguments_(std::move(arguments)), idleMs_(idleMs) {}
+
+  ~Service() {
+    DropEngine();
+    if (lock_ >= 0) close(lock_);
+    if (inotify_ >= 0) close(inotify_);
+  }
+
+  // The folder is ours alone, and no other service serves it. False: leave it to the other one.
+  bool Claim() {
+    struct stat info;
+    if (lstat(spool_.c_str(), &info) != 0 || !S_ISDIR(info.st_mode) || info.st_uid != getuid()) return false;
+    if (chmod(spool_.c_str(), 0700) != 0) return false;
+    const int64_t until = NowMs() + kLockWaitMs;
+    for (;;) {
+      const std::string path = File(kLockName);
+      lock_ = open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0600);
+      if (lock_ < 0) return false;
+      struct stat held, named;
+      // The lock counts only while its file is still the folder's (an ending service removes it).
+      if (flock(lock_, LOCK_EX | LOCK_NB) == 0 && fstat(lock_, &held) == 0 && stat(path.c_str(), &named) == 0 &&
+          held.st_ino == named.st_ino)
+        break;
+      close(lock_);
+      lock_ = -1;
+      const std::optional<std::string> other = ReadWhole(File(kServiceName));
+      if (other && ServiceAlive(*other)) return false;
+      if (NowMs() > until) return false;
+      usleep(10000);
+    }
+    // Jobs a killed service had taken: their hosts have failed them already.
+    ForEachFile([this](const std::string& name) {
+      if (EndsWith(name, kTakenSuffix)) {
+        const std::string id = name.substr(0, name.size() - strlen(kTakenSuffix));
+        for (const char* suffix : {kTakenSuffix, kPictureSuffix, kStatusSuffix}) unlink(File(id + suffix).c_str());
+      }
+    });
+    inotify_ = inotify_init1(IN_CLOEXEC | IN_NONBLOCK);
+    if (inotify_ < 0 || inotify_add_watch(inotify_, spool_.c_str(), IN_MOVED_TO | IN_CLOSE_WRITE) < 0) return false;
+    return Announce();
+  }
+
+  int Serve() {
+    int64_t lastWork = NowMs();
+    bool spareTried = false;
+    for (;;) {
+      if (std::optional<std::string> id = NextJob()) {
+        Take(*id);
+        lastWork = NowMs();
+        spareTried = false;
+        continue;
+      }
+      // The next page's context is made while nothing waits, so a page finds it ready.
+      if (!spare_ && !spareTried) {
+        spareTried = true;
+        try {
+          // An engine that hangs while nothing waits is given up, not waited for.
+          const int64_t deadline = NowMs() + kPrepareMs;
+          auto watch = [deadline] {
+            if (NowMs() > deadline) throw Stop{kDriverTimedOut};
+          };
+          if (!engine_) StartEngine();
+          engine_->SetWatch(watch);
+          PrepareSpare();
+          engine_->SetWatch(nullptr);
+        } catch (const Stop&) {
+          DropEngine();
+        }
+        continue;
+      }
+      const int64_t idle = NowMs() - lastWork;
+      if (idle >= int64_t(idleMs_)) {
+        if (End()) return 0;
+        lastWork = NowMs();
+        continue;
+      }
+      Wait(int(std::min<int64_t>(int64_t(idleMs_) - idle, 1000)));
+    }
+  }
+
+ private:
+  std::string File(const std::string& name) const { return spool_ + "/" + name; }
+
+  static bool ServiceAlive(const std::string& text) {
+    const std::optional<ProcessIdentity> named = ParseIdentity(text);
+    if (!named) return false;
+    const std::optional<ProcessIdentity> running = Identity(std::to_string(named->pid));
+    return running && *running == *named;
+  }
+
+  bool Announce() {
+    const std::optional<ProcessIdentity> self = Identity("self");
+    return self && WriteWhole(File(kServiceName), std::to_string(self->pid) + " " + std::to_string(self->start));
+  }
+
+  template <typename Fn>
+  void ForEachFile(Fn fn) {
+    DIR* dir = opendir(spool_.c_str());
+    if (!dir) return;
+    while (const dirent* entry = readdir(dir)) fn(std::string(entry->d_name));
+    closedir(dir);
+  }
+
+  // The job waiting longest.
+  std::optional<std::string> NextJob() {
+    std::optional<std::string> oldest;
+    timespec oldestTime{};
+    ForEachFile([&](const std::string& name) {
+      if (!EndsWith(name, kJobSuffix)) return;
+      struct stat info;
+      if (stat(File(name).c_str(), &info) != 0) return;
+      if (!oldest || info.st_mtim.tv_sec < oldestTime.tv_sec ||
+          (info.st_mtim.tv_sec == oldestTime.tv_sec && info.st_mtim.tv_nsec < oldestTime.tv_nsec)) {
+        oldest = name.substr(0, name.size() - strlen(kJobSuffix));
+        oldestTime = info.st_mtim;
+      }
+    });
+    return oldest;
+  }
+
+  void Take(const std::string& id) {
+    const std::string taken = File(id + kTakenSuffix);
+    if (rename(File(id + kJobSuffix).c_str(), taken.c_str()) != 0) return;
+    const std::optional<std::string> text = ReadWhole(taken);
+    const std::optional<PageJob> job = text ? ParseJob(*text) : std::nullopt;
+    int status = kDriverUsage;
+    if (job) status = Render(id, *job);
+    // The status comes last: once it is there, nothing of the service's work on the page is left.
+    unlink(taken.c_str());
+    if (status == kDriverHostGone || !WriteWhole(File(id + kStatusSuffix), std::to_string(status) + "\n")) {
+      for (const char* suffix : {kPictureSuffix, kStatusSuffix, kAliveSuffix}) unlink(File(id + suffix).c_str());
+    }
+  }
+
+  int Render(const std::string& id, const PageJob& job, bool again = false) {
+    const std::optional<PageScope> scope = ScopeOfPage(job.page, RealPath);
+    if (!scope) return kDriverRefused;
+    const bool reused = engine_ != nullptr;
+    const std::string alive = File(id + kAliveSuffix);
+    const int64_t deadline = NowMs() + job.timeLimitMs;
+    const uint64_t ceiling = uint64_t(job.memoryLimitMb) << 20;
+    int64_t hostSeen = NowMs();
+    auto watch = [&] {
+      const int64_t now = NowMs();
+      if (now > deadline) throw Stop{kDriverTimedOut};
+      // Taken away here, put back by the waiting host.
+      if (unlink(alive.c_str()) == 0)
+        hostSeen = now;
+      else if (now - hostSeen > kHostGoneMs)
+        throw Stop{kDriverHostGone};
+      if (engine_->ResidentBytes() > ceiling) throw Stop{kDriverMemory};
+    };
+    try {
+      if (!engine_) StartEngine();
+      engine_->SetWatch(watch);
+      if (!spare_) PrepareSpare();
+      while (!spare_->Ready()) connection_->Next();
+      connection_->Listen(nullptr);
+      std::unique_ptr<PageRun> run = std::move(spare_);
+      int status = kDriverNoLoad;
+      if (run->Navigate(job.page, *scope, job.width, job.height)) {
+        // The next page's context is made while this one loads and is drawn.
+        spare_ = std::make_unique<PageRun>(*connection_);
+        PageRun* next = spare_.get();
+        connection_->Listen([next](const JsonValue& message) { next->Follow(message); });
+        next->StartOpen();
+        run->WaitLoaded();
+        watch();
+        status = WriteWhole(File(id + kPictureSuffix), run->Capture()) ? kDriverOk : kDriverWrite;
+      }
+      engine_->SetWatch(nullptr);
+      return status;
+    } catch (const Stop& stop) {
+      // Whatever the engine was doing is not to be trusted: the next page gets a new one.
+      DropEngine();
+      // An engine that ended while nothing was drawn (killed, crashed) fails the page it meets
+      // first: that page gets a new engine once.
+      if (stop.code == kDriverEngine && reused && !again) return Render(id, job, true);
+      return stop.code;
+    }
+  }
+
+  void StartEngine() {
+    engine_ = std::make_unique<Engine>(program_, arguments_, true);
+    connection_ = std::make_unique<Connection>(*engine_);
+    connection_->Call("Target.setDiscoverTargets", "{\"discover\":true}", "", [](const JsonValue&) {});
+  }
+
+  void PrepareSpare() {
+    if (!engine_) StartEngine();
+    auto run = std::make_unique<PageRun>(*connection_);
+    run->Open();
+    spare_ = std::move(run);
+  }
+
+  void DropEngine() {
+    if (connection_) connection_->Listen(nullptr);
+    spare_.reset();
+    connection_.reset();
+    engine_.reset();
+  }
+
+  // Sleeps until a job may have come or `waitMs` pass; meanwhile notices an engine that ended.
+  void Wait(int waitMs) {
+    pollfd ready[1] = {{inotify_, POLLIN, 0}};
+    const int64_t until = NowMs() + waitMs;
+    while (NowMs() < until) {
+      if (poll(ready, 1, int(std::min<int64_t>(until - NowMs(), 100))) > 0) {
+        char events[4096];
+        while (read(inotify_, events, sizeof events) > 0) {
+        }
+        return;
+      }
+      if (engine_) {
+        try {
+          while (engine_->Readable(0)) connection_->Next();
+        } catch (const Stop&) {
+          DropEngine();  // killed or crashed between pages: a new one for the next
+          return;
+        }
+      }
+    }
+  }
+
+  // Ends after the idle time unless a job came in at the last moment. Nothing of ours stays.
+  bool End() {
+    unlink(File(kServiceName).c_str());
+    if (NextJob()) {
+      Announce();
+      return false;
+    }
+    DropEngine();
+    RemoveTree(spool_);
+    return true;
+  }
+
+  std::string spool_, program_;
+  std::vector<std::string> arguments_;
+  uint32_t idleMs_;
+  int lock_ = -1, inotify_ = -1;
+  std::unique_ptr<Engine> engine_;
+  std::unique_ptr<Connection> connection_;
+  std::unique_ptr<PageRun> spare_;
+};
+
+}  // namespace
+
+int RunService(const std::string& spool, const std::string& program, const std::vector<std::string>& arguments,
+               uint32_t idleMs) {
+  Service service(spool, program, arguments, idleMs);
+  if (!service.Claim()) return 0;
+  return service.Serve();
+}
+
+}  // namespace browser
