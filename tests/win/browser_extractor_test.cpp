@@ -1,4 +1,4 @@
-// GetPicture through the real zelnar.spi with the browser-backed extractor registered in the prefix:
+// GetPicture through the real plug-in (zelnar.spi or zelnar.sph) with the browser-backed extractor registered in the prefix:
 // where the page's pixels land, Japanese text, every failure (result 8, nothing left behind), what an
 // untrusted page may not do, and awkward paths. Skipped when the engine is not installed.
 #include <winsock2.h>
@@ -19,6 +19,20 @@
 #include "tests/support/settings_key.h"
 
 namespace {
+
+// Starts this tree's host program, which loads the plug-in of its own bitness, on one page; the
+// caller owns the process handle.
+bool StartHost(const std::wstring& out, const std::wstring& page, PROCESS_INFORMATION& host) {
+  const std::wstring plugin(test::kPluginFile, test::kPluginFile + sizeof test::kPluginFile - 1);
+  std::wstring command = L"zelnar_host.exe render " + plugin + L" --out \"" + out + L"\" \"" + page + L"\"";
+  STARTUPINFOW startup{};
+  startup.cb = sizeof startup;
+  if (!CreateProcessW(nullptr, &command[0], nullptr, nullptr, FALSE, CREATE_NO_WINDOW, nullptr, nullptr, &startup,
+                      &host))
+    return false;
+  CloseHandle(host.hThread);
+  return true;
+}
 
 constexpr wchar_t kEngine[] = L"Z:\\usr\\bin\\chromium-headless-shell";
 constexpr wchar_t kEngineVariable[] = L"ZELNAR_BROWSER_ENGINE";
@@ -525,7 +539,9 @@ TEST_P(BrowserExtractor, LoadsOnlyFilesThatReallyLieInsideThePagesFolder) {
     for (int top : {20, 120}) {
       const Rgb seen = picture.At(int(50 + 100 * i), top + 30);
       EXPECT_NE(seen, (Rgb{255, 0, 0})) << "the secret was drawn";
-      if (cases[i].shown) EXPECT_EQ(seen, (Rgb{0, 160, 0}));
+      if (cases[i].shown) {
+        EXPECT_EQ(seen, (Rgb{0, 160, 0}));
+      }
     }
   }
   ExpectNothingLeftBehind();
@@ -570,13 +586,8 @@ TEST_P(BrowserExtractor, LeavesNothingOfAKilledHost) {
     ASSERT_TRUE(CreateDirectoryW(gone.c_str(), nullptr));
     test::WriteWholeFile(gone + L"\\page.png", "left behind");
   }
-  std::wstring command = L"zelnar_host.exe render zelnar.spi --out \"" + root_ + L"\" \"" + stuck + L"\"";
-  STARTUPINFOW startup{};
-  startup.cb = sizeof startup;
   PROCESS_INFORMATION host{};
-  ASSERT_TRUE(CreateProcessW(nullptr, &command[0], nullptr, nullptr, FALSE, CREATE_NO_WINDOW, nullptr, nullptr,
-                             &startup, &host));
-  CloseHandle(host.hThread);
+  ASSERT_TRUE(StartHost(root_, stuck, host));
   // Mid-render: the page is being drawn.
   auto pageFiles = [&] {
     int files = 0;
@@ -601,7 +612,9 @@ TEST_P(BrowserExtractor, LeavesNothingOfAKilledHost) {
   const std::wstring living = temp_ + L"\\zelnar-browser-" + std::to_wstring(GetCurrentProcessId()) + L"-" +
                               std::to_wstring((uint64_t(created.dwHighDateTime) << 32) | created.dwLowDateTime) +
                               L"-999-1";
-  if (!KeptAlive()) ASSERT_TRUE(CreateDirectoryW(living.c_str(), nullptr));
+  if (!KeptAlive()) {
+    ASSERT_TRUE(CreateDirectoryW(living.c_str(), nullptr));
+  }
   EXPECT_EQ(Render(page).result, 0);
   if (!KeptAlive()) {
     EXPECT_NE(GetFileAttributesW(living.c_str()), INVALID_FILE_ATTRIBUTES) << "a living owner's folder went";
@@ -694,13 +707,8 @@ TEST_P(PageService, DrawsEveryPictureRightForEightHostsAndThreeThreadsAtOnce) {
   std::vector<PROCESS_INFORMATION> hosts;
   for (int i = 0; i < 8; ++i) {
     const std::wstring page = WritePage(L"host" + std::to_wstring(i) + L".html", BoxesPage({{0, 0, 800, 600, colour(i)}}));
-    std::wstring command = L"zelnar_host.exe render zelnar.spi --out \"" + root_ + L"\" \"" + page + L"\"";
-    STARTUPINFOW startup{};
-    startup.cb = sizeof startup;
     PROCESS_INFORMATION host{};
-    ASSERT_TRUE(CreateProcessW(nullptr, &command[0], nullptr, nullptr, FALSE, CREATE_NO_WINDOW, nullptr, nullptr,
-                               &startup, &host));
-    CloseHandle(host.hThread);
+    ASSERT_TRUE(StartHost(root_, page, host));
     hosts.push_back(host);
   }
   std::vector<Picture> pictures(3);

@@ -60,9 +60,10 @@ mkdir -p scratch/home scratch/tmp || exit
 
 # A host killed mid-render cannot end the engine itself. While it waits, the extractor puts the
 # file "alive" back within milliseconds whenever it is missing: take it away, and when it has not
-# come back half a second later, the host is gone.
+# come back three quarters of a second later, the host is gone (a busy machine may hold a living
+# host up for a moment; two seconds after its death the engine is gone).
 if [ -e alive ]; then
-  ( while rm -f "$work/alive" && sleep 0.5 && [ -e "$work/alive" ]; do :; done
+  ( while rm -f "$work/alive" && sleep 0.75 && [ -e "$work/alive" ]; do :; done
     kill -s USR1 $$ ) </dev/null >/dev/null 2>&1 &
   watch=$!
 fi
