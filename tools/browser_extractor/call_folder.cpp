@@ -5,7 +5,7 @@
 #include "tools/browser_extractor/engine_job.h"
 #include "tools/browser_extractor/failure.h"
 #include "tools/browser_extractor/proc_stat.h"
-#include "win/file_handle.h"
+#include "tools/browser_extractor/windows_file.h"
 
 namespace browser {
 namespace {
@@ -16,10 +16,6 @@ constexpr int kNameAttempts = 100;
 constexpr char kStatusPart[] = "status.part";
 
 LONG callCounter = 0;
-
-std::wstring Widen(const char* ascii) { return std::wstring(ascii, ascii + strlen(ascii)); }
-
-bool Exists(const std::wstring& path) { return GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES; }
 
 constexpr wchar_t kPrefix[] = L"zelnar-browser-";
 
@@ -91,15 +87,11 @@ void RemoveOrphans(const std::wstring& temp) {
 
 // The status file's number; none while it cannot be read or holds no number.
 std::optional<int> ReadStatus(const std::wstring& path) {
-  zelnar::FileHandle file(CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                                      nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
-  if (!file) return std::nullopt;
-  char text[16] = {};
-  DWORD read = 0;
-  if (!ReadFile(file.Get(), text, sizeof text - 1, &read, nullptr) || read == 0) return std::nullopt;
+  const std::optional<std::string> text = ReadSmall(path);
+  if (!text) return std::nullopt;
   char* end = nullptr;
-  const long status = std::strtol(text, &end, 10);
-  if (end == text) return std::nullopt;
+  const long status = std::strtol(text->c_str(), &end, 10);
+  if (end == text->c_str()) return std::nullopt;
   return int(status);
 }
 
@@ -139,14 +131,7 @@ CallFolder::~CallFolder() {
 std::wstring CallFolder::File(const char* name) const { return path_ + L"\\" + Widen(name); }
 
 void CallFolder::Write(const char* name, const std::string& bytes) const {
-  const std::wstring path = File(name);
-  zelnar::FileHandle file(
-      CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr));
-  if (!file) throw LastErrorFailure(L"cannot create " + path);
-  DWORD written = 0;
-  if (!WriteFile(file.Get(), bytes.data(), DWORD(bytes.size()), &written, nullptr) || written != bytes.size())
-    throw LastErrorFailure(L"cannot write " + path);
-  if (!file.Reset()) throw LastErrorFailure(L"cannot write " + path);
+  WriteWhole(File(name), bytes, CREATE_NEW);
 }
 
 std::optional<int> CallFolder::WaitForStatus(DWORD waitMs) const {
@@ -161,18 +146,12 @@ std::optional<int> CallFolder::WaitForStatus(DWORD waitMs) const {
   }
 }
 
-void CallFolder::ShowAlive() const {
-  const std::wstring alive = File(kAliveName);
-  if (Exists(alive)) return;
-  HANDLE file = CreateFileW(alive.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
-  if (file != INVALID_HANDLE_VALUE) CloseHandle(file);
-}
+void CallFolder::ShowAlive() const { Touch(File(kAliveName)); }
 
 void CallFolder::Abandon() noexcept {
   abandoned_ = true;
   const std::wstring marker = File(kAbandonedName);
-  HANDLE file = CreateFileW(marker.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
-  if (file != INVALID_HANDLE_VALUE) CloseHandle(file);
+  Touch(marker);
   // The script may have finished meanwhile, before it could see the mark: then clean up here.
   if (Exists(File(kStatusName))) {
     abandoned_ = false;

@@ -6,7 +6,7 @@
 #include "tools/browser_extractor/failure.h"
 #include "tools/browser_extractor/proc_stat.h"
 #include "tools/browser_extractor/wine_paths.h"
-#include "win/file_handle.h"
+#include "tools/browser_extractor/windows_file.h"
 
 namespace browser {
 namespace {
@@ -23,29 +23,6 @@ constexpr ULONGLONG kQueueMs = 600000;
 constexpr int kAttempts = 3;
 
 LONG jobCounter = 0;
-
-std::wstring Widen(const char* ascii) { return std::wstring(ascii, ascii + strlen(ascii)); }
-
-bool Exists(const std::wstring& path) { return GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES; }
-
-std::optional<std::string> ReadSmall(const std::wstring& path) {
-  zelnar::FileHandle file(CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                                      nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
-  if (!file) return std::nullopt;
-  char text[1024];
-  DWORD read = 0;
-  if (!ReadFile(file.Get(), text, sizeof text, &read, nullptr) || read == 0) return std::nullopt;
-  return std::string(text, read);
-}
-
-void WriteNew(const std::wstring& path, const std::string& bytes) {
-  zelnar::FileHandle file(CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL,
-                                      nullptr));
-  DWORD written = 0;
-  if (!file || !WriteFile(file.Get(), bytes.data(), DWORD(bytes.size()), &written, nullptr) ||
-      written != bytes.size() || !file.Reset())
-    throw LastErrorFailure(L"cannot write " + path);
-}
 
 // The service named in the spool is running: a Linux process with that id and start time. Wine
 // reads /proc for us (the entry of another process reads the same from anywhere).
@@ -71,7 +48,8 @@ void EnsureService(const std::wstring& spool, const std::string& driver, const E
     throw LastErrorFailure(L"cannot create " + spool);
   const std::wstring script = L"start-" + std::to_wstring(GetCurrentProcessId()) + L"-" +
                               std::to_wstring(InterlockedIncrement(&jobCounter)) + L".sh";
-  WriteNew(spool + L"\\" + script, ServiceScript(driver, settings.engine, UnixPath(spool), settings.idleMs));
+  WriteWhole(spool + L"\\" + script, ServiceScript(driver, settings.engine, UnixPath(spool), settings.idleMs),
+             CREATE_ALWAYS);
   std::wstring command = L"/bin/sh " + script;
   STARTUPINFOW startup{};
   startup.cb = sizeof startup;
@@ -129,11 +107,7 @@ void ServiceCall::Wait(const PageJob& job, const std::string& driver, const Engi
       const ULONGLONG now = GetTickCount64();
       // Put back the sign of life the service takes away while it draws this page (a folder gone
       // with an ending service shows in the service check below).
-      if (!Exists(File(kAliveSuffix))) {
-        const HANDLE alive = CreateFileW(File(kAliveSuffix).c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
-                                         FILE_ATTRIBUTE_NORMAL, nullptr);
-        if (alive != INVALID_HANDLE_VALUE) CloseHandle(alive);
-      }
+      Touch(File(kAliveSuffix));
       if (!taken && !Exists(File(kJobSuffix))) taken = now;
       if (taken && now - taken > job.timeLimitMs + kGraceMs)
         throw Failure(HRESULT_FROM_WIN32(ERROR_TIMEOUT), L"the page service did not answer in time");
@@ -172,9 +146,9 @@ std::wstring ServiceCall::File(const char* suffix) const { return spool_ + L"\\"
 
 // Written under another name and renamed, so the service never reads half a page.
 void ServiceCall::Submit(const std::string& text) const {
-  WriteNew(File(kAliveSuffix), "");
+  WriteWhole(File(kAliveSuffix), "", CREATE_ALWAYS);
   const std::wstring part = File(kJobSuffix) + L".part";
-  WriteNew(part, text);
+  WriteWhole(part, text, CREATE_ALWAYS);
   // Wine may report a failure after the file was moved (and the service already took it on).
   if (!MoveFileW(part.c_str(), File(kJobSuffix).c_str()) && Exists(part))
     throw LastErrorFailure(L"cannot hand the page to the service");

@@ -77,6 +77,11 @@ std::optional<std::string> ReadSmallFile(const std::string& unixPath) {
 
 }  // namespace
 
+std::optional<ProcStat> ReadProcStat(const std::string& pid) {
+  const std::optional<std::string> line = ReadSmallFile("/proc/" + pid + "/stat");
+  return line ? ParseProcStat(*line) : std::nullopt;
+}
+
 uint64_t GroupResidentBytes(int64_t group) {
   static const uint64_t pageSize = uint64_t(sysconf(_SC_PAGESIZE));
   uint64_t pages = 0;
@@ -84,8 +89,7 @@ uint64_t GroupResidentBytes(int64_t group) {
   if (!proc) return 0;
   while (const dirent* entry = readdir(proc)) {
     if (entry->d_name[0] < '1' || entry->d_name[0] > '9') continue;
-    const std::optional<std::string> line = ReadSmallFile(std::string("/proc/") + entry->d_name + "/stat");
-    const std::optional<ProcStat> stat = line ? ParseProcStat(*line) : std::nullopt;
+    const std::optional<ProcStat> stat = ReadProcStat(entry->d_name);
     if (stat && stat->group == group) pages += stat->residentPages;
   }
   closedir(proc);

@@ -30,6 +30,9 @@ std::optional<ProcStat> ParseProcStat(const std::string& line);
 std::optional<ProcessIdentity> ParseIdentity(const std::string& text);
 
 #ifndef _WIN32
+// What /proc says of the process `pid` (a number, or "self"); none when it has no entry.
+std::optional<ProcStat> ReadProcStat(const std::string& pid);
+
 // The resident memory, in bytes, of every process in `group`.
 uint64_t GroupResidentBytes(int64_t group);
 #endif

@@ -57,8 +57,7 @@ bool WriteWhole(const std::string& path, const std::string& bytes) {
 }
 
 std::optional<ProcessIdentity> Identity(const std::string& pid) {
-  const std::optional<std::string> line = ReadWhole("/proc/" + pid + "/stat");
-  const std::optional<ProcStat> stat = line ? ParseProcStat(*line) : std::nullopt;
+  const std::optional<ProcStat> stat = ReadProcStat(pid);
   if (!stat || stat->state == 'Z' || stat->state == 'X') return std::nullopt;
   return stat->identity;
 }

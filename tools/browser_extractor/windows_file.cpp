@@ -1,0 +1,40 @@
+#include "tools/browser_extractor/windows_file.h"
+
+#include <cstring>
+
+#include "tools/browser_extractor/failure.h"
+#include "win/file_handle.h"
+
+namespace browser {
+
+std::wstring Widen(const char* ascii) { return std::wstring(ascii, ascii + strlen(ascii)); }
+
+bool Exists(const std::wstring& path) { return GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES; }
+
+std::optional<std::string> ReadSmall(const std::wstring& path) {
+  zelnar::FileHandle file(CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                      nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+  if (!file) return std::nullopt;
+  char text[1024];
+  DWORD read = 0;
+  if (!ReadFile(file.Get(), text, sizeof text, &read, nullptr) || read == 0) return std::nullopt;
+  return std::string(text, read);
+}
+
+void WriteWhole(const std::wstring& path, const std::string& bytes, DWORD creation) {
+  zelnar::FileHandle file(
+      CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, creation, FILE_ATTRIBUTE_NORMAL, nullptr));
+  if (!file) throw LastErrorFailure(L"cannot create " + path);
+  DWORD written = 0;
+  if (!WriteFile(file.Get(), bytes.data(), DWORD(bytes.size()), &written, nullptr) || written != bytes.size() ||
+      !file.Reset())
+    throw LastErrorFailure(L"cannot write " + path);
+}
+
+void Touch(const std::wstring& path) noexcept {
+  if (Exists(path)) return;
+  zelnar::FileHandle file(
+      CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
+}
+
+}  // namespace browser
