@@ -7,6 +7,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cstdio>
 #include <array>
 #include <cstdint>
 #include <iterator>
@@ -14,6 +15,7 @@
 #include <thread>
 #include <vector>
 
+#include "tests/support/debug_output.h"
 #include "tests/support/linux_shell.h"
 #include "tests/support/plugin_module.h"
 #include "tests/support/settings_key.h"
@@ -208,7 +210,11 @@ class BrowserExtractor : public testing::TestWithParam<bool> {
     const std::string ansi = Encode(CP_ACP, page);
     HLOCAL header = nullptr, bits = nullptr;
     Picture picture;
+    test::DebugOutput::Take();
     picture.result = getPicture_(ansi.c_str(), 0, 0, &header, &bits, nullptr, 0);
+    // Why it failed, for whoever reads a failing run.
+    for (const std::string& line : test::DebugOutput::Take())
+      if (picture.result != 0) std::printf("  [result %d] %s\n", picture.result, line.c_str());
     if (picture.result == 0) {
       const auto* info = static_cast<const BITMAPINFOHEADER*>(LocalLock(header));
       picture.width = info->biWidth;
@@ -282,6 +288,7 @@ class BrowserExtractor : public testing::TestWithParam<bool> {
   wchar_t savedTmp_[MAX_PATH] = {}, savedTemp_[MAX_PATH] = {};
   test::PluginModule plugin_;
   test::GetPictureFn getPicture_ = nullptr;
+  test::DebugOutput debugOutput_;
 };
 
 TEST_P(BrowserExtractor, PutsEveryBoxAtItsPixelsBottomUpInBgrOrder) {

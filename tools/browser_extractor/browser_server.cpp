@@ -30,7 +30,11 @@ void Trace(const wchar_t* method, const Failure& failure) {
   wsprintfW(code, L"0x%08lX", static_cast<unsigned long>(failure.Result()));
   const std::wstring line =
       std::wstring(L"zelnar browser extractor: ") + method + L": " + failure.Text() + L" (" + code + L")\n";
-  OutputDebugStringW(line.c_str());
+  // The A form: Wine shows only its lines, and Windows debuggers see both.
+  const int size = WideCharToMultiByte(CP_ACP, 0, line.c_str(), -1, nullptr, 0, nullptr, nullptr);
+  std::string narrow(size_t(size > 0 ? size : 1), '\0');
+  if (size > 0) WideCharToMultiByte(CP_ACP, 0, line.c_str(), -1, &narrow[0], size, nullptr, nullptr);
+  OutputDebugStringA(narrow.c_str());
 }
 
 class Extractor final : public IPersistFile, public IExtractImage {

@@ -120,7 +120,7 @@ CallFolder::CallFolder() {
 
 CallFolder::~CallFolder() {
   if (abandoned_) return;
-  for (const char* name : {kScriptName, kPictureName, kStatusPart, kStatusName, kAliveName})
+  for (const char* name : {kScriptName, kPictureName, kStatusPart, kStatusName, kAliveName, kLogName})
     DeleteFileW(File(name).c_str());
   if (!RemoveDirectoryW(path_.c_str())) {
     const std::wstring text = L"zelnar browser extractor: cannot remove " + path_ + L"\n";

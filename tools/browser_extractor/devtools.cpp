@@ -28,18 +28,19 @@ int64_t NowMs() {
   return int64_t(now.tv_sec) * 1000 + now.tv_nsec / 1000000;
 }
 
-Engine::Engine(const std::string& program, const std::vector<std::string>& arguments, bool ownGroup)
+Engine::Engine(const std::string& program, const std::vector<std::string>& arguments, bool ownGroup,
+               const std::string& log)
     : ownGroup_(ownGroup) {
   int commands[2], events[2];
-  if (pipe2(commands, O_CLOEXEC) != 0) throw Stop{kDriverEngine};
+  if (pipe2(commands, O_CLOEXEC) != 0) throw Stop{kDriverEngine, "no pipe for the engine"};
   if (pipe2(events, O_CLOEXEC) != 0) {
     close(commands[0]);
     close(commands[1]);
-    throw Stop{kDriverEngine};
+    throw Stop{kDriverEngine, "no pipe for the engine"};
   }
   const pid_t parent = getpid();
   pid_ = fork();
-  if (pid_ < 0) throw Stop{kDriverEngine};
+  if (pid_ < 0) throw Stop{kDriverEngine, "cannot start the engine"};
   if (pid_ == 0) {
     if (ownGroup) {
       setpgid(0, 0);
@@ -52,9 +53,10 @@ Engine::Engine(const std::string& program, const std::vector<std::string>& argum
     const int out = fcntl(events[1], F_DUPFD, 10);
     if (in < 0 || out < 0 || dup2(in, 3) != 3 || dup2(out, 4) != 4) _exit(127);
     const int null = open("/dev/null", O_RDWR);
+    const int messages = log.empty() ? -1 : open(log.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_NOFOLLOW, 0600);
     dup2(null, 0);
     dup2(null, 1);
-    dup2(null, 2);
+    dup2(messages >= 0 ? messages : null, 2);
     // The engine gets its pipe and nothing else of ours.
     for (int fd = 5; fd < 1024; ++fd) close(fd);
     std::vector<char*> argv;
@@ -112,7 +114,7 @@ void Engine::Write(const std::string& message) {
   const std::string framed = message + '\0';
   for (size_t done = 0; done < framed.size();) {
     const ssize_t n = write(to_, framed.data() + done, framed.size() - done);
-    if (n <= 0) throw Stop{kDriverEngine};
+    if (n <= 0) throw Stop{kDriverEngine, "the engine stopped reading its pipe"};
     done += size_t(n);
   }
 }
@@ -130,7 +132,7 @@ JsonValue Engine::Read() {
       const std::string message = buffer_.substr(0, end);
       buffer_.erase(0, end + 1);
       std::optional<JsonValue> value = JsonValue::Parse(message);
-      if (!value) throw Stop{kDriverEngine};
+      if (!value) throw Stop{kDriverEngine, "the engine sent a message that is not JSON"};
       return *value;
     }
     if (NowMs() >= nextWatch_) RunWatch();
@@ -138,7 +140,7 @@ JsonValue Engine::Read() {
     if (poll(&ready, 1, int(std::max<int64_t>(0, nextWatch_ - NowMs()))) <= 0) continue;
     char chunk[65536];
     const ssize_t n = read(from_, chunk, sizeof chunk);
-    if (n <= 0) throw Stop{kDriverEngine};  // the engine ended or closed its pipe
+    if (n <= 0) throw Stop{kDriverEngine, "the engine ended or closed its pipe"};
     buffer_.append(chunk, size_t(n));
   }
 }
@@ -166,7 +168,8 @@ JsonValue Connection::Call(const std::string& method, const std::string& params,
   for (;;) {
     JsonValue message = Next();
     if (message["id"].Number() == id) {
-      if (message["error"].GetKind() != JsonValue::Kind::Null) throw Stop{kDriverEngine};
+      if (message["error"].GetKind() != JsonValue::Kind::Null)
+        throw Stop{kDriverEngine, "the engine refused " + method + ": " + message["error"]["message"].Text()};
       return message["result"];
     }
     onEvent(message);
@@ -192,14 +195,14 @@ void PageRun::Open() {
   auto handler = [this](const JsonValue& message) { Handle(message); };
   context_ = connection_.Call("Target.createBrowserContext", "{\"disposeOnDetach\":true}", "", handler)
                  ["browserContextId"].Text();
-  if (context_.empty()) throw Stop{kDriverEngine};
+  if (context_.empty()) throw Stop{kDriverEngine, "the engine made no browser context"};
   target_ = connection_.Call("Target.createTarget",
                              "{\"url\":\"about:blank\",\"browserContextId\":" + JsonString(context_) + "}", "",
                              handler)["targetId"].Text();
-  if (target_.empty()) throw Stop{kDriverEngine};
+  if (target_.empty()) throw Stop{kDriverEngine, "the engine made no page"};
   session_ = connection_.Call("Target.attachToTarget", "{\"targetId\":" + JsonString(target_) + ",\"flatten\":true}",
                               "", handler)["sessionId"].Text();
-  if (session_.empty()) throw Stop{kDriverEngine};
+  if (session_.empty()) throw Stop{kDriverEngine, "the engine gave no session for the page"};
   sessions_.insert(session_);
   // Frames the engine puts in processes of their own get the same rules before they run.
   connection_.Call("Target.setAutoAttach", "{\"autoAttach\":true,\"waitForDebuggerOnStart\":true,\"flatten\":true}",
@@ -219,20 +222,21 @@ void PageRun::StartOpen() {
 void PageRun::Follow(const JsonValue& message) {
   const int id = int(message["id"].Number());
   if (opened_ || !waiting_.erase(id)) return;
-  if (message["error"].GetKind() != JsonValue::Kind::Null) throw Stop{kDriverEngine};
+  if (message["error"].GetKind() != JsonValue::Kind::Null)
+    throw Stop{kDriverEngine, "the engine refused to open a page: " + message["error"]["message"].Text()};
   const JsonValue& result = message["result"];
   if (step_ == 1) {
     context_ = result["browserContextId"].Text();
-    if (context_.empty()) throw Stop{kDriverEngine};
+    if (context_.empty()) throw Stop{kDriverEngine, "the engine made no browser context"};
     waiting_ = {connection_.Send("Target.createTarget",
                                  "{\"url\":\"about:blank\",\"browserContextId\":" + JsonString(context_) + "}")};
   } else if (step_ == 2) {
     target_ = result["targetId"].Text();
-    if (target_.empty()) throw Stop{kDriverEngine};
+    if (target_.empty()) throw Stop{kDriverEngine, "the engine made no page"};
     waiting_ = {connection_.Send("Target.attachToTarget", "{\"targetId\":" + JsonString(target_) + ",\"flatten\":true}")};
   } else if (step_ == 3) {
     session_ = result["sessionId"].Text();
-    if (session_.empty()) throw Stop{kDriverEngine};
+    if (session_.empty()) throw Stop{kDriverEngine, "the engine gave no session for the page"};
     sessions_.insert(session_);
     // The same commands as Open's, in the same order: the engine runs a session's commands in turn.
     waiting_ = {
@@ -273,7 +277,7 @@ std::string PageRun::Capture() {
   const JsonValue shot =
       connection_.Call("Page.captureScreenshot", "{\"format\":\"png\",\"optimizeForSpeed\":true}", session_, handler);
   std::string png;
-  if (!Base64Decode(shot["data"].Text(), png) || png.empty()) throw Stop{kDriverEngine};
+  if (!Base64Decode(shot["data"].Text(), png) || png.empty()) throw Stop{kDriverEngine, "the engine's screenshot is no PNG"};
   return png;
 }
 
@@ -300,7 +304,7 @@ void PageRun::Handle(const JsonValue& message) {
               ((method == "Inspector.detached" || method == "Inspector.targetCrashed") &&
                message["sessionId"].Text() == session_))) {
     // The page's session ended: no reply will come, answer now.
-    throw Stop{kDriverEngine};
+    throw Stop{kDriverEngine, "the page's session ended (" + method + ")"};
   }
 }
 

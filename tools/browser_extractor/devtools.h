@@ -28,9 +28,11 @@ enum DriverStatus {
   kDriverTimedOut = 124,  // as coreutils timeout reports it
 };
 
-// Raised when a page (or the engine) cannot go on; carries the status to report.
+// Raised when a page (or the engine) cannot go on; carries the status to report, and a line that says
+// why for whoever reads the failure.
 struct Stop {
   DriverStatus code;
+  std::string why;
 };
 
 // Called while the engine is waited for, every kSampleMs at least; may raise Stop.
@@ -39,8 +41,10 @@ using Watch = std::function<void()>;
 class Engine {
  public:
   // Starts `program` with its DevTools pipe. With `ownGroup` the engine's processes form a process
-  // group of their own (a service outlives engines), and die with the thread that started them.
-  Engine(const std::string& program, const std::vector<std::string>& arguments, bool ownGroup);
+  // group of their own (a service outlives engines), and die with the thread that started them. The
+  // engine's own messages go to the file `log` when one is named, else nowhere.
+  Engine(const std::string& program, const std::vector<std::string>& arguments, bool ownGroup,
+         const std::string& log = "");
   // Kills the engine: in its own group, every process of it.
   ~Engine();
   Engine(const Engine&) = delete;

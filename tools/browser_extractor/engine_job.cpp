@@ -83,7 +83,7 @@ unset LC_ALL LANGUAGE
 sandbox=
 [ "$(id -u)" = 0 ] && sandbox=--no-sandbox
 
-timeout -k 2 @LIMIT@ @DRIVER@ @ENGINE@ @WIDTH@ @HEIGHT@ @PAGE@ "$work/page.png" $sandbox@ISOLATION@ </dev/null >/dev/null 2>&1 &
+timeout -k 2 @LIMIT@ @DRIVER@ @ENGINE@ @WIDTH@ @HEIGHT@ @PAGE@ "$work/page.png" $sandbox@ISOLATION@ </dev/null >/dev/null 2>"$work/log" &
 engine=$!
 wait "$engine"
 status=$?

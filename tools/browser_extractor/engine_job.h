@@ -15,6 +15,8 @@ inline constexpr char kStatusName[] = "status";
 inline constexpr char kAbandonedName[] = "abandoned";
 // The host's sign of life: the script takes it away, the waiting extractor puts it back.
 inline constexpr char kAliveName[] = "alive";
+// What the page driver says of a failure (with the last of the engine's own messages).
+inline constexpr char kLogName[] = "log";
 
 // Exit statuses of coreutils timeout that mean the limit was hit (TERM, or KILL after the grace).
 inline constexpr int kTimedOutStatus = 124;

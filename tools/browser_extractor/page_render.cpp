@@ -7,6 +7,7 @@
 #include "tools/browser_extractor/failure.h"
 #include "tools/browser_extractor/page_service.h"
 #include "tools/browser_extractor/png_picture.h"
+#include "tools/browser_extractor/windows_file.h"
 #include "tools/browser_extractor/wine_paths.h"
 #include "win/file_handle.h"
 
@@ -68,16 +69,24 @@ void StartScript(const CallFolder& folder) {
   CloseHandle(process.hProcess);
 }
 
-// Raises the Failure a driver status other than success stands for.
-void CheckStatus(int status) {
+// Raises the Failure a driver status other than success stands for, with what the driver said of it
+// (`reason`, UTF-8) after its own words.
+void CheckStatus(int status, const std::string& reason = "") {
+  if (status == 0) return;
+  std::wstring said(reason.size(), L'\0');
+  said.resize(size_t(MultiByteToWideChar(CP_UTF8, 0, reason.data(), int(reason.size()), &said[0], int(said.size()))));
+  while (!said.empty() && (said.back() == L'\n' || said.back() == L'\r')) said.pop_back();
+  const auto fail = [&said](HRESULT result, const std::wstring& text) {
+    return Failure(result, said.empty() ? text : text + L": " + said);
+  };
   if (status == kTimedOutStatus || status == kKilledStatus)
-    throw Failure(HRESULT_FROM_WIN32(ERROR_TIMEOUT), L"the engine ran out of time");
+    throw fail(HRESULT_FROM_WIN32(ERROR_TIMEOUT), L"the engine ran out of time");
   if (status == kNotFoundStatus || status == kNotExecutableStatus)
-    throw Failure(HRESULT_FROM_WIN32(ERROR_FILE_NOT_FOUND), L"the page driver cannot be run");
-  if (status == kPageDidNotLoadStatus) throw Failure(E_FAIL, L"the page did not load");
-  if (status == kOverMemoryStatus) throw Failure(E_OUTOFMEMORY, L"the engine went over its memory ceiling");
-  if (status == kRefusedStatus) throw Failure(E_ACCESSDENIED, L"the page is a link to a file outside its folder");
-  if (status != 0) throw Failure(E_FAIL, L"the engine failed (driver status " + std::to_wstring(status) + L")");
+    throw fail(HRESULT_FROM_WIN32(ERROR_FILE_NOT_FOUND), L"the page driver cannot be run");
+  if (status == kPageDidNotLoadStatus) throw fail(E_FAIL, L"the page did not load");
+  if (status == kOverMemoryStatus) throw fail(E_OUTOFMEMORY, L"the engine went over its memory ceiling");
+  if (status == kRefusedStatus) throw fail(E_ACCESSDENIED, L"the page is a link to a file outside its folder");
+  throw fail(E_FAIL, L"the engine failed (driver status " + std::to_wstring(status) + L")");
 }
 
 }  // namespace
@@ -96,7 +105,7 @@ HBITMAP RenderPage(const std::wstring& page, int width, int height, const Engine
   if (settings.keepAlive) {
     const ServiceCall call({UnixPath(fullPage), width, height, settings.timeLimitMs, settings.memoryLimitMb}, driver,
                            settings);
-    CheckStatus(call.Status());
+    CheckStatus(call.Status(), call.Reason());
     return DecodePicture(call.Picture(), width, height);
   }
 
@@ -118,7 +127,10 @@ HBITMAP RenderPage(const std::wstring& page, int width, int height, const Engine
     folder.Abandon();
     throw Failure(HRESULT_FROM_WIN32(ERROR_TIMEOUT), L"the render script did not end");
   }
-  CheckStatus(*status);
+  if (*status != 0) {
+    const std::optional<std::string> said = ReadSmall(folder.File(kLogName));
+    CheckStatus(*status, said ? *said : std::string());
+  }
   return DecodePicture(folder.File(kPictureName), width, height);
 }
 

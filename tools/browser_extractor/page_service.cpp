@@ -130,6 +130,9 @@ void ServiceCall::Wait(const PageJob& job, const std::string& driver, const Engi
   }
   const std::optional<std::string> status = ReadSmall(File(kStatusSuffix));
   status_ = status ? std::atoi(status->c_str()) : -1;
+  // "STATUS REASON\n"
+  const size_t space = status ? status->find(' ') : std::string::npos;
+  if (space != std::string::npos) reason_ = status->substr(space + 1, status->find('\n') - space - 1);
 }
 
 ServiceCall::~ServiceCall() { RemoveFiles(); }

@@ -24,6 +24,8 @@ class ServiceCall {
 
   // The driver status the service reported, and where its picture is.
   int Status() const noexcept { return status_; }
+  // What the service said of a failure; empty for a picture.
+  const std::string& Reason() const noexcept { return reason_; }
   std::wstring Picture() const;
 
  private:
@@ -35,6 +37,7 @@ class ServiceCall {
   std::wstring spool_;
   std::wstring id_;
   int status_ = -1;
+  std::string reason_;
 };
 
 }  // namespace browser

@@ -146,7 +146,7 @@ class Service {
           // An engine that hangs while nothing waits is given up, not waited for.
           const int64_t deadline = NowMs() + kPrepareMs;
           auto watch = [deadline] {
-            if (NowMs() > deadline) throw Stop{kDriverTimedOut};
+            if (NowMs() > deadline) throw Stop{kDriverTimedOut, "the engine hung while no page waited"};
           };
           if (!engine_) StartEngine();
           engine_->SetWatch(watch);
@@ -212,18 +212,21 @@ class Service {
     if (rename(File(id + kJobSuffix).c_str(), taken.c_str()) != 0) return;
     const std::optional<std::string> text = ReadWhole(taken);
     const std::optional<PageJob> job = text ? ParseJob(*text) : std::nullopt;
-    int status = kDriverUsage;
-    if (job) status = Render(id, *job);
+    Stop outcome{kDriverUsage, "the service cannot read the page's job"};
+    if (job) outcome = Render(id, *job);
     // The status comes last: once it is there, nothing of the service's work on the page is left.
     unlink(taken.c_str());
-    if (status == kDriverHostGone || !WriteWhole(File(id + kStatusSuffix), std::to_string(status) + "\n")) {
+    std::string answer = std::to_string(outcome.code);
+    if (!outcome.why.empty()) answer += " " + outcome.why;
+    if (outcome.code == kDriverHostGone || !WriteWhole(File(id + kStatusSuffix), answer + "\n")) {
       for (const char* suffix : {kPictureSuffix, kStatusSuffix, kAliveSuffix}) unlink(File(id + suffix).c_str());
     }
   }
 
-  int Render(const std::string& id, const PageJob& job, bool again = false) {
+  // The page's status, and why it failed.
+  Stop Render(const std::string& id, const PageJob& job, bool again = false) {
     const std::optional<PageScope> scope = ScopeOfPage(job.page, RealPath);
-    if (!scope) return kDriverRefused;
+    if (!scope) return Stop{kDriverRefused, ""};
     const bool reused = engine_ != nullptr;
     const std::string alive = File(id + kAliveSuffix);
     const int64_t deadline = NowMs() + job.timeLimitMs;
@@ -231,13 +234,13 @@ class Service {
     int64_t hostSeen = NowMs();
     auto watch = [&] {
       const int64_t now = NowMs();
-      if (now > deadline) throw Stop{kDriverTimedOut};
+      if (now > deadline) throw Stop{kDriverTimedOut, "the page took longer than its time limit"};
       // Taken away here, put back by the waiting host.
       if (unlink(alive.c_str()) == 0)
         hostSeen = now;
       else if (now - hostSeen > kHostGoneMs)
-        throw Stop{kDriverHostGone};
-      if (engine_->ResidentBytes() > ceiling) throw Stop{kDriverMemory};
+        throw Stop{kDriverHostGone, "the host stopped waiting"};
+      if (engine_->ResidentBytes() > ceiling) throw Stop{kDriverMemory, "the engine went over its memory ceiling"};
     };
     try {
       if (!engine_) StartEngine();
@@ -246,7 +249,7 @@ class Service {
       while (!spare_->Ready()) connection_->Next();
       connection_->Listen(nullptr);
       std::unique_ptr<PageRun> run = std::move(spare_);
-      int status = kDriverNoLoad;
+      Stop status{kDriverNoLoad, ""};
       if (run->Navigate(job.page, *scope, job.width, job.height)) {
         // The next page's context is made while this one loads and is drawn.
         spare_ = std::make_unique<PageRun>(*connection_);
@@ -255,7 +258,7 @@ class Service {
         next->StartOpen();
         run->WaitLoaded();
         watch();
-        status = WriteWhole(File(id + kPictureSuffix), run->Capture()) ? kDriverOk : kDriverWrite;
+        status.code = WriteWhole(File(id + kPictureSuffix), run->Capture()) ? kDriverOk : kDriverWrite;
       }
       engine_->SetWatch(nullptr);
       return status;
@@ -265,7 +268,7 @@ class Service {
       // An engine that ended while nothing was drawn (killed, crashed) fails the page it meets
       // first: that page gets a new engine once.
       if (stop.code == kDriverEngine && reused && !again) return Render(id, job, true);
-      return stop.code;
+      return stop;
     }
   }
 
