@@ -155,6 +155,7 @@ class BrowserExtractor : public testing::TestWithParam<bool> {
     root_ = std::wstring(here) + L"\\browser test " + std::to_wstring(GetCurrentProcessId());
     temp_ = root_ + L"\\it's 一時";
     pages_ = root_ + L"\\pages";
+    RemoveRoot();  // a killed run's, whose process id this one got
     for (const std::wstring& folder : {root_, temp_, pages_}) ASSERT_TRUE(CreateDirectoryW(folder.c_str(), nullptr));
     GetEnvironmentVariableW(L"TMP", savedTmp_, MAX_PATH);
     GetEnvironmentVariableW(L"TEMP", savedTemp_, MAX_PATH);
@@ -176,6 +177,11 @@ class BrowserExtractor : public testing::TestWithParam<bool> {
     SetEnvironmentVariableW(kTimeLimitVariable, nullptr);
     SetEnvironmentVariableW(kMemoryLimitVariable, nullptr);
     test::DeleteSettingsKey();
+    RemoveRoot();
+  }
+
+  void RemoveRoot() {
+    if (GetFileAttributesW(root_.c_str()) == INVALID_FILE_ATTRIBUTES) return;
     // Names no Windows call can spell, and links, which are removed, never followed.
     test::RunShell(root_, "for f in *; do case $f in test-shell.*) ;; *) rm -rf \"./$f\" ;; esac; done");
     RemoveTree(root_);
