@@ -9,6 +9,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cstdlib>
 
 #include "tools/browser_extractor/base64.h"
 #include "tools/browser_extractor/engine_job.h"
@@ -21,6 +22,24 @@ namespace {
 constexpr char kEveryRequest[] = "{\"patterns\":[{\"urlPattern\":\"*\"}]}";
 
 }  // namespace
+
+std::string EngineLogPath() {
+  const char* temp = std::getenv("TMPDIR");
+  return temp && *temp ? std::string(temp) + "/zelnar-engine.log" : std::string();
+}
+
+std::string EngineLogTail(size_t bytes) {
+  const std::string path = EngineLogPath();
+  const int fd = path.empty() ? -1 : open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW);
+  if (fd < 0) return "";
+  const off_t size = lseek(fd, 0, SEEK_END);
+  std::string tail(size > 0 ? std::min<size_t>(size_t(size), bytes) : 0, '\0');
+  const ssize_t n = tail.empty() ? 0 : pread(fd, &tail[0], tail.size(), size - off_t(tail.size()));
+  close(fd);
+  tail.resize(n > 0 ? size_t(n) : 0);
+  while (!tail.empty() && tail.back() == '\n') tail.pop_back();
+  return tail;
+}
 
 int64_t NowMs() {
   timespec now;

@@ -35,6 +35,12 @@ struct Stop {
   std::string why;
 };
 
+// Where an engine started by this process writes its own messages: a file in the temporary folder
+// (TMPDIR) that the render script or the service set aside for it; none without one.
+std::string EngineLogPath();
+// The last `bytes` of those messages; empty when there are none.
+std::string EngineLogTail(size_t bytes);
+
 // Called while the engine is waited for, every kSampleMs at least; may raise Stop.
 using Watch = std::function<void()>;
 

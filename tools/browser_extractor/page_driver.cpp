@@ -37,24 +37,12 @@ std::vector<std::string> EngineArguments(char** options, int count) {
   return arguments;
 }
 
-// Where the engine's own messages go while it draws: its temporary folder, which the render script
-// removes.
-std::string EngineLog() {
-  const char* temp = std::getenv("TMPDIR");
-  return temp && *temp ? std::string(temp) + "/zelnar-engine.log" : std::string();
-}
-
 // Says why the page failed on standard error, with the end of what the engine said.
 void Explain(const std::string& why) {
   std::fprintf(stderr, "zelnar-page-driver: %s\n", why.c_str());
-  const std::string log = EngineLog();
-  FILE* file = log.empty() ? nullptr : std::fopen(log.c_str(), "rb");
-  if (!file) return;
-  char tail[640];  // with the line above, within the first kilobyte the extractor reads
-  std::fseek(file, -long(sizeof tail), SEEK_END);  // a short log stays at its start
-  const size_t n = std::fread(tail, 1, sizeof tail, file);
-  std::fclose(file);
-  if (n > 0) std::fprintf(stderr, "the engine said: %.*s\n", int(n), tail);
+  // With the line above, within the first kilobyte the extractor reads.
+  const std::string said = EngineLogTail(640);
+  if (!said.empty()) std::fprintf(stderr, "the engine said: %s\n", said.c_str());
 }
 
 bool WriteFile(const std::string& path, const std::string& bytes) {
@@ -81,7 +69,7 @@ int RenderOnce(int argc, char** argv) {
 
   std::vector<std::string> arguments = EngineArguments(argv + 6, argc - 6);
   arguments.insert(arguments.end() - 1, "--window-size=" + std::to_string(width) + "," + std::to_string(height));
-  Engine engine(engineProgram, arguments, false, EngineLog());
+  Engine engine(engineProgram, arguments, false, EngineLogPath());
   auto checkMemory = [&] {
     const uint64_t resident = engine.ResidentBytes();
     if (resident > ceiling)

@@ -262,18 +262,24 @@ class Service {
       }
       engine_->SetWatch(nullptr);
       return status;
-    } catch (const Stop& stop) {
+    } catch (Stop& stop) {
       // Whatever the engine was doing is not to be trusted: the next page gets a new one.
       DropEngine();
       // An engine that ended while nothing was drawn (killed, crashed) fails the page it meets
       // first: that page gets a new engine once.
       if (stop.code == kDriverEngine && reused && !again) return Render(id, job, true);
+      if (stop.code == kDriverEngine) {
+        // The end of what the engine said, on the answer's one line.
+        std::string said = EngineLogTail(400);
+        std::replace(said.begin(), said.end(), '\n', '|');
+        if (!said.empty()) stop.why += "; the engine said: " + said;
+      }
       return stop;
     }
   }
 
   void StartEngine() {
-    engine_ = std::make_unique<Engine>(program_, arguments_, true);
+    engine_ = std::make_unique<Engine>(program_, arguments_, true, EngineLogPath());
     connection_ = std::make_unique<Connection>(*engine_);
     connection_->Call("Target.setDiscoverTargets", "{\"discover\":true}", "", [](const JsonValue&) {});
   }
