@@ -87,6 +87,7 @@ struct Picture {
   int width = 0;
   int height = 0;
   std::vector<uint8_t> bits;
+  std::string why;  // the trace lines of a failure
 
   // Rows are stored bottom-up, each pixel as B, G, R.
   Rgb At(int x, int y) const {
@@ -219,8 +220,11 @@ class BrowserExtractor : public testing::TestWithParam<bool> {
     test::DebugOutput::Take();
     picture.result = getPicture_(ansi.c_str(), 0, 0, &header, &bits, nullptr, 0);
     // Why it failed, for whoever reads a failing run.
-    for (const std::string& line : test::DebugOutput::Take())
-      if (picture.result != 0) std::printf("  [result %d] %s\n", picture.result, line.c_str());
+    for (const std::string& line : test::DebugOutput::Take()) {
+      if (picture.result == 0) continue;
+      std::printf("  [result %d] %s\n", picture.result, line.c_str());
+      picture.why += line + "\n";
+    }
     if (picture.result == 0) {
       const auto* info = static_cast<const BITMAPINFOHEADER*>(LocalLock(header));
       picture.width = info->biWidth;
@@ -363,6 +367,7 @@ TEST_P(BrowserExtractor, FailsWithResultEightAndLeavesNothingBehind) {
     const wchar_t* timeLimit;
     std::wstring page;
     const wchar_t* memoryLimit = nullptr;
+    const char* said = nullptr;  // in the trace: the failure says why
   };
   // The page as a link to a page outside its folder.
   test::RunShell(root_, "printf '<p>outside' > outside.html && ln -s ../outside.html pages/link.html");
@@ -379,17 +384,30 @@ TEST_P(BrowserExtractor, FailsWithResultEightAndLeavesNothingBehind) {
       {"page is a folder", L"", L"", nullptr, pages_},
       {"page is a link out of its folder", L"", L"", nullptr, pages_ + L"\\link.html"},
       // Any engine needs more than 40 MB; the time limit is long, the ceiling must end it.
-      {"over the memory ceiling", L"", L"", L"600000", page, L"40"},
+      {"over the memory ceiling", L"", L"", L"600000", page, L"40", "memory ceiling"},
+      // Last: a running service keeps the engine it started with.
+      {"engine stops at once", fakes + L"engine-says-no", L"", nullptr, page, nullptr,
+       "the engine ended or closed its pipe*the engine said: cannot start: no such display (fake)"},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);
     // The fake drivers stand for one render; the service is always the real driver.
     if (KeptAlive() && c.driver.rfind(fakes, 0) == 0) continue;
+    if (KeptAlive() && !c.engine.empty()) ExpectServiceToEnd();
     SetEnvironmentVariableW(kEngineVariable, c.engine.empty() ? nullptr : c.engine.c_str());
     SetEnvironmentVariableW(kDriverVariable, c.driver.empty() ? nullptr : c.driver.c_str());
     SetEnvironmentVariableW(kTimeLimitVariable, c.timeLimit);
     SetEnvironmentVariableW(kMemoryLimitVariable, c.memoryLimit);
-    EXPECT_EQ(Render(c.page).result, kFailed);
+    const Picture picture = Render(c.page);
+    EXPECT_EQ(picture.result, kFailed);
+    // Each part of `said` (split at '*') in turn.
+    size_t at = 0;
+    for (std::string rest = c.said ? c.said : ""; !rest.empty() && at != std::string::npos;) {
+      const std::string part = rest.substr(0, rest.find('*'));
+      rest.erase(0, part.size() + (rest.size() > part.size() ? 1 : 0));
+      at = picture.why.find(part, at);
+      EXPECT_NE(at, std::string::npos) << "the trace lacks \"" << part << "\": " << picture.why;
+    }
     ExpectNothingLeftBehind();
   }
 }
