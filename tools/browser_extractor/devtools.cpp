@@ -173,6 +173,12 @@ void Engine::RunWatch() {
 // processes stay in its group (or, without a group of its own, in ours, which adds a driver).
 uint64_t Engine::ResidentBytes() const { return GroupResidentBytes(ownGroup_ ? pid_ : getpgrp()); }
 
+void Engine::CheckMemory(uint64_t ceiling) const {
+  const uint64_t resident = ResidentBytes();
+  if (resident > ceiling)
+    throw Stop{kDriverMemory, "the engine holds " + std::to_string(resident >> 20) + " MB, over its ceiling"};
+}
+
 int Connection::Send(const std::string& method, const std::string& params, const std::string& session) {
   const int id = ++lastId_;
   std::string message = "{\"id\":" + std::to_string(id) + ",\"method\":" + JsonString(method) + ",\"params\":" + params;

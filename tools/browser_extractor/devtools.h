@@ -64,6 +64,8 @@ class Engine {
 
   // The resident memory of the engine's processes, and a ceiling checked at every watch.
   uint64_t ResidentBytes() const;
+  // Raises Stop when they hold more than `ceiling` bytes.
+  void CheckMemory(uint64_t ceiling) const;
   void SetWatch(Watch watch) { watch_ = std::move(watch); }
 
  private:

@@ -70,11 +70,7 @@ int RenderOnce(int argc, char** argv) {
   std::vector<std::string> arguments = EngineArguments(argv + 6, argc - 6);
   arguments.insert(arguments.end() - 1, "--window-size=" + std::to_string(width) + "," + std::to_string(height));
   Engine engine(engineProgram, arguments, false, EngineLogPath());
-  auto checkMemory = [&] {
-    const uint64_t resident = engine.ResidentBytes();
-    if (resident > ceiling)
-      throw Stop{kDriverMemory, "the engine holds " + std::to_string(resident >> 20) + " MB, over its ceiling"};
-  };
+  auto checkMemory = [&] { engine.CheckMemory(ceiling); };
   engine.SetWatch(checkMemory);
   Connection connection(engine);
   connection.Call("Target.setDiscoverTargets", "{\"discover\":true}", "", [](const JsonValue&) {});

@@ -240,7 +240,7 @@ class Service {
         hostSeen = now;
       else if (now - hostSeen > kHostGoneMs)
         throw Stop{kDriverHostGone, "the host stopped waiting"};
-      if (engine_->ResidentBytes() > ceiling) throw Stop{kDriverMemory, "the engine went over its memory ceiling"};
+      engine_->CheckMemory(ceiling);
     };
     try {
       if (!engine_) StartEngine();
