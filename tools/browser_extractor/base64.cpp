@@ -1,5 +1,7 @@
 #include "tools/browser_extractor/base64.h"
 
+#include <cstdint>
+
 namespace browser {
 
 bool Base64Decode(const std::string& text, std::string& bytes) {
@@ -30,6 +32,26 @@ bool Base64Decode(const std::string& text, std::string& bytes) {
     }
   }
   return padding <= 2;
+}
+
+std::string Base64Encode(const std::string& bytes) {
+  static const char kAlphabet[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
+  std::string text;
+  text.reserve((bytes.size() + 2) / 3 * 4);
+  size_t i = 0;
+  for (; i + 3 <= bytes.size(); i += 3) {
+    const unsigned group = unsigned(uint8_t(bytes[i])) << 16 | unsigned(uint8_t(bytes[i + 1])) << 8 | uint8_t(bytes[i + 2]);
+    for (int shift : {18, 12, 6, 0}) text += kAlphabet[(group >> shift) & 63];
+  }
+  if (i < bytes.size()) {
+    const bool two = i + 1 < bytes.size();
+    const unsigned group = unsigned(uint8_t(bytes[i])) << 16 | (two ? unsigned(uint8_t(bytes[i + 1])) << 8 : 0u);
+    text += kAlphabet[group >> 18];
+    text += kAlphabet[(group >> 12) & 63];
+    text += two ? kAlphabet[(group >> 6) & 63] : '=';
+    text += '=';
+  }
+  return text;
 }
 
 }  // namespace browser

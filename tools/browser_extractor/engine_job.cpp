@@ -73,7 +73,7 @@ fi
 # processes be found.
 export ZELNAR_BROWSER_RUN="$work" HOME="$work/scratch/home" TMPDIR="$work/scratch/tmp"
 export XDG_CONFIG_HOME="$work/scratch/home/.config" XDG_CACHE_HOME="$work/scratch/home/.cache"
-export ZELNAR_BROWSER_MEMORY_LIMIT_MB=@MEMORY@
+export ZELNAR_BROWSER_MEMORY_LIMIT_MB=@MEMORY@ ZELNAR_BROWSER_STRICT_FOLDER=@STRICT@
 # The picture must not depend on the locale Wine was started in: under a Japanese one the engine's
 # default sans-serif face is a monospaced Japanese one, for Latin text too.
 export LANG=C.UTF-8
@@ -186,6 +186,7 @@ std::string RunScript(const EngineJob& job) {
                                 {"@HEIGHT@", std::to_string(job.height)},
                                 {"@LIMIT@", TimeoutSeconds(job.timeLimitMs)},
                                 {"@MEMORY@", std::to_string(job.memoryLimitMb)},
+                                {"@STRICT@", job.strictFolder ? "1" : "0"},
                                 {"@ISOLATION@", Isolation()}});
 }
 

@@ -39,10 +39,13 @@ struct EngineJob {
   int32_t height = 0;
   uint32_t timeLimitMs = 0;
   uint32_t memoryLimitMb = 0;
+  bool strictFolder = false;
 };
 
 // The variable through which the script hands the page driver its memory ceiling, in megabytes.
 inline constexpr char kDriverMemoryVariable[] = "ZELNAR_BROWSER_MEMORY_LIMIT_MB";
+// And the one through which it says "1" for the strict folder rule.
+inline constexpr char kDriverStrictVariable[] = "ZELNAR_BROWSER_STRICT_FOLDER";
 
 // `text` as one sh word, in single quotes.
 std::string ShellQuote(const std::string& text);

@@ -51,6 +51,7 @@ EngineSettings ReadEngineSettings() {
   settings.memoryLimitMb = ParseSetting(Variable(kMemoryLimitVariable), kMaxMemoryLimitMb, kDefaultMemoryLimitMb);
   settings.keepAlive = Variable(kKeepAliveVariable) != "0";
   settings.idleMs = ParseSetting(Variable(kIdleVariable), kMaxIdleMs, kDefaultIdleMs);
+  settings.strictFolder = Variable(kStrictFolderVariable) == "1";
   return settings;
 }
 #endif

@@ -29,6 +29,9 @@ inline constexpr wchar_t kMemoryLimitVariable[] = L"ZELNAR_BROWSER_MEMORY_LIMIT_
 // one running in the page service. ZELNAR_BROWSER_IDLE_MS: how long the service waits for a page.
 inline constexpr wchar_t kKeepAliveVariable[] = L"ZELNAR_BROWSER_KEEP_ALIVE";
 inline constexpr wchar_t kIdleVariable[] = L"ZELNAR_BROWSER_IDLE_MS";
+// ZELNAR_BROWSER_STRICT_FOLDER: "1" lets a page load stylesheets, fonts and pictures, too, only from
+// its own folder and below.
+inline constexpr wchar_t kStrictFolderVariable[] = L"ZELNAR_BROWSER_STRICT_FOLDER";
 
 struct EngineSettings {
   std::string engine = kDefaultEngine;  // UTF-8, as Unix paths are under Wine
@@ -37,6 +40,7 @@ struct EngineSettings {
   uint32_t memoryLimitMb = kDefaultMemoryLimitMb;
   bool keepAlive = true;
   uint32_t idleMs = kDefaultIdleMs;
+  bool strictFolder = false;
 };
 
 // Decimal milliseconds from 1 to kMaxTimeLimitMs; anything else (empty, signs, spaces, out of range)

@@ -25,6 +25,8 @@ class JsonValue {
   const std::string& Text() const noexcept { return text_; }
   // The number, or -1 for anything else.
   double Number() const noexcept { return kind_ == Kind::Number ? number_ : -1; }
+  // true only for the literal true.
+  bool IsTrue() const noexcept { return kind_ == Kind::Bool && flag_; }
 
  private:
   friend class JsonReader;

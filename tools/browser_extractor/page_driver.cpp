@@ -1,9 +1,10 @@
-// The Linux side of a render: starts the browser engine with its DevTools pipe, lets the untrusted
-// page load only files of its own folder, keeps its scripts off, and writes the viewport as a PNG.
+// The Linux side of a render: starts the browser engine with its DevTools pipe, hands the untrusted
+// page only the files the request rules allow, keeps its scripts off, and writes the viewport as a PNG.
 //
 // Usage: zelnar-page-driver ENGINE WIDTH HEIGHT PAGE OUT.png [ENGINE-OPTION...]
 //   One page, run by the render script under `timeout`, which ends it and the engine together. The
-//   memory ceiling of the engine's processes comes from ZELNAR_BROWSER_MEMORY_LIMIT_MB. Exit status:
+//   memory ceiling of the engine's processes comes from ZELNAR_BROWSER_MEMORY_LIMIT_MB, the strict
+//   folder rule from ZELNAR_BROWSER_STRICT_FOLDER=1. Exit status:
 //   0 picture written, 2 usage, 3 the page did not load, 4 the engine failed, broke the protocol or
 //   closed the page, 5 the picture could not be written, 6 the engine went over its memory ceiling,
 //   7 the page is a link to a file outside its folder.
@@ -60,8 +61,10 @@ int RenderOnce(int argc, char** argv) {
   const std::string page = argv[4];
   const std::string out = argv[5];
   if (width <= 0 || height <= 0 || page.empty() || page[0] != '/') return kDriverUsage;
-  const std::optional<PageScope> scope = ScopeOfPage(page, RealPath);
+  std::optional<PageScope> scope = ScopeOfPage(page, RealPath);
   if (!scope) return kDriverRefused;
+  const char* strict = std::getenv(kDriverStrictVariable);
+  scope->strict = strict && std::string(strict) == "1";
   const char* ceilingText = std::getenv(kDriverMemoryVariable);
   const uint64_t ceiling = uint64_t(ParseSetting(ceilingText ? ceilingText : "", kMaxMemoryLimitMb,
                                                  kDefaultMemoryLimitMb))

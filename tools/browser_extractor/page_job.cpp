@@ -8,7 +8,8 @@ namespace browser {
 std::string FormatJob(const PageJob& job) {
   return "{\"page\":" + JsonString(job.page) + ",\"width\":" + std::to_string(job.width) +
          ",\"height\":" + std::to_string(job.height) + ",\"limit\":" + std::to_string(job.timeLimitMs) +
-         ",\"memory\":" + std::to_string(job.memoryLimitMb) + "}";
+         ",\"memory\":" + std::to_string(job.memoryLimitMb) +
+         ",\"strict\":" + (job.strictFolder ? "true" : "false") + "}";
 }
 
 std::optional<PageJob> ParseJob(const std::string& text) {
@@ -24,7 +25,8 @@ std::optional<PageJob> ParseJob(const std::string& text) {
   const auto limit = whole("limit", kMaxTimeLimitMs), memory = whole("memory", kMaxMemoryLimitMb);
   if (!width || !height || !limit || !memory || job["page"].Text().empty() || job["page"].Text()[0] != '/')
     return std::nullopt;
-  return PageJob{job["page"].Text(), int32_t(*width), int32_t(*height), *limit, *memory};
+  // Absent means the rule for browsers: a job from an extractor that knows no switch.
+  return PageJob{job["page"].Text(), int32_t(*width), int32_t(*height), *limit, *memory, job["strict"].IsTrue()};
 }
 
 }  // namespace browser

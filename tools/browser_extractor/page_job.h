@@ -27,6 +27,7 @@ struct PageJob {
   int32_t height = 0;
   uint32_t timeLimitMs = 0;
   uint32_t memoryLimitMb = 0;
+  bool strictFolder = false;  // every request under the page's folder (ZELNAR_BROWSER_STRICT_FOLDER)
 };
 
 std::string FormatJob(const PageJob& job);

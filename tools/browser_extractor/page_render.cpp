@@ -103,8 +103,9 @@ HBITMAP RenderPage(const std::wstring& page, int width, int height, const Engine
     throw Failure(HRESULT_FROM_WIN32(ERROR_FILE_NOT_FOUND), L"the page driver is missing");
 
   if (settings.keepAlive) {
-    const ServiceCall call({UnixPath(fullPage), width, height, settings.timeLimitMs, settings.memoryLimitMb}, driver,
-                           settings);
+    const ServiceCall call(
+        {UnixPath(fullPage), width, height, settings.timeLimitMs, settings.memoryLimitMb, settings.strictFolder},
+        driver, settings);
     CheckStatus(call.Status(), call.Reason());
     return DecodePicture(call.Picture(), width, height);
   }
@@ -112,6 +113,7 @@ HBITMAP RenderPage(const std::wstring& page, int width, int height, const Engine
   CallFolder folder;
   EngineJob job;
   job.memoryLimitMb = settings.memoryLimitMb;
+  job.strictFolder = settings.strictFolder;
   job.driver = driver;
   job.engine = settings.engine;
   job.workDir = UnixPath(folder.Path());

@@ -225,8 +225,9 @@ class Service {
 
   // The page's status, and why it failed.
   Stop Render(const std::string& id, const PageJob& job, bool again = false) {
-    const std::optional<PageScope> scope = ScopeOfPage(job.page, RealPath);
+    std::optional<PageScope> scope = ScopeOfPage(job.page, RealPath);
     if (!scope) return Stop{kDriverRefused, ""};
+    scope->strict = job.strictFolder;
     const bool reused = engine_ != nullptr;
     const std::string alive = File(id + kAliveSuffix);
     const int64_t deadline = NowMs() + job.timeLimitMs;

@@ -61,32 +61,48 @@ std::optional<PageScope> ScopeOfPage(const std::string& page, RealPathFn realPat
   return scope;
 }
 
-bool RequestAllowed(const std::string& url, const PageScope& scope, RealPathFn realPath) {
+RequestKind KindOfResource(const std::string& resourceType) {
+  for (const char* resource : {"Stylesheet", "Font", "Image"})
+    if (resourceType == resource) return RequestKind::kResource;
+  return RequestKind::kDocument;
+}
+
+bool RequestAllowed(const std::string& url, const PageScope& scope, RealPathFn realPath, RequestKind kind) {
   // Inline content: nothing is fetched.
-  if (StartsWith(url, "data:")) return true;
-  if (!StartsWith(url, "file:///")) return false;
+  return StartsWith(url, "data:") || AllowedFile(url, scope, realPath, kind);
+}
+
+std::optional<std::string> AllowedFile(const std::string& url, const PageScope& scope, RealPathFn realPath,
+                                       RequestKind kind) {
+  if (!StartsWith(url, "file:///")) return std::nullopt;
   std::string path = url.substr(7);
   const size_t end = path.find_first_of("?#");
   if (end != std::string::npos) path.resize(end);
   // The engine refuses an escaped slash in a file: path; should one ever pass, it must not be read
   // as a name. An escaped backslash is an ordinary byte of a Linux name.
   for (const char* escapedSlash : {"%2f", "%2F"})
-    if (path.find(escapedSlash) != std::string::npos) return false;
+    if (path.find(escapedSlash) != std::string::npos) return std::nullopt;
   std::string decoded;
-  if (!PercentDecode(path, decoded)) return false;
-  if (decoded.find('\0') != std::string::npos) return false;
+  if (!PercentDecode(path, decoded)) return std::nullopt;
+  if (decoded.find('\0') != std::string::npos) return std::nullopt;
   for (size_t at = 0; at != std::string::npos;) {
     const size_t next = decoded.find('/', at + 1);
     const std::string segment = decoded.substr(at + 1, next == std::string::npos ? std::string::npos : next - at - 1);
-    if (segment == "." || segment == "..") return false;
+    if (segment == "." || segment == "..") return std::nullopt;
     at = next;
   }
-  // The engine opens the file following every link: judge where it really is.
-  const std::optional<std::string> real = realPath(decoded);
-  if (!real) return false;
-  if (*real == scope.realPage) return true;
-  if (scope.realFolder == "/") return false;
-  return Below(decoded, scope.folder, true) && Below(*real, scope.realFolder, true);
+  // Judge where the file really is, every link followed: that is what will be opened.
+  std::optional<std::string> real = realPath(decoded);
+  if (!real) return std::nullopt;
+  if (*real == scope.realPage) return real;
+  for (const char* system : {"/proc", "/sys", "/dev"})
+    if (*real == system || Below(*real, system, false)) return std::nullopt;
+  if (scope.realFolder != "/" && Below(decoded, scope.folder, true) && Below(*real, scope.realFolder, true))
+    return real;
+  // Beyond the page's folder only what is parsed or drawn as a picture, never from a hidden folder.
+  if (kind == RequestKind::kResource && !scope.strict && Below(decoded, "/", true) && Below(*real, "/", true))
+    return real;
+  return std::nullopt;
 }
 
 #ifndef _WIN32
