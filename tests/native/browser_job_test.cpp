@@ -9,6 +9,7 @@
 
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <fstream>
 #include <sstream>
 #include <string>
@@ -17,6 +18,7 @@
 #include "tools/browser_extractor/engine_job.h"
 #include "tools/browser_extractor/engine_settings.h"
 #include "tools/browser_extractor/json_value.h"
+#include "tools/browser_extractor/page_file.h"
 #include "tools/browser_extractor/page_job.h"
 #include "tools/browser_extractor/proc_stat.h"
 #include "tools/browser_extractor/request_policy.h"
@@ -119,7 +121,7 @@ class RunScript : public testing::Test {
 TEST_F(RunScript, HandsTheDriverItsArgumentsInAPrivateEnvironment) {
   const std::string engine = WriteEngine(
       "engine", "for a; do printf '%s\\n' \"$a\"; done > \"$ZELNAR_BROWSER_RUN/../args\"\n"
-      "printf '%s\\n' \"$HOME\" \"$TMPDIR\" \"$XDG_CONFIG_HOME\" \"$LANG\" \"${LC_ALL-unset}\" \"$ZELNAR_BROWSER_MEMORY_LIMIT_MB\" > \"$ZELNAR_BROWSER_RUN/../env\"\n"
+      "printf '%s\\n' \"$HOME\" \"$TMPDIR\" \"$XDG_CONFIG_HOME\" \"$LANG\" \"${LC_ALL-unset}\" \"$ZELNAR_BROWSER_MEMORY_LIMIT_MB\" \"$ZELNAR_BROWSER_STRICT_FOLDER\" > \"$ZELNAR_BROWSER_RUN/../env\"\n"
       "touch \"$HOME/left-in-home\" \"$TMPDIR/left-in-tmp\"");
   EXPECT_EQ(RunWith(engine, 5000), "0\n");
   const std::string args = Slurp(base_ + "/args");
@@ -131,7 +133,7 @@ TEST_F(RunScript, HandsTheDriverItsArgumentsInAPrivateEnvironment) {
     EXPECT_NE(args.find(expected), std::string::npos) << expected;
   EXPECT_EQ(args.find("--user-data-dir"), std::string::npos) << "a profile on disk";
   EXPECT_EQ(Slurp(base_ + "/env"),
-            work_ + "/scratch/home\n" + work_ + "/scratch/tmp\n" + work_ + "/scratch/home/.config\nC.UTF-8\nunset\n77\n");
+            work_ + "/scratch/home\n" + work_ + "/scratch/tmp\n" + work_ + "/scratch/home/.config\nC.UTF-8\nunset\n77\n0\n");
   EXPECT_FALSE(Exists(work_ + "/scratch")) << "the engine's home and temporary files stay";
 }
 
@@ -300,8 +302,62 @@ TEST(RequestPolicy, FollowsEveryLinkToWhereItReallyLeads) {
   Shell("rm -rf '" + base + "'");
 }
 
+// Per kind of request and place, on a real tree: what the driver hands the engine (judged, then
+// opened without following links). The page lies in base/docs/sub.
+TEST(RequestPolicy, ServesDocumentsFromInsideAndResourcesFromAboveTooButNothingHidden) {
+  char pattern[] = "/tmp/browser-kinds-XXXXXX";
+  ASSERT_NE(mkdtemp(pattern), nullptr);
+  const std::string base = pattern, pages = base + "/docs/sub";
+  const std::string setup = "cd '" + base + "' && mkdir -p docs/sub/deeper docs/static .hidden && "
+      "touch docs/sub/page.html docs/sub/a.css docs/sub/deeper/b.css docs/static/c.css docs/d.css .hidden/e.css && "
+      "ln -s ../static/c.css docs/sub/up.css && ln -s ../../.hidden/e.css docs/sub/to-hidden.css && "
+      "mkfifo docs/static/fifo.css";
+  ASSERT_EQ(system(setup.c_str()), 0);
+  struct Case { std::string path; bool document, resource; };
+  const Case cases[] = {
+      {pages + "/a.css", true, true},                  // beside
+      {pages + "/deeper/b.css", true, true},           // below
+      {base + "/docs/static/c.css", false, true},      // above
+      {base + "/docs/d.css", false, true},
+      {"/etc/hostname", false, true},                  // from the root down
+      {pages + "/up.css", false, true},                // a link from inside to above
+      {pages + "/to-hidden.css", false, false},        // a link into a hidden folder
+      {base + "/.hidden/e.css", false, false},
+      {base + "/docs/static/fifo.css", false, false},  // judged, but no regular file
+      {"/proc/self/environ", false, false},
+      {"/dev/zero", false, false},
+      {"/sys/kernel/mm/transparent_hugepage/enabled", false, false},
+  };
+  for (bool strict : {false, true}) {
+    std::optional<browser::PageScope> scope = browser::ScopeOfPage(pages + "/page.html", browser::RealPath);
+    ASSERT_TRUE(scope);
+    scope->strict = strict;
+    for (const Case& c : cases) {
+      SCOPED_TRACE(c.path + (strict ? " (strict)" : ""));
+      for (auto kind : {browser::RequestKind::kDocument, browser::RequestKind::kResource}) {
+        const std::optional<std::string> file =
+            browser::AllowedFile(browser::FileUrl(c.path), *scope, browser::RealPath, kind);
+        const bool served = file && browser::ReadPageFile(*file);
+        EXPECT_EQ(served, kind == browser::RequestKind::kDocument || strict ? c.document : c.resource);
+      }
+    }
+  }
+  EXPECT_EQ(browser::KindOfResource("Stylesheet"), browser::RequestKind::kResource);
+  for (const char* type : {"Document", "Object", "Other", "Script", "", "image"})
+    EXPECT_EQ(browser::KindOfResource(type), browser::RequestKind::kDocument) << type;
+  // The opener itself: whatever link lies on the way, and the size bound.
+  ASSERT_EQ(system(("cd '" + base + "' && printf 1234 > docs/four && ln -s docs docs-link").c_str()), 0);
+  EXPECT_EQ(browser::ReadPageFile(base + "/docs/four"), std::optional<std::string>("1234"));
+  EXPECT_FALSE(browser::ReadPageFile(base + "/docs-link/four")) << "a link on the way";
+  EXPECT_FALSE(browser::ReadPageFile(base + "/docs/four", 3)) << "over the size bound";
+  EXPECT_FALSE(browser::ReadPageFile(base + "/docs")) << "a folder";
+  EXPECT_EQ(browser::ContentTypeOf("/a/b.CSS"), "text/css");
+  EXPECT_EQ(browser::ContentTypeOf("/a.d/b"), "");
+  Shell("rm -rf '" + base + "'");
+}
+
 TEST(PageJob, GoesToTheServiceAndBackWhateverThePath) {
-  const browser::PageJob job{"/p\xE6\x97\xA5/a\n\"b\\c.html", 333, 222, 20000, 2048};
+  const browser::PageJob job{"/p\xE6\x97\xA5/a\n\"b\\c.html", 333, 222, 20000, 2048, true};
   const std::optional<browser::PageJob> back = browser::ParseJob(browser::FormatJob(job));
   ASSERT_TRUE(back);
   EXPECT_EQ(back->page, job.page);
@@ -309,6 +365,7 @@ TEST(PageJob, GoesToTheServiceAndBackWhateverThePath) {
   EXPECT_EQ(back->height, 222);
   EXPECT_EQ(back->timeLimitMs, 20000u);
   EXPECT_EQ(back->memoryLimitMb, 2048u);
+  EXPECT_TRUE(back->strictFolder);
   for (const char* broken : {"", "{}", R"({"page":"rel.html","width":1,"height":1,"limit":1,"memory":1})",
                              R"({"page":"/a","width":0,"height":1,"limit":1,"memory":1})",
                              R"({"page":"/a","width":16385,"height":1,"limit":1,"memory":1})",
@@ -354,6 +411,7 @@ TEST(Base64, DecodesPicturesAndRefusesAnythingElse) {
     std::string bytes;
     EXPECT_EQ(browser::Base64Decode(c.text, bytes), c.ok);
     if (c.ok) EXPECT_EQ(bytes, c.bytes);
+    if (c.ok) EXPECT_EQ(browser::Base64Encode(bytes), std::string(c.text) + std::string((4 - strlen(c.text) % 4) % 4, '='));
   }
 }
 
