@@ -43,6 +43,7 @@ constexpr wchar_t kTimeLimitVariable[] = L"ZELNAR_BROWSER_TIME_LIMIT_MS";
 constexpr wchar_t kMemoryLimitVariable[] = L"ZELNAR_BROWSER_MEMORY_LIMIT_MB";
 constexpr wchar_t kKeepAliveVariable[] = L"ZELNAR_BROWSER_KEEP_ALIVE";
 constexpr wchar_t kIdleVariable[] = L"ZELNAR_BROWSER_IDLE_MS";
+constexpr wchar_t kStrictVariable[] = L"ZELNAR_BROWSER_STRICT_FOLDER";
 constexpr wchar_t kSpool[] = L"zelnar-page-service";
 // Short, so that every test with the kept-alive engine also sees it end.
 constexpr wchar_t kIdleMs[] = L"1500";
@@ -148,6 +149,7 @@ class BrowserExtractor : public testing::TestWithParam<bool> {
     SetEnvironmentVariableW(kDriverVariable, nullptr);
     SetEnvironmentVariableW(kTimeLimitVariable, nullptr);
     SetEnvironmentVariableW(kMemoryLimitVariable, nullptr);
+    SetEnvironmentVariableW(kStrictVariable, nullptr);
     SetEnvironmentVariableW(kKeepAliveVariable, KeptAlive() ? nullptr : L"0");
     SetEnvironmentVariableW(kIdleVariable, kIdleMs);
     wchar_t here[MAX_PATH];
@@ -451,7 +453,7 @@ class Listener {
 TEST_P(BrowserExtractor, KeepsThePageOfflineAndWithoutScriptsAndDrawsTheRest) {
   Listener listener;
   const std::string port = std::to_string(listener.Port());
-  // A file beside the page's folder, not in it: neither framed nor shown as a picture.
+  // A file above the page's folder, not in it: shown as a picture, never framed.
   WritePage(L"outside.svg",
             "<svg xmlns=\"http://www.w3.org/2000/svg\" width=\"200\" height=\"100\">"
             "<rect width=\"200\" height=\"100\" fill=\"rgb(255,0,0)\"/></svg>",
@@ -480,7 +482,7 @@ TEST_P(BrowserExtractor, KeepsThePageOfflineAndWithoutScriptsAndDrawsTheRest) {
   EXPECT_EQ(picture.At(420, 120), (Rgb{200, 0, 200})) << "the picture from the page's folder is missing";
   EXPECT_EQ(picture.At(615, 115), (Rgb{0, 160, 0})) << "the page's script ran";
   EXPECT_NE(picture.At(50, 350), (Rgb{255, 0, 0})) << "a frame showed a file outside the page's folder";
-  EXPECT_NE(picture.At(300, 450), (Rgb{255, 0, 0})) << "a picture outside the page's folder was shown";
+  EXPECT_EQ(picture.At(300, 450), (Rgb{255, 0, 0})) << "a picture from above the page's folder is missing";
   ExpectNothingLeftBehind();
 }
 
@@ -526,9 +528,10 @@ TEST_P(BrowserExtractor, RendersPagesWhosePathsHaveSpacesAndJapanese) {
 }
 
 
-// Links lead where they lead, hidden names stay closed: one page asks for each, and only the
-// pictures that really lie inside its folder appear. The secret is all red.
-TEST_P(BrowserExtractor, LoadsOnlyFilesThatReallyLieInsideThePagesFolder) {
+// Links lead where they lead, hidden names stay closed: one page asks for each as a picture and as a
+// frame. Frames show only what really lies inside its folder; pictures also what lies above, unless
+// the strict rule is asked for. The secret is all red.
+TEST_P(BrowserExtractor, FollowsLinksToWhereTheyLeadForEachKindOfRequest) {
   auto svg = [](const char* colour) {
     return std::string("<svg xmlns=\"http://www.w3.org/2000/svg\" width=\"60\" height=\"60\"><rect width=\"60\""
                        " height=\"60\" fill=\"") + colour + "\"/></svg>";
@@ -547,14 +550,14 @@ TEST_P(BrowserExtractor, LoadsOnlyFilesThatReallyLieInsideThePagesFolder) {
   struct Case {
     const char* what;
     std::string src;
-    bool shown;
+    bool framed, pictured;  // shown in a frame, shown as a picture
   };
   const Case cases[] = {
-      {"a link to a file outside", "file-link.svg", false},
-      {"a link to a folder outside", "folder-link/secret.svg", false},
-      {"a subfolder linking to /", "sub/root" + root + "/secret.svg", false},
-      {"a hidden folder", ".hidden/secret.svg", false},
-      {"a link chain back inside", "chain.svg", true},
+      {"a link to a file outside", "file-link.svg", false, true},
+      {"a link to a folder outside", "folder-link/secret.svg", false, true},
+      {"a subfolder linking to /", "sub/root" + root + "/secret.svg", false, true},
+      {"a hidden folder", ".hidden/secret.svg", false, false},
+      {"a link chain back inside", "chain.svg", true, true},
   };
   std::string extra;
   for (size_t i = 0; i < std::size(cases); ++i) {
@@ -563,18 +566,97 @@ TEST_P(BrowserExtractor, LoadsOnlyFilesThatReallyLieInsideThePagesFolder) {
     extra += "<iframe src=\"" + cases[i].src + "\" style=\"" + at + "120px; border:0; width:60px; height:60px\">"
              "</iframe>";
   }
-  const Picture picture = Render(WritePage(L"links.html", BoxesPage({}, extra)));
-  ASSERT_EQ(picture.result, 0);
-  for (size_t i = 0; i < std::size(cases); ++i) {
-    SCOPED_TRACE(cases[i].what);
-    for (int top : {20, 120}) {
-      const Rgb seen = picture.At(int(50 + 100 * i), top + 30);
-      EXPECT_NE(seen, (Rgb{255, 0, 0})) << "the secret was drawn";
-      if (cases[i].shown) {
-        EXPECT_EQ(seen, (Rgb{0, 160, 0}));
-      }
+  const std::wstring page = WritePage(L"links.html", BoxesPage({}, extra));
+  for (bool strict : {false, true}) {
+    SetEnvironmentVariableW(kStrictVariable, strict ? L"1" : nullptr);
+    const Picture picture = Render(page);
+    ASSERT_EQ(picture.result, 0);
+    for (size_t i = 0; i < std::size(cases); ++i) {
+      SCOPED_TRACE(std::string(cases[i].what) + (strict ? ", strict" : ""));
+      const Rgb pictured = picture.At(int(50 + 100 * i), 50), framed = picture.At(int(50 + 100 * i), 150);
+      const Rgb green{0, 160, 0}, red{255, 0, 0};
+      EXPECT_EQ(framed, cases[i].framed ? green : kWhite);
+      EXPECT_EQ(pictured, !cases[i].pictured || (strict && !cases[i].framed) ? kWhite : cases[i].framed ? green : red);
     }
   }
+  ExpectNothingLeftBehind();
+}
+
+// A page in a subfolder of a documentation tree: its stylesheet, font and picture lie in ../static,
+// and are used; a frame and an object aimed there show nothing of the file; a stylesheet and a
+// picture in a hidden folder above are refused; a FIFO named as a stylesheet holds nothing up.
+TEST_P(BrowserExtractor, StylesAPageFromAboveButFramesNothingFromThere) {
+  const std::wstring sub = pages_ + L"\\sub";
+  for (const wchar_t* folder : {L"\\static", L"\\.hidden"}) ASSERT_TRUE(CreateDirectoryW((pages_ + folder).c_str(), nullptr));
+  ASSERT_TRUE(CreateDirectoryW(sub.c_str(), nullptr));
+  auto rect = [](const char* colour) {
+    return std::string("<svg xmlns=\"http://www.w3.org/2000/svg\" width=\"60\" height=\"60\"><rect width=\"60\""
+                       " height=\"60\" fill=\"") + colour + "\"/></svg>";
+  };
+  WritePage(L"static\\picture.svg", rect("rgb(0,0,200)"));
+  WritePage(L"static\\secret.svg", rect("rgb(255,0,0)"));
+  WritePage(L".hidden\\secret.svg", rect("rgb(255,0,0)"));
+  WritePage(L".hidden\\secret.css", "#hidden { background: rgb(255,0,0) }");
+  WritePage(L"static\\style.css",
+            "body { background: rgb(250,240,200) } #styled { background: rgb(20,120,60) }"
+            " @font-face { font-family: above; src: url(font.ttf) }"
+            " @font-face { font-family: nowhere; src: url(missing.ttf) }"
+            " .text { position: absolute; top: 300px; font: 60px above, nowhere; }");
+  test::RunShell(pages_, "cp /usr/share/fonts/opentype/ipafont-gothic/ipag.ttf static/font.ttf && mkfifo static/fifo.css");
+  const std::string extra =
+      "<link rel=\"stylesheet\" href=\"../static/style.css\"><link rel=\"stylesheet\" href=\"../.hidden/secret.css\">"
+      "<link rel=\"stylesheet\" href=\"../static/fifo.css\">"
+      "<div id=\"styled\" style=\"left:0; top:0; width:50px; height:50px\"></div>"
+      "<div id=\"hidden\" style=\"left:100px; top:0; width:50px; height:50px\"></div>"
+      "<img src=\"../static/picture.svg\" style=\"position:absolute; left:200px; top:0\">"
+      "<img src=\"../.hidden/secret.svg\" style=\"position:absolute; left:300px; top:0\">"
+      "<iframe src=\"../static/secret.svg\" style=\"position:absolute; left:0; top:100px; border:0; width:60px;"
+      " height:60px\"></iframe>"
+      "<object data=\"../static/secret.svg\" type=\"image/svg+xml\" style=\"position:absolute; left:100px;"
+      " top:100px; width:60px; height:60px\"></object>"
+      "<span class=\"text\" style=\"left:0\">Wg</span><span class=\"text\" style=\"left:200px; font-family:"
+      " nowhere\">Wg</span>";
+  const Picture picture = Render(WritePage(L"page.html", BoxesPage({}, extra), sub));
+  ASSERT_EQ(picture.result, 0);
+  const Rgb paper{250, 240, 200};
+  EXPECT_EQ(picture.At(500, 200), paper) << "the stylesheet from above is missing";
+  EXPECT_EQ(picture.At(25, 25), (Rgb{20, 120, 60}));
+  EXPECT_EQ(picture.At(125, 25), paper) << "a stylesheet from a hidden folder was used";
+  EXPECT_EQ(picture.At(225, 25), (Rgb{0, 0, 200})) << "the picture from above is missing";
+  EXPECT_EQ(picture.At(325, 25), paper) << "a picture from a hidden folder was drawn";
+  for (int left : {0, 100}) EXPECT_NE(picture.At(left + 30, 130), (Rgb{255, 0, 0})) << "a document from above was shown";
+  int differ = 0;  // the same text in the font from above and in the engine's own face
+  for (int y = 300; y < 380; ++y)
+    for (int x = 0; x < 150; ++x) differ += picture.At(x, y) != picture.At(x + 200, y);
+  EXPECT_GT(differ, 100) << "the font from above was not used";
+  ExpectNothingLeftBehind();
+}
+
+// While another process swaps the page's pictures between files and links to files the rules refuse
+// (a document outside, a picture in a hidden folder), no picture shows anything of those files.
+TEST_P(BrowserExtractor, DrawsNothingFromOutsideWhileLinksAreSwappedIn) {
+  auto rect = [](const char* colour) {
+    return std::string("<svg xmlns=\"http://www.w3.org/2000/svg\" width=\"60\" height=\"60\"><rect width=\"60\""
+                       " height=\"60\" fill=\"") + colour + "\"/></svg>";
+  };
+  ASSERT_TRUE(CreateDirectoryW((root_ + L"\\.hidden").c_str(), nullptr));
+  for (const wchar_t* secret : {L"\\secret.svg", L"\\.hidden\\secret.svg"}) test::WriteWholeFile(root_ + secret, rect("rgb(255,0,0)"));
+  test::WriteWholeFile(root_ + L"\\green.svg", rect("rgb(0,160,0)"));
+  const std::wstring page = WritePage(
+      L"race.html", BoxesPage({}, "<iframe src=\"frame.svg\" style=\"position:absolute; left:0; top:0; border:0;"
+                                  " width:60px; height:60px\"></iframe><img src=\"picture.svg\""
+                                  " style=\"position:absolute; left:100px; top:0\">"));
+  // Bounded: it stops when told, or after a minute.
+  test::RunShell(pages_, "( end=$(($(date +%s) + 60)); while [ ! -e ../stop ] && [ $(date +%s) -lt $end ]; do "
+                         "cp ../green.svg f.tmp && mv f.tmp frame.svg && cp ../green.svg p.tmp && mv p.tmp picture.svg && "
+                         "ln -sf ../secret.svg f.tmp && mv f.tmp frame.svg && ln -sf ../.hidden/secret.svg p.tmp && "
+                         "mv p.tmp picture.svg; done; rm -f ../stop ) </dev/null >/dev/null 2>&1 &");
+  for (int i = 0; i < 10; ++i) {
+    const Picture picture = Render(page);
+    ASSERT_EQ(picture.result, 0);
+    for (int x : {30, 130}) EXPECT_NE(picture.At(x, 30), (Rgb{255, 0, 0})) << "page " << i << " drew the secret";
+  }
+  test::RunShell(root_, "touch stop; while [ -e stop ]; do sleep 0.05; done", 5000);
   ExpectNothingLeftBehind();
 }
 
@@ -609,9 +691,10 @@ TEST_P(BrowserExtractor, DrawsAPageThatNavigatesAsItFirstLoaded) {
 // owner long gone. A living owner's folder stays.
 TEST_P(BrowserExtractor, LeavesNothingOfAKilledHost) {
   const std::wstring page = WritePage(L"page.html", BoxesPage({{0, 0, 10, 10, {255, 0, 0}}}));
-  // A page that never finishes loading: it waits for a named pipe nobody writes to.
-  const std::wstring stuck = WritePage(L"stuck.html", BoxesPage({}, "<img src=\"pipe.png\">"));
-  test::RunShell(pages_, "mkfifo pipe.png");
+  // A page that never finishes: its engine never answers.
+  const std::wstring stuck = page;
+  const std::wstring hangs = FromUtf8(ZELNAR_SOURCE_DIR "/tests/win/fake_drivers/engine-hangs");
+  SetEnvironmentVariableW(kEngineVariable, hangs.c_str());
   const std::wstring gone = temp_ + L"\\zelnar-browser-4194300-1-1-1";
   if (!KeptAlive()) {
     ASSERT_TRUE(CreateDirectoryW(gone.c_str(), nullptr));
@@ -637,6 +720,8 @@ TEST_P(BrowserExtractor, LeavesNothingOfAKilledHost) {
   EXPECT_EQ(Marked(calls), "") << "the killed host's render ran on for 3 s";
   for (int waited = 0; pageFiles() > 0 && waited < 3000; waited += 100) Sleep(100);
   EXPECT_EQ(pageFiles(), 0) << "the service kept drawing for a host that is gone";
+  SetEnvironmentVariableW(kEngineVariable, nullptr);
+  if (KeptAlive()) ExpectServiceToEnd();  // a running service keeps the engine it started with
   // This test's own folder: its owner lives, the next call leaves it.
   FILETIME created, unused;
   ASSERT_TRUE(GetProcessTimes(GetCurrentProcess(), &created, &unused, &unused, &unused));
@@ -717,15 +802,16 @@ TEST_P(PageService, ReplacesAnEngineKilledBetweenPictures) {
 TEST_P(PageService, ReplacesAServiceKilledMidPicture) {
   const std::vector<Box> boxes = {{10, 10, 50, 50, {0, 90, 200}}};
   const std::wstring page = WritePage(L"page.html", BoxesPage(boxes));
-  const std::wstring stuck = WritePage(L"stuck.html", BoxesPage({}, "<img src=\"pipe.png\">"));
-  test::RunShell(pages_, "mkfifo pipe.png");
+  // A page that never finishes: its engine never answers.
+  SetEnvironmentVariableW(kEngineVariable, FromUtf8(ZELNAR_SOURCE_DIR "/tests/win/fake_drivers/engine-hangs").c_str());
   int result = -1;
-  std::thread call([&] { result = Render(stuck).result; });
+  std::thread call([&] { result = Render(page).result; });
   const std::string taken = "ls " + ShellQuote(Spool()) + " | grep -c '\\.run$'";
   for (int i = 0; i < 200 && test::RunShell(root_, taken) == "0\n"; ++i) Sleep(50);
   test::RunShell(root_, "kill -9 $(cut -d' ' -f1 " + ShellQuote(Spool() + "/service") + ")");
   call.join();
   EXPECT_EQ(result, kFailed) << "the picture in flight";
+  SetEnvironmentVariableW(kEngineVariable, nullptr);
   EXPECT_EQ(Marked(Spool()), "") << "the killed service's engine ran on";
   const Picture picture = Render(page);
   ASSERT_EQ(picture.result, 0);

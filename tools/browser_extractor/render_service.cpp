@@ -148,8 +148,7 @@ class Service {
           auto watch = [deadline] {
             if (NowMs() > deadline) throw Stop{kDriverTimedOut, "the engine hung while no page waited"};
           };
-          if (!engine_) StartEngine();
-          engine_->SetWatch(watch);
+          StartEngine(watch);
           PrepareSpare();
           engine_->SetWatch(nullptr);
         } catch (const Stop&) {
@@ -244,8 +243,7 @@ class Service {
       engine_->CheckMemory(ceiling);
     };
     try {
-      if (!engine_) StartEngine();
-      engine_->SetWatch(watch);
+      StartEngine(watch);
       if (!spare_) PrepareSpare();
       while (!spare_->Ready()) connection_->Next();
       connection_->Listen(nullptr);
@@ -279,8 +277,15 @@ class Service {
     }
   }
 
-  void StartEngine() {
+  // Starts the engine unless it runs; either way `watch` watches it, from its first reply on: an
+  // engine that never answers is given up like any other.
+  void StartEngine(Watch watch = nullptr) {
+    if (engine_) {
+      engine_->SetWatch(std::move(watch));
+      return;
+    }
     engine_ = std::make_unique<Engine>(program_, arguments_, true, EngineLogPath());
+    engine_->SetWatch(std::move(watch));
     connection_ = std::make_unique<Connection>(*engine_);
     connection_->Call("Target.setDiscoverTargets", "{\"discover\":true}", "", [](const JsonValue&) {});
   }
