@@ -598,7 +598,7 @@ TEST_P(BrowserExtractor, StylesAPageFromAboveButFramesNothingFromThere) {
   WritePage(L".hidden\\secret.svg", rect("rgb(255,0,0)"));
   WritePage(L".hidden\\secret.css", "#hidden { background: rgb(255,0,0) }");
   WritePage(L"static\\style.css",
-            "body { background: rgb(250,240,200) } #styled { background: rgb(20,120,60) }"
+            "html, body { background: rgb(250,240,200) } #styled { background: rgb(20,120,60) }"
             " @font-face { font-family: above; src: url(font.ttf) }"
             " @font-face { font-family: nowhere; src: url(missing.ttf) }"
             " .text { position: absolute; top: 300px; font: 60px above, nowhere; }");
@@ -691,9 +691,9 @@ TEST_P(BrowserExtractor, DrawsAPageThatNavigatesAsItFirstLoaded) {
 // owner long gone. A living owner's folder stays.
 TEST_P(BrowserExtractor, LeavesNothingOfAKilledHost) {
   const std::wstring page = WritePage(L"page.html", BoxesPage({{0, 0, 10, 10, {255, 0, 0}}}));
-  // A page that never finishes: its engine never answers.
+  // A page that never finishes loading: its engine never says it has.
   const std::wstring stuck = page;
-  const std::wstring hangs = FromUtf8(ZELNAR_SOURCE_DIR "/tests/win/fake_drivers/engine-hangs");
+  const std::wstring hangs = FromUtf8(ZELNAR_SOURCE_DIR "/tests/win/fake_drivers/engine-never-loads");
   SetEnvironmentVariableW(kEngineVariable, hangs.c_str());
   const std::wstring gone = temp_ + L"\\zelnar-browser-4194300-1-1-1";
   if (!KeptAlive()) {
@@ -759,7 +759,8 @@ TEST_P(BrowserExtractor, ShowsTheNextPageNothingOfTheOneBefore) {
       L"second.html",
       BoxesPage({}, "<style>a { position:absolute; top:100px; left:0; width:60px; height:60px; display:block }"
                     " a:link { background: rgb(0,0,200) } a:visited { background: rgb(255,0,0) }</style>"
-                    "<img src=\"../pages/shared.svg\" style=\"position:absolute; left:100px; top:0\">"
+                    "<iframe src=\"../pages/shared.svg\" style=\"position:absolute; left:100px; top:0;"
+                    " border:0; width:60px; height:60px\"></iframe>"
                     "<img src=\"shared.svg\" style=\"position:absolute; left:0; top:0\">"
                     "<a href=\"" + firstUrl + "\"></a>"),
       elsewhere);
@@ -802,8 +803,8 @@ TEST_P(PageService, ReplacesAnEngineKilledBetweenPictures) {
 TEST_P(PageService, ReplacesAServiceKilledMidPicture) {
   const std::vector<Box> boxes = {{10, 10, 50, 50, {0, 90, 200}}};
   const std::wstring page = WritePage(L"page.html", BoxesPage(boxes));
-  // A page that never finishes: its engine never answers.
-  SetEnvironmentVariableW(kEngineVariable, FromUtf8(ZELNAR_SOURCE_DIR "/tests/win/fake_drivers/engine-hangs").c_str());
+  // A page that never finishes loading: its engine never says it has.
+  SetEnvironmentVariableW(kEngineVariable, FromUtf8(ZELNAR_SOURCE_DIR "/tests/win/fake_drivers/engine-never-loads").c_str());
   int result = -1;
   std::thread call([&] { result = Render(page).result; });
   const std::string taken = "ls " + ShellQuote(Spool()) + " | grep -c '\\.run$'";
