@@ -392,8 +392,21 @@ TEST(JsonValue, ReadsTheEnginesMessages) {
   const auto pair = browser::JsonValue::Parse(R"("\ud83d\ude00")");
   ASSERT_TRUE(pair);
   EXPECT_EQ(pair->Text(), "\xF0\x9F\x98\x80");
-  for (const char* broken : {"", "{", R"({"a":})", "[1,]", R"("open)", R"({"a":1} x)", R"("\ud83d")", "tru",
-                             R"("\q")"}) {
+  // A lone half of a pair, high or low, is one U+FFFD; what follows it stays.
+  for (const char* lone : {R"("\ud83d")", R"("\ude00")", R"("\ud83dx")", R"("\ud83d\u0041")"}) {
+    const auto text = browser::JsonValue::Parse(lone);
+    ASSERT_TRUE(text) << lone;
+    EXPECT_EQ(text->Text().substr(0, 3), "\xEF\xBF\xBD") << lone;
+  }
+  EXPECT_EQ(browser::JsonValue::Parse(R"("\ud83d\u0041")")->Text(), "\xEF\xBF\xBD" "A");
+  // Numbers as JSON writes them, and ids only where they are whole and exact.
+  for (const char* number : {"0", "-0", "12", "-1.5", "2.5e1", "1E-2", "1e+2"})
+    EXPECT_TRUE(browser::JsonValue::Parse(number)) << number;
+  EXPECT_EQ(browser::JsonValue::Parse("1e999")->Whole(), std::nullopt);
+  EXPECT_EQ(browser::JsonValue::Parse("2.5")->Whole(), std::nullopt);
+  EXPECT_EQ(browser::JsonValue::Parse("-7")->Whole(), -7);
+  for (const char* broken : {"", "{", R"({"a":})", "[1,]", R"("open)", R"({"a":1} x)", "tru", R"("\q")", "+1", "01",
+                             ".5", "1.", "-", "1e", "--1", "0x10", "1.5.2"}) {
     SCOPED_TRACE(broken);
     EXPECT_FALSE(browser::JsonValue::Parse(broken));
   }

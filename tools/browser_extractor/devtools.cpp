@@ -9,6 +9,8 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cerrno>
+#include <climits>
 #include <cstdlib>
 
 #include "tools/browser_extractor/base64.h"
@@ -18,6 +20,9 @@
 
 namespace browser {
 namespace {
+
+constexpr char kEngineEnded[] = "the engine ended or closed its pipe";
+constexpr size_t kReadBytes = 65536;
 
 // Every request stops at the policy first, the page's own included.
 constexpr char kEveryRequest[] = "{\"patterns\":[{\"urlPattern\":\"*\"}]}";
@@ -77,8 +82,9 @@ Engine::Engine(const std::string& program, const std::vector<std::string>& argum
     dup2(null, 0);
     dup2(null, 1);
     dup2(messages >= 0 ? messages : null, 2);
-    // The engine gets its pipe and nothing else of ours.
-    for (int fd = 5; fd < 1024; ++fd) close(fd);
+    // The engine gets its pipe and nothing else of ours, however many descriptors we hold.
+    if (close_range(5, ~0U, 0) != 0)
+      for (int fd = 5; fd < 1024; ++fd) close(fd);
     std::vector<char*> argv;
     argv.push_back(const_cast<char*>(program.c_str()));
     for (const std::string& argument : arguments) argv.push_back(const_cast<char*>(argument.c_str()));
@@ -116,7 +122,9 @@ void Engine::StartReaper() {
   const pid_t parent = getpid();
   reaper_ = fork();
   if (reaper_ == 0) {
-    for (int fd = 3; fd < 1024; ++fd) close(fd);  // it holds nothing of ours, the service's lock least
+    // It holds nothing of ours, the service's lock least.
+    if (close_range(3, ~0U, 0) != 0)
+      for (int fd = 3; fd < 1024; ++fd) close(fd);
     setpgid(0, pid_);
     prctl(PR_SET_PDEATHSIG, SIGUSR1);
     if (getppid() == parent) {
@@ -134,34 +142,56 @@ void Engine::Write(const std::string& message) {
   const std::string framed = message + '\0';
   for (size_t done = 0; done < framed.size();) {
     const ssize_t n = write(to_, framed.data() + done, framed.size() - done);
-    if (n <= 0) throw Stop{kDriverEngine, "the engine stopped reading its pipe"};
+    if (n < 0 && errno == EINTR) continue;
+    // No reader left: the engine ended, or closed its pipe, as a read would find out too.
+    if (n <= 0) throw Stop{kDriverEngine, errno == EPIPE ? kEngineEnded : "the engine stopped reading its pipe"};
     done += size_t(n);
   }
 }
 
+// Where the next message ends in the buffer, searching only bytes not searched before.
+size_t Engine::MessageEnd() {
+  const size_t end = buffer_.find('\0', scanned_);
+  scanned_ = end == std::string::npos ? buffer_.size() : end;
+  return end;
+}
+
 bool Engine::Readable(int waitMs) {
-  if (buffer_.find('\0') != std::string::npos) return true;
+  if (MessageEnd() != std::string::npos) return true;
   pollfd ready{from_, POLLIN, 0};
   return poll(&ready, 1, waitMs) > 0;
 }
 
 JsonValue Engine::Read() {
   for (;;) {
-    const size_t end = buffer_.find('\0');
+    const size_t end = MessageEnd();
     if (end != std::string::npos) {
-      const std::string message = buffer_.substr(0, end);
-      buffer_.erase(0, end + 1);
-      std::optional<JsonValue> value = JsonValue::Parse(message);
+      // Parsed where it lies; the bytes before the next message go at once.
+      std::optional<JsonValue> value = JsonValue::Parse(std::string_view(buffer_.data() + start_, end - start_));
+      start_ = scanned_ = end + 1;
+      if (start_ == buffer_.size()) {
+        buffer_.clear();
+        start_ = scanned_ = 0;
+      }
       if (!value) throw Stop{kDriverEngine, "the engine sent a message that is not JSON"};
-      return *value;
+      return std::move(*value);
     }
+    if (buffer_.size() - start_ > kMaxMessageBytes)
+      throw Stop{kDriverEngine, "the engine sent a message of more than " + std::to_string(kMaxMessageBytes >> 20) + " MB"};
     if (NowMs() >= nextWatch_) RunWatch();
     pollfd ready{from_, POLLIN, 0};
     if (poll(&ready, 1, int(std::max<int64_t>(0, nextWatch_ - NowMs()))) <= 0) continue;
-    char chunk[65536];
-    const ssize_t n = read(from_, chunk, sizeof chunk);
-    if (n <= 0) throw Stop{kDriverEngine, "the engine ended or closed its pipe"};
-    buffer_.append(chunk, size_t(n));
+    // What is left of earlier messages moves to the front once, before the buffer grows.
+    if (start_ > 0) {
+      buffer_.erase(0, start_);
+      scanned_ -= start_;
+      start_ = 0;
+    }
+    const size_t had = buffer_.size();
+    buffer_.resize(had + kReadBytes);
+    const ssize_t n = read(from_, &buffer_[had], kReadBytes);
+    buffer_.resize(had + size_t(std::max<ssize_t>(n, 0)));
+    if (n <= 0) throw Stop{kDriverEngine, kEngineEnded};
   }
 }
 
@@ -193,7 +223,7 @@ JsonValue Connection::Call(const std::string& method, const std::string& params,
   const int id = Send(method, params, session);
   for (;;) {
     JsonValue message = Next();
-    if (message["id"].Number() == id) {
+    if (message["id"].Whole() == id) {
       if (message["error"].GetKind() != JsonValue::Kind::Null)
         throw Stop{kDriverEngine, "the engine refused " + method + ": " + message["error"]["message"].Text()};
       return message["result"];
@@ -246,8 +276,8 @@ void PageRun::StartOpen() {
 }
 
 void PageRun::Follow(const JsonValue& message) {
-  const int id = int(message["id"].Number());
-  if (opened_ || !waiting_.erase(id)) return;
+  const std::optional<int64_t> id = message["id"].Whole();
+  if (opened_ || !id || *id < 0 || *id > INT32_MAX || !waiting_.erase(int(*id))) return;
   if (message["error"].GetKind() != JsonValue::Kind::Null)
     throw Stop{kDriverEngine, "the engine refused to open a page: " + message["error"]["message"].Text()};
   const JsonValue& result = message["result"];

@@ -71,12 +71,14 @@ class Engine {
  private:
   void RunWatch();
   void StartReaper();
+  size_t MessageEnd();
 
   pid_t pid_ = -1;
   pid_t reaper_ = -1;
   bool ownGroup_ = false;
   int to_ = -1, from_ = -1;
-  std::string buffer_;
+  std::string buffer_;  // messages from start_ on; those before scanned_ hold no end
+  size_t start_ = 0, scanned_ = 0;
   Watch watch_;
   int64_t nextWatch_ = 0;
 };
@@ -147,6 +149,10 @@ class PageRun {
   std::set<int> waiting_;  // commands of StartOpen not answered yet
   int step_ = 0;
 };
+
+// One message from the engine may be at most this large (a picture of 16384 x 16384 pixels fits);
+// a larger one fails the page.
+inline constexpr size_t kMaxMessageBytes = size_t(512) << 20;
 
 // How often the engine's memory (and whatever else the watch checks) is looked at while it works: a
 // page that grows by 150 MB a second overshoots the ceiling by 15 MB at most.

@@ -90,13 +90,17 @@ class JsonReader {
         case 'u': {
           unsigned code;
           if (!Hex4(code)) return false;
-          // A surrogate pair is one character; a lone half becomes U+FFFD.
+          // A surrogate pair is one character; a lone half, high or low, becomes U+FFFD, and
+          // whatever follows a lone high one is read on its own.
           if (code >= 0xD800 && code < 0xDC00) {
+            const size_t next = at_;
             unsigned low;
-            if (Word("\\u") && Hex4(low) && low >= 0xDC00 && low < 0xE000)
+            if (Word("\\u") && Hex4(low) && low >= 0xDC00 && low < 0xE000) {
               code = 0x10000 + ((code - 0xD800) << 10) + (low - 0xDC00);
-            else
-              return false;
+            } else {
+              at_ = next;
+              code = 0xFFFD;
+            }
           } else if (code >= 0xDC00 && code < 0xE000) {
             code = 0xFFFD;
           }
@@ -152,9 +156,28 @@ class JsonReader {
       return true;
     }
     if (Word("null")) return true;
+    // JSON's own grammar: -?(0|[1-9][0-9]*)(.[0-9]+)?([eE][+-]?[0-9]+)?, nothing looser.
     const size_t start = at_;
-    while (at_ < text_.size() && std::string_view("+-0123456789.eE").find(text_[at_]) != std::string_view::npos) ++at_;
-    if (at_ == start) return false;
+    auto digits = [this] {
+      const size_t first = at_;
+      while (at_ < text_.size() && text_[at_] >= '0' && text_[at_] <= '9') ++at_;
+      return at_ - first;
+    };
+    if (at_ < text_.size() && text_[at_] == '-') ++at_;
+    if (at_ < text_.size() && text_[at_] == '0') {
+      ++at_;
+    } else if (digits() == 0) {
+      return false;
+    }
+    if (at_ < text_.size() && text_[at_] == '.') {
+      ++at_;
+      if (digits() == 0) return false;
+    }
+    if (at_ < text_.size() && (text_[at_] == 'e' || text_[at_] == 'E')) {
+      ++at_;
+      if (at_ < text_.size() && (text_[at_] == '+' || text_[at_] == '-')) ++at_;
+      if (digits() == 0) return false;
+    }
     const std::string number(text_.substr(start, at_ - start));
     char* end = nullptr;
     value.number_ = std::strtod(number.c_str(), &end);
@@ -171,6 +194,14 @@ std::optional<JsonValue> JsonValue::Parse(std::string_view text) {
   JsonReader reader(text);
   if (!reader.ReadDocument(value)) return std::nullopt;
   return value;
+}
+
+std::optional<int64_t> JsonValue::Whole() const noexcept {
+  // Within 2^53 every whole number is exact; beyond (1e999 is infinity) none is taken.
+  constexpr double kExact = 9007199254740992.0;
+  if (kind_ != Kind::Number || !(number_ >= -kExact && number_ <= kExact) || number_ != double(int64_t(number_)))
+    return std::nullopt;
+  return int64_t(number_);
 }
 
 const JsonValue& JsonValue::operator[](const std::string& name) const {

@@ -2,6 +2,7 @@
 // nested objects. Portable.
 #pragma once
 
+#include <cstdint>
 #include <map>
 #include <memory>
 #include <optional>
@@ -25,6 +26,8 @@ class JsonValue {
   const std::string& Text() const noexcept { return text_; }
   // The number, or -1 for anything else.
   double Number() const noexcept { return kind_ == Kind::Number ? number_ : -1; }
+  // The number when it is whole and exact (|n| <= 2^53); none for anything else.
+  std::optional<int64_t> Whole() const noexcept;
   // true only for the literal true.
   bool IsTrue() const noexcept { return kind_ == Kind::Bool && flag_; }
 

@@ -11,6 +11,7 @@
 #include <algorithm>
 #include <cstdio>
 #include <cstring>
+#include <exception>
 #include <memory>
 #include <optional>
 
@@ -274,6 +275,14 @@ class Service {
         if (!said.empty()) stop.why += "; the engine said: " + said;
       }
       return stop;
+    } catch (const std::exception& failure) {
+      // Anything else (no memory for a message, say) fails this page alone: the next one gets a
+      // new engine, and the service lives on.
+      DropEngine();
+      return Stop{kDriverEngine, std::string("the driver failed: ") + failure.what()};
+    } catch (...) {
+      DropEngine();
+      return Stop{kDriverEngine, "the driver failed"};
     }
   }
 

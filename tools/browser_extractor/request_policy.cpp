@@ -84,7 +84,8 @@ std::optional<std::string> AllowedFile(const std::string& url, const PageScope& 
     if (path.find(escapedSlash) != std::string::npos) return std::nullopt;
   std::string decoded;
   if (!PercentDecode(path, decoded)) return std::nullopt;
-  if (decoded.find('\0') != std::string::npos) return std::nullopt;
+  // A NUL ends a Linux name early; a trailing slash names a folder.
+  if (decoded.find('\0') != std::string::npos || decoded.back() == '/') return std::nullopt;
   for (size_t at = 0; at != std::string::npos;) {
     const size_t next = decoded.find('/', at + 1);
     const std::string segment = decoded.substr(at + 1, next == std::string::npos ? std::string::npos : next - at - 1);
