@@ -261,18 +261,24 @@ TEST(RequestPolicy, AllowsOnlyFilesInsideThePagesFolder) {
   }
 }
 
+// A fresh folder under /tmp in which `commands` (sh, run there) made a tree; empty when they failed.
+std::string TempTree(const std::string& commands) {
+  char pattern[] = "/tmp/browser-policy-XXXXXX";
+  if (!mkdtemp(pattern)) return "";
+  const std::string base = pattern;
+  return system(("cd '" + base + "' && " + commands).c_str()) == 0 ? base : "";
+}
+
 // The rule on a real tree: links are followed to where they lead, hidden names and the root stay
 // closed. The secret lies beside the page's folder.
 TEST(RequestPolicy, FollowsEveryLinkToWhereItReallyLeads) {
-  char pattern[] = "/tmp/browser-policy-XXXXXX";
-  ASSERT_NE(mkdtemp(pattern), nullptr);
-  const std::string base = pattern, pages = base + "/pages";
-  const std::string setup = "cd '" + base + "' && mkdir -p pages/sub pages/.hidden outside && "
+  const std::string base = TempTree("mkdir -p pages/sub pages/.hidden outside && "
       "touch secret pages/page.html pages/a.png pages/.hidden/a.png pages/sub/b.png outside/page.html && "
       "ln -s ../secret pages/file-link && ln -s ../outside pages/folder-link && ln -s / pages/sub/root && "
-      "ln -s ../outside/page.html pages/page-link.html && ln -s '" + pages + "/sub/b.png' outside/back && "
-      "ln -s ../outside/back pages/chain && ln -s a.png pages/.dot-link && ln -s .hidden/a.png pages/to-hidden";
-  ASSERT_EQ(system(setup.c_str()), 0);
+      "ln -s ../outside/page.html pages/page-link.html && ln -s \"$PWD/pages/sub/b.png\" outside/back && "
+      "ln -s ../outside/back pages/chain && ln -s a.png pages/.dot-link && ln -s .hidden/a.png pages/to-hidden");
+  ASSERT_FALSE(base.empty());
+  const std::string pages = base + "/pages";
   const std::optional<browser::PageScope> scope = browser::ScopeOfPage(pages + "/page.html", browser::RealPath);
   ASSERT_TRUE(scope);
   struct Case { const char* path; bool allowed; };
@@ -305,14 +311,12 @@ TEST(RequestPolicy, FollowsEveryLinkToWhereItReallyLeads) {
 // Per kind of request and place, on a real tree: what the driver hands the engine (judged, then
 // opened without following links). The page lies in base/docs/sub.
 TEST(RequestPolicy, ServesDocumentsFromInsideAndResourcesFromAboveTooButNothingHidden) {
-  char pattern[] = "/tmp/browser-kinds-XXXXXX";
-  ASSERT_NE(mkdtemp(pattern), nullptr);
-  const std::string base = pattern, pages = base + "/docs/sub";
-  const std::string setup = "cd '" + base + "' && mkdir -p docs/sub/deeper docs/static .hidden && "
+  const std::string base = TempTree("mkdir -p docs/sub/deeper docs/static .hidden && "
       "touch docs/sub/page.html docs/sub/a.css docs/sub/deeper/b.css docs/static/c.css docs/d.css .hidden/e.css && "
       "ln -s ../static/c.css docs/sub/up.css && ln -s ../../.hidden/e.css docs/sub/to-hidden.css && "
-      "mkfifo docs/static/fifo.css";
-  ASSERT_EQ(system(setup.c_str()), 0);
+      "mkfifo docs/static/fifo.css && printf 1234 > docs/four && ln -s docs docs-link");
+  ASSERT_FALSE(base.empty());
+  const std::string pages = base + "/docs/sub";
   struct Case { std::string path; bool document, resource; };
   const Case cases[] = {
       {pages + "/a.css", true, true},                  // beside
@@ -346,7 +350,6 @@ TEST(RequestPolicy, ServesDocumentsFromInsideAndResourcesFromAboveTooButNothingH
   for (const char* type : {"Document", "Object", "Other", "Script", "", "image"})
     EXPECT_EQ(browser::KindOfResource(type), browser::RequestKind::kDocument) << type;
   // The opener itself: whatever link lies on the way, and the size bound.
-  ASSERT_EQ(system(("cd '" + base + "' && printf 1234 > docs/four && ln -s docs docs-link").c_str()), 0);
   EXPECT_EQ(browser::ReadPageFile(base + "/docs/four"), std::optional<std::string>("1234"));
   EXPECT_FALSE(browser::ReadPageFile(base + "/docs-link/four")) << "a link on the way";
   EXPECT_FALSE(browser::ReadPageFile(base + "/docs/four", 3)) << "over the size bound";
