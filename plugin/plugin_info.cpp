@@ -10,12 +10,12 @@
 #include "settings/settings_reader.h"
 #include "win/debug_trace.h"
 #include "win/text_conversion.h"
-#include "zelnar_version.h"
+#include "plugin/module_identity.h"
 
 namespace {
 
 constexpr int kPatternListIndex = 2;
-constexpr const char* kIdentity[] = {"00IN", "HTML to DIB v" ZELNAR_VERSION_SHORT_TEXT, zelnar::kDefaultPatternList,
+constexpr const char* kIdentity[] = {"00IN", ZELNAR_MODULE_NAME, zelnar::kDefaultPatternList,
                                      "HTML file"};
 constexpr int kIdentityCount = sizeof kIdentity / sizeof kIdentity[0];
 
