@@ -90,8 +90,9 @@ class RunScript : public testing::Test {
   void TearDown() override { Shell("rm -rf " + browser::ShellQuote(base_)); }
 
   // Writes the script for `driver` and runs it in the call's folder, as the extractor does.
-  std::string RunWith(const std::string& driver, uint32_t limitMs, bool background = false) {
+  std::string RunWith(const std::string& driver, uint32_t limitMs, bool background = false, bool watchHost = false) {
     EngineJob job;
+    job.watchHost = watchHost;
     job.memoryLimitMb = 77;
     job.driver = driver;
     job.engine = "/opt/the engine";
@@ -100,8 +101,7 @@ class RunScript : public testing::Test {
     job.width = 321;
     job.height = 123;
     job.timeLimitMs = limitMs;
-    std::ofstream(work_ + "/" + browser::kScriptName, std::ios::binary) << browser::RunScript(job);
-    Shell("cd " + browser::ShellQuote(work_) + " && LC_ALL=ja_JP.UTF-8 /bin/sh " + browser::kScriptName +
+    Shell("cd / && LC_ALL=ja_JP.UTF-8 /bin/sh -c " + browser::ShellQuote(browser::RunScript(job)) +
           (background ? " >/dev/null 2>&1 &" : " 2>/dev/null"));
     return Slurp(work_ + "/" + browser::kStatusName);
   }
@@ -168,14 +168,14 @@ TEST_F(RunScript, WritesAStatusEvenWhenItCannotPrepare) {
 TEST_F(RunScript, EndsTheEngineAndRemovesTheFolderWhenTheHostIsGone) {
   const std::string alive = work_ + "/" + browser::kAliveName;
   std::ofstream(alive) << "";
-  RunWith(WriteEngine("slowish", "sleep 1.5"), 60000, true);
+  RunWith(WriteEngine("slowish", "sleep 1.5"), 60000, true, true);
   for (int i = 0; i < 40; ++i, usleep(50000)) std::ofstream(alive) << "";
   for (int i = 0; i < 100 && !Exists(work_ + "/" + browser::kStatusName); ++i, usleep(50000)) std::ofstream(alive) << "";
   EXPECT_EQ(Slurp(work_ + "/" + browser::kStatusName), "0\n") << "a living host's render was ended";
 
   unlink((work_ + "/" + browser::kStatusName).c_str());
   std::ofstream(alive) << "";
-  RunWith(WriteEngine("slow", "sleep 50 & sleep 50"), 60000, true);
+  RunWith(WriteEngine("slow", "sleep 50 & sleep 50"), 60000, true, true);
   std::string left = "?";
   for (int i = 0; i < 60 && !(left.empty() && !Exists(work_)); ++i) {
     usleep(50000);
