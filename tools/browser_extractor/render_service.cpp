@@ -133,7 +133,8 @@ class Service {
     ForEachFile([](const std::string& name) {
       if (EndsWith(name, kTakenSuffix)) {
         const std::string id = name.substr(0, name.size() - strlen(kTakenSuffix));
-        for (const char* suffix : {kTakenSuffix, kPictureSuffix, kStatusSuffix}) unlink(File(id + suffix).c_str());
+        for (const char* suffix : {kTakenSuffix, kPictureSuffix, kStatusSuffix, kAliveSuffix})
+          unlink(File(id + suffix).c_str());
       }
     });
     inotify_ = inotify_init1(IN_CLOEXEC | IN_NONBLOCK);
