@@ -725,9 +725,10 @@ TEST_P(BrowserExtractor, KeepsToFoldersOfItsOwnInASharedTemporaryFolder) {
     EXPECT_EQ(test::RunShell(root_, "ls -A docs && stat -c %a docs"), "file\n755\n") << "a link's target changed";
     EXPECT_EQ(test::RunShell(root_, "ls -A " + t + "/zelnar-page-service/"), planted) << "written into a planted folder";
     // Ours: the service's folder and every file of it, private.
-    if (KeptAlive())
+    if (KeptAlive()) {
       EXPECT_EQ(test::RunShell(root_, "cd " + t + "/zelnar-page-service-2 && stat -c '%a %n' . service lock"),
                 "700 .\n600 service\n600 lock\n");
+    }
     test::RunShell(root_, "for p in $(cut -s -d' ' -f1 " + t + "/zelnar-page-service/service 2>/dev/null); do kill $p; done; "
                           "rm -rf " + t + "/zelnar-page-service " + t + "/zelnar-browser-99998-1-1-1");
     if (KeptAlive()) ExpectServiceToEnd();
