@@ -700,10 +700,10 @@ TEST_P(BrowserExtractor, KeepsToFoldersOfItsOwnInASharedTemporaryFolder) {
   struct Case { const char* what; std::string plant; bool asRoot; };
   const Case cases[] = {
       {"links", "ln -s ../docs T/zelnar-browser-99998-1-1-1 && ln -s ../docs T/zelnar-page-service", false},
-      {"a service folder anyone may write to", "mkdir -m 777 T/zelnar-page-service && sleep 60 >/dev/null 2>&1 & "
+      {"a service folder anyone may write to", "mkdir -m 777 T/zelnar-page-service; { sleep 60 >/dev/null 2>&1 & } ; "
        "sleep 0.2; echo \"$! $(cut -d' ' -f22 /proc/$!/stat)\" > T/zelnar-page-service/service", false},
       {"another account's service folder",
-       "mkdir -m 777 T/zelnar-page-service && setpriv --reuid=65534 --regid=65534 --clear-groups sleep 60 >/dev/null 2>&1 & "
+       "mkdir -m 777 T/zelnar-page-service; { setpriv --reuid=65534 --regid=65534 --clear-groups sleep 60 >/dev/null 2>&1 & } ; "
        "sleep 0.2; echo \"$! $(cut -d' ' -f22 /proc/$!/stat)\" > T/zelnar-page-service/service && "
        "chown -R 65534:65534 T/zelnar-page-service",
        true},
@@ -726,8 +726,8 @@ TEST_P(BrowserExtractor, KeepsToFoldersOfItsOwnInASharedTemporaryFolder) {
     EXPECT_EQ(test::RunShell(root_, "ls -A " + t + "/zelnar-page-service/"), planted) << "written into a planted folder";
     // Ours: the service's folder and every file of it, private.
     if (KeptAlive()) {
-      EXPECT_EQ(test::RunShell(root_, "cd " + t + "/zelnar-page-service-2 && stat -c '%a %n' . service lock"),
-                "700 .\n600 service\n600 lock\n");
+      EXPECT_EQ(test::RunShell(root_, "s=" + t + "/zelnar-page-service-2; stat -c %a \"$s\" \"$s/service\" \"$s/lock\""),
+                "700\n600\n600\n");
     }
     test::RunShell(root_, "for p in $(cut -s -d' ' -f1 " + t + "/zelnar-page-service/service 2>/dev/null); do kill $p; done; "
                           "rm -rf " + t + "/zelnar-page-service " + t + "/zelnar-browser-99998-1-1-1");
