@@ -125,10 +125,12 @@ PATH=/usr/local/bin:/usr/bin:/bin
 umask 077
 temp=@TEMP@
 spool=
+# A folder that vanished meanwhile (an ending service removed it) is made anew.
 for name in @NAMES@; do
   if mkdir -m 700 "$temp/$name" 2>/dev/null ||
      { [ ! -L "$temp/$name" ] && [ -d "$temp/$name" ] && [ -O "$temp/$name" ] &&
-       [ "$(stat -c %a "$temp/$name")" = 700 ]; }; then
+       [ "$(stat -c %a "$temp/$name")" = 700 ]; } ||
+     mkdir -m 700 "$temp/$name" 2>/dev/null; then
     spool=$temp/$name
     break
   fi

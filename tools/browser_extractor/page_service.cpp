@@ -105,12 +105,12 @@ std::wstring TempFolder() {
   return std::wstring(temp, length);
 }
 
-// A healthy service under one of the spool's names other than `replaced`. The names are taken in
-// turn, so the first that does not exist ends the search.
+// A healthy service under one of the spool's names other than `replaced`. A name may be free while
+// a later one serves (its folder went just as the service started).
 std::optional<Service> Find(const std::wstring& temp, const std::optional<ProcessIdentity>& replaced) {
   for (int i = 0; i < kSpoolNames; ++i) {
     const std::wstring spool = temp + Widen(SpoolName(i).c_str());
-    if (!Exists(spool)) break;
+    if (!Exists(spool)) continue;
     std::optional<Service> service = Verify(spool);
     if (service && !(replaced && service->identity == *replaced) && Healthy(*service)) return service;
   }
