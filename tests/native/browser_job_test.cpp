@@ -92,18 +92,18 @@ class RunScript : public testing::Test {
   void TearDown() override { Shell("rm -rf " + browser::ShellQuote(base_)); }
 
   // Writes the script for `driver` and runs it in the call's folder, as the extractor does.
-  std::string RunWith(const std::string& driver, uint32_t limitMs, bool background = false) {
+  std::string RunWith(const std::string& driver, uint32_t limitMs, bool background = false, bool watchHost = false) {
     EngineJob job;
+    job.watchHost = watchHost;
     job.memoryLimitMb = 77;
     job.driver = driver;
-    job.engine = "/opt/the engine";
+    job.engine = engine_;
     job.workDir = work_;
-    job.page = "/pages/p q.html";
+    job.page = page_;
     job.width = 321;
     job.height = 123;
     job.timeLimitMs = limitMs;
-    std::ofstream(work_ + "/" + browser::kScriptName, std::ios::binary) << browser::RunScript(job);
-    Shell("cd " + browser::ShellQuote(work_) + " && LC_ALL=ja_JP.UTF-8 /bin/sh " + browser::kScriptName +
+    Shell("cd / && LC_ALL=ja_JP.UTF-8 /bin/sh -c " + browser::ShellQuote(browser::RunScript(job)) +
           (background ? " >/dev/null 2>&1 &" : " 2>/dev/null"));
     return Slurp(work_ + "/" + browser::kStatusName);
   }
@@ -116,14 +116,18 @@ class RunScript : public testing::Test {
   }
 
   std::string base_, work_;
+  std::string engine_ = "/opt/the engine", page_ = "/pages/p q.html";
 };
 
 TEST_F(RunScript, HandsTheDriverItsArgumentsInAPrivateEnvironment) {
   const std::string engine = WriteEngine(
       "engine", "for a; do printf '%s\\n' \"$a\"; done > \"$ZELNAR_BROWSER_RUN/../args\"\n"
       "printf '%s\\n' \"$HOME\" \"$TMPDIR\" \"$XDG_CONFIG_HOME\" \"$LANG\" \"${LC_ALL-unset}\" \"$ZELNAR_BROWSER_MEMORY_LIMIT_MB\" \"$ZELNAR_BROWSER_STRICT_FOLDER\" > \"$ZELNAR_BROWSER_RUN/../env\"\n"
-      "touch \"$HOME/left-in-home\" \"$TMPDIR/left-in-tmp\"");
+      "touch \"$HOME/left-in-home\" \"$TMPDIR/left-in-tmp\" \"$5\"; echo said >&2");
   EXPECT_EQ(RunWith(engine, 5000), "0\n");
+  // Everything it makes is the account's alone.
+  EXPECT_EQ(Shell("cd " + browser::ShellQuote(work_) + " && stat -c '%a %n' . * | sort"),
+            "600 lock\n600 log\n600 page.png\n600 status\n700 .\n");
   const std::string args = Slurp(base_ + "/args");
   const std::string sandbox = getuid() == 0 ? "--no-sandbox\n" : "";
   EXPECT_EQ(args.substr(0, args.find("--proxy-server")),
@@ -159,6 +163,65 @@ TEST_F(RunScript, RemovesAnAbandonedFolderWhole) {
   EXPECT_FALSE(Exists(work_));
 }
 
+// What lies in the temporary folder beside the call: links and entries of others named like a call
+// folder stay, and so does what they point to; folders of ended calls of this account go, those of
+// living calls (their lock is held, in any prefix) stay. A folder it cannot call its own is not used.
+TEST_F(RunScript, SweepsOnlyEndedCallsOfItsOwnAndUsesOnlyAFolderOfItsOwn) {
+  const std::string q = browser::ShellQuote(base_);
+  ASSERT_EQ(system(("cd " + q + " && mkdir docs docs2 && echo keep > docs/file && echo keep > docs2/file && "
+                    "ln -s docs zelnar-browser-99998-1-1-1 && ln -s docs/file zelnar-browser-to-file && "
+                    "mkdir -m 700 zelnar-browser-ended zelnar-browser-live zelnar-browser-young && "
+                    ": > zelnar-browser-ended/lock && : > zelnar-browser-live/lock && "
+                    "{ sh -c 'exec 9>zelnar-browser-live/lock && flock 9 && exec sleep 30' >/dev/null 2>&1 & "
+                    "echo $! > holder; }")
+                       .c_str()),
+            0);
+  usleep(200000);
+  const std::string succeeds = WriteEngine("succeeds", "echo ran > \"$ZELNAR_BROWSER_RUN/../ran\"");
+  EXPECT_EQ(RunWith(succeeds, 5000), "0\n");
+  EXPECT_EQ(Shell("cd " + q + " && ls -d zelnar-browser-* && cat docs/file docs2/file"),
+            "zelnar-browser-99998-1-1-1\nzelnar-browser-live\nzelnar-browser-to-file\nzelnar-browser-young\nkeep\nkeep\n");
+  Shell("kill $(cat " + q + "/holder)");
+
+  struct Case { const char* what; std::string make; bool asRoot; const char* inside; };
+  const Case cases[] = {
+      {"a link to a folder", "rmdir W && ln -s docs2 W", false, "file\n"},
+      {"a folder anyone may write to", "chmod 777 W", false, ""},
+      {"a folder others may read", "chmod 755 W", false, ""},
+      {"another account's private folder", "chown 65534 W", true, ""},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    if (c.asRoot && getuid() != 0) {
+      std::printf("  skipped \"%s\": only root can give a folder to another account\n", c.what);
+      continue;
+    }
+    Shell("cd " + q + " && rm -rf ran W && mkdir -m 700 W && " + c.make);
+    work_ = base_ + "/W";
+    EXPECT_EQ(RunWith(succeeds, 5000), "") << "a status was written into it";
+    EXPECT_FALSE(Exists(base_ + "/ran")) << "the engine ran";
+    EXPECT_EQ(Shell("cd " + q + " && ls -A W/"), c.inside);
+    EXPECT_EQ(Shell("cd " + q + " && ls -A docs2 && stat -c %a docs2"), "file\n755\n");
+  }
+}
+
+// The engine dies with its driver even when the render script is killed outright: when the limit
+// ends the driver, the engine (which ignores TERM) goes along with it.
+TEST_F(RunScript, LeavesNoEngineWhenTheScriptIsKilled) {
+  engine_ = WriteEngine("stubborn", "trap '' TERM; while :; do sleep 0.2; done");
+  page_ = base_ + "/page.html";
+  std::ofstream(page_) << "<p>page";
+  RunWith(std::string(ZELNAR_PAGE_DRIVER), 1500, true);
+  const std::string marked = "grep -l -s -F " + browser::ShellQuote("ZELNAR_BROWSER_RUN=" + work_) + " /proc/[0-9]*/environ";
+  std::string left;
+  for (int i = 0; i < 40 && Shell(marked).find('\n') == Shell(marked).rfind('\n'); ++i) usleep(50000);
+  // The script, and nothing else of the call, killed outright.
+  Shell("for p in /proc/[0-9]*; do [ \"$(readlink $p/cwd)\" = " + browser::ShellQuote(work_) +
+        " ] && [ \"$(cat $p/comm)\" = sh ] && kill -9 ${p#/proc/}; done");
+  for (int i = 0; i < 100 && !(left = Shell(marked)).empty(); ++i) usleep(50000);
+  EXPECT_EQ(left, "") << "engine processes outlived the time limit by 3.5 s";
+}
+
 TEST_F(RunScript, WritesAStatusEvenWhenItCannotPrepare) {
   std::ofstream(work_ + "/scratch") << "a file where the scratch folder belongs";
   EXPECT_EQ(RunWith(WriteEngine("succeeds", "exit 0"), 5000), "1\n");
@@ -170,14 +233,14 @@ TEST_F(RunScript, WritesAStatusEvenWhenItCannotPrepare) {
 TEST_F(RunScript, EndsTheEngineAndRemovesTheFolderWhenTheHostIsGone) {
   const std::string alive = work_ + "/" + browser::kAliveName;
   std::ofstream(alive) << "";
-  RunWith(WriteEngine("slowish", "sleep 1.5"), 60000, true);
+  RunWith(WriteEngine("slowish", "sleep 1.5"), 60000, true, true);
   for (int i = 0; i < 40; ++i, usleep(50000)) std::ofstream(alive) << "";
   for (int i = 0; i < 100 && !Exists(work_ + "/" + browser::kStatusName); ++i, usleep(50000)) std::ofstream(alive) << "";
   EXPECT_EQ(Slurp(work_ + "/" + browser::kStatusName), "0\n") << "a living host's render was ended";
 
   unlink((work_ + "/" + browser::kStatusName).c_str());
   std::ofstream(alive) << "";
-  RunWith(WriteEngine("slow", "sleep 50 & sleep 50"), 60000, true);
+  RunWith(WriteEngine("slow", "sleep 50 & sleep 50"), 60000, true, true);
   std::string left = "?";
   for (int i = 0; i < 60 && !(left.empty() && !Exists(work_)); ++i) {
     usleep(50000);
@@ -185,6 +248,38 @@ TEST_F(RunScript, EndsTheEngineAndRemovesTheFolderWhenTheHostIsGone) {
   }
   EXPECT_EQ(left, "") << "engine processes outlived their host by 3 s";
   EXPECT_FALSE(Exists(work_)) << "the call's folder stayed";
+}
+
+// The service's folder: the first name that is a private folder of this account, or free. A link
+// or a folder of others named like it is passed over, and nothing is written into it or changed.
+TEST_F(RunScript, StartsTheServiceOnlyInAFolderOfItsOwn) {
+  const std::string q = browser::ShellQuote(base_);
+  const std::string driver = WriteEngine("serve", "pwd > \"$ZELNAR_BROWSER_RUN/../served\"; echo \"$2\" >> \"$ZELNAR_BROWSER_RUN/../served\"");
+  struct Case { const char* what; const char* make; bool asRoot; };
+  const Case cases[] = {
+      {"none yet", "", false},
+      {"a link", "ln -s docs zelnar-page-service", false},
+      {"a folder anyone may write to, naming a process", "mkdir -m 777 zelnar-page-service && echo \"1 1\" > zelnar-page-service/service", false},
+      {"another account's private folder", "mkdir -m 700 zelnar-page-service && chown 65534 zelnar-page-service", true},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    if (c.asRoot && getuid() != 0) {
+      std::printf("  skipped \"%s\": only root can give a folder to another account\n", c.what);
+      continue;
+    }
+    Shell("cd " + q + " && rm -rf zelnar-page-service* docs served && mkdir docs && echo keep > docs/file && chmod 755 docs");
+    if (c.make[0]) Shell("cd " + q + " && " + std::string(c.make));
+    Shell("cd / && /bin/sh -c " + browser::ShellQuote(browser::ServiceScript(driver, "/opt/engine", base_, 100)));
+    for (int i = 0; i < 100 && !Exists(base_ + "/served"); ++i) usleep(20000);
+    usleep(50000);
+    const std::string used = base_ + (c.make[0] ? "/zelnar-page-service-2" : "/zelnar-page-service");
+    EXPECT_EQ(Slurp(base_ + "/served"), used + "\n" + used + "\n");
+    EXPECT_EQ(Shell("stat -c %a " + browser::ShellQuote(used)), "700\n");
+    EXPECT_EQ(Shell("cd " + q + " && ls -A docs && stat -c %a docs"), "file\n755\n") << "the link's target changed";
+    if (c.make[0] && !c.asRoot && c.make[0] == 'm')
+      EXPECT_EQ(Shell("cd " + q + " && ls -A zelnar-page-service"), "service\n") << "something was written there";
+  }
 }
 
 TEST(ProcStat, ReadsIdentityGroupAndMemoryWhateverTheName) {

@@ -699,6 +699,7 @@ TEST_P(BrowserExtractor, LeavesNothingOfAKilledHost) {
   if (!KeptAlive()) {
     ASSERT_TRUE(CreateDirectoryW(gone.c_str(), nullptr));
     test::WriteWholeFile(gone + L"\\page.png", "left behind");
+    test::WriteWholeFile(gone + L"\\lock", "");  // nobody holds it
   }
   PROCESS_INFORMATION host{};
   ASSERT_TRUE(StartHost(root_, stuck, host));
@@ -722,19 +723,20 @@ TEST_P(BrowserExtractor, LeavesNothingOfAKilledHost) {
   EXPECT_EQ(pageFiles(), 0) << "the service kept drawing for a host that is gone";
   SetEnvironmentVariableW(kEngineVariable, nullptr);
   if (KeptAlive()) ExpectServiceToEnd();  // a running service keeps the engine it started with
-  // This test's own folder: its owner lives, the next call leaves it.
-  FILETIME created, unused;
-  ASSERT_TRUE(GetProcessTimes(GetCurrentProcess(), &created, &unused, &unused, &unused));
-  const std::wstring living = temp_ + L"\\zelnar-browser-" + std::to_wstring(GetCurrentProcessId()) + L"-" +
-                              std::to_wstring((uint64_t(created.dwHighDateTime) << 32) | created.dwLowDateTime) +
-                              L"-999-1";
+  // A living render's folder, as one of another prefix sharing the temporary folder (whose Windows
+  // process ids repeat ours): its lock is held, the next call leaves it.
+  const std::wstring living = temp_ + L"\\zelnar-browser-" + std::to_wstring(GetCurrentProcessId()) + L"-1-999-1";
+  std::string holder;
   if (!KeptAlive()) {
     ASSERT_TRUE(CreateDirectoryW(living.c_str(), nullptr));
+    holder = test::RunShell(living, "sh -c 'exec 9>lock && flock 9 && exec sleep 60' >/dev/null 2>&1 & echo $!");
+    Sleep(200);
   }
   EXPECT_EQ(Render(page).result, 0);
   if (!KeptAlive()) {
-    EXPECT_NE(GetFileAttributesW(living.c_str()), INVALID_FILE_ATTRIBUTES) << "a living owner's folder went";
-    RemoveDirectoryW(living.c_str());
+    EXPECT_NE(GetFileAttributesW(living.c_str()), INVALID_FILE_ATTRIBUTES) << "a living render's folder went";
+    test::RunShell(root_, "kill " + holder);
+    RemoveTree(living);
   }
   ExpectNothingLeftBehind();
 }
@@ -770,6 +772,53 @@ TEST_P(BrowserExtractor, ShowsTheNextPageNothingOfTheOneBefore) {
   EXPECT_EQ(picture.At(30, 30), (Rgb{0, 160, 0})) << "a picture came from the cache";
   EXPECT_EQ(picture.At(30, 130), (Rgb{0, 0, 200})) << "the first page is in the second one's history";
   EXPECT_EQ(picture.At(130, 30), kWhite) << "the second page loaded from the first one's folder";
+  ExpectNothingLeftBehind();
+}
+
+// The temporary folder shared with other accounts, which plant entries named like ours: a link like a
+// call folder and one like the service's folder (what they point to is neither deleted nor changed),
+// and service folders anyone may write to, naming a process that is not a service of ours (as root
+// also one of another account, naming that account's process). No page goes into them and no
+// script comes out of them; the picture is drawn, in folders of our own that no one else may read.
+TEST_P(BrowserExtractor, KeepsToFoldersOfItsOwnInASharedTemporaryFolder) {
+  const std::wstring page = WritePage(L"page.html", BoxesPage({{0, 0, 50, 50, {20, 90, 200}}}));
+  const bool root = test::RunShell(root_, "id -u") == "0\n";
+  struct Case { const char* what; std::string plant; bool asRoot; };
+  const Case cases[] = {
+      {"links", "ln -s ../docs T/zelnar-browser-99998-1-1-1 && ln -s ../docs T/zelnar-page-service", false},
+      {"a service folder anyone may write to", "mkdir -m 777 T/zelnar-page-service; { sleep 60 >/dev/null 2>&1 & } ; "
+       "sleep 0.2; echo \"$! $(cut -d' ' -f22 /proc/$!/stat)\" > T/zelnar-page-service/service", false},
+      {"another account's service folder",
+       "mkdir -m 777 T/zelnar-page-service; { setpriv --reuid=65534 --regid=65534 --clear-groups sleep 60 >/dev/null 2>&1 & } ; "
+       "sleep 0.2; echo \"$! $(cut -d' ' -f22 /proc/$!/stat)\" > T/zelnar-page-service/service && "
+       "chown -R 65534:65534 T/zelnar-page-service",
+       true},
+  };
+  const std::string t = ShellQuote(UnixPath(temp_));
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    if (c.asRoot && !root) {
+      std::printf("  skipped \"%s\": only root can act as another account here\n", c.what);
+      continue;
+    }
+    std::string plant = c.plant;
+    for (size_t at; (at = plant.find("T/")) != std::string::npos;) plant.replace(at, 1, t);
+    test::RunShell(root_, "rm -rf docs && mkdir -m 755 docs && echo keep > docs/file && " + plant);
+    const std::string planted = test::RunShell(root_, "ls -A " + t + "/zelnar-page-service/");
+    const Picture picture = Render(page);
+    ASSERT_EQ(picture.result, 0) << picture.why;
+    EXPECT_EQ(picture.At(25, 25), (Rgb{20, 90, 200})) << "not our picture";
+    EXPECT_EQ(test::RunShell(root_, "ls -A docs && stat -c %a docs"), "file\n755\n") << "a link's target changed";
+    EXPECT_EQ(test::RunShell(root_, "ls -A " + t + "/zelnar-page-service/"), planted) << "written into a planted folder";
+    // Ours: the service's folder and every file of it, private.
+    if (KeptAlive()) {
+      EXPECT_EQ(test::RunShell(root_, "s=" + t + "/zelnar-page-service-2; stat -c %a \"$s\" \"$s/service\" \"$s/lock\""),
+                "700\n600\n600\n");
+    }
+    test::RunShell(root_, "for p in $(cut -s -d' ' -f1 " + t + "/zelnar-page-service/service 2>/dev/null); do kill $p; done; "
+                          "rm -rf " + t + "/zelnar-page-service " + t + "/zelnar-browser-99998-1-1-1");
+    if (KeptAlive()) ExpectServiceToEnd();
+  }
   ExpectNothingLeftBehind();
 }
 
@@ -817,6 +866,52 @@ TEST_P(PageService, ReplacesAServiceKilledMidPicture) {
   const Picture picture = Render(page);
   ASSERT_EQ(picture.result, 0);
   ExpectBoxes(picture, boxes);
+  ExpectNothingLeftBehind();
+}
+
+// A service stopped (kill -STOP) mid-picture: that picture fails at once, the next one is drawn by a
+// new service, each within the time limit and 2 s; the stopped one is ended.
+TEST_P(PageService, ReplacesAFrozenService) {
+  SetEnvironmentVariableW(kTimeLimitVariable, L"8000");
+  const std::vector<Box> boxes = {{10, 10, 50, 50, {0, 90, 200}}};
+  const std::wstring page = WritePage(L"page.html", BoxesPage(boxes));
+  const std::wstring stuck = WritePage(L"stuck.html", BoxesPage({}, "<img src=\"pipe.png\">"));
+  test::RunShell(pages_, "mkfifo pipe.png");
+  int result = -1;
+  ULONGLONG failedAfter = 0;
+  std::thread call([&] {
+    const ULONGLONG start = GetTickCount64();
+    result = Render(stuck).result;
+    failedAfter = GetTickCount64() - start;
+  });
+  const std::string taken = "ls " + ShellQuote(Spool()) + " | grep -c '\\.run$'";
+  for (int i = 0; i < 200 && test::RunShell(root_, taken) == "0\n"; ++i) Sleep(50);
+  test::RunShell(root_, "kill -STOP $(cut -d' ' -f1 " + ShellQuote(Spool() + "/service") + ")");
+  call.join();
+  EXPECT_EQ(result, kFailed) << "the picture in flight";
+  EXPECT_LT(failedAfter, 8000u + 2000u);
+  const ULONGLONG start = GetTickCount64();
+  const Picture picture = Render(page);
+  EXPECT_LT(GetTickCount64() - start, 8000u + 2000u);
+  ASSERT_EQ(picture.result, 0) << picture.why;
+  ExpectBoxes(picture, boxes);
+  ExpectNothingLeftBehind();
+}
+
+// Pages that come as the service idles out are drawn by it or by the next one, never lost.
+TEST_P(PageService, DrawsEveryPageThatComesAsTheServiceIdlesOut) {
+  const std::vector<Box> boxes = {{10, 10, 50, 50, {0, 90, 200}}};
+  const std::wstring page = WritePage(L"page.html", BoxesPage(boxes));
+  for (const wchar_t* idle : {L"1", L"20", L"100"}) {
+    SetEnvironmentVariableW(kIdleVariable, idle);
+    int failed = 0;
+    for (int i = 0; i < 30; ++i) {
+      const Picture picture = Render(page);
+      if (picture.result != 0 || picture.At(30, 30) != boxes[0].colour) ++failed;
+    }
+    EXPECT_EQ(failed, 0) << "pages lost with an idle time of " << Encode(CP_UTF8, idle) << " ms";
+  }
+  SetEnvironmentVariableW(kIdleVariable, kIdleMs);
   ExpectNothingLeftBehind();
 }
 

@@ -15,7 +15,7 @@ add_dependencies(browser_extractor_test zelnar zelnar_browser)
 # Paths reach the plug-in in the ANSI code page: the Japanese locale makes it 932.
 add_test(NAME browser_extractor_test COMMAND ${ZELNAR_WINE_RUN} --prefix ${ZELNAR_BROWSER_WINEPREFIX}
          $<TARGET_FILE:browser_extractor_test> --gtest_brief=1)
-set_tests_properties(browser_extractor_test PROPERTIES FIXTURES_REQUIRED wine_prefix_browser TIMEOUT 300
+set_tests_properties(browser_extractor_test PROPERTIES FIXTURES_REQUIRED wine_prefix_browser TIMEOUT 600
                      RESOURCE_LOCK browser ENVIRONMENT LANG=ja_JP.UTF-8
                      WORKING_DIRECTORY ${CMAKE_BINARY_DIR}/bin)
 

@@ -1,5 +1,7 @@
-// The private folder of one render, under the Windows temporary folder: the script, the picture and
-// the status live there, and the engine's home and temporary files in a scratch folder.
+// The private folder of one render, under the Windows temporary folder: the picture, the status and
+// the render's lock live there, and the engine's home and temporary files in a scratch folder. The
+// render script makes it (mode 0700): the extractor only names it, writes nothing there before it
+// exists, and never writes a script into it.
 #pragma once
 
 #include <windows.h>
@@ -12,9 +14,8 @@ namespace browser {
 
 class CallFolder {
  public:
-  // Creates a new folder with a name no other call uses, holding the host's sign of life. Its name
-  // carries this process's id and start, so that a later call can tell when the owner is gone;
-  // first removes the folders of calls whose owner is gone. Raises Failure.
+  // Picks a name nobody can guess (random, not a process id: those repeat across Wine servers). The
+  // script sweeps the folders of ended calls. Raises Failure.
   CallFolder();
   // Removes the files the extractor knows and the folder, unless Abandon() left that to the script.
   ~CallFolder();
@@ -24,11 +25,9 @@ class CallFolder {
   const std::wstring& Path() const noexcept { return path_; }
   std::wstring File(const char* name) const;
 
-  // Writes `bytes` as the whole file `name`. Raises Failure.
-  void Write(const char* name, const std::string& bytes) const;
-
   // Waits until the script's status file appears or `waitMs` pass; the status, or none in time.
-  // Meanwhile shows the script that the host lives.
+  // Meanwhile shows the script that the host lives. Raises Failure when the script never made the
+  // folder.
   std::optional<int> WaitForStatus(DWORD waitMs) const;
 
   // The script is still running: it is told to remove the folder itself when it ends.

@@ -67,12 +67,10 @@ Engine::Engine(const std::string& program, const std::vector<std::string>& argum
   pid_ = fork();
   if (pid_ < 0) throw Stop{kDriverEngine, "cannot start the engine"};
   if (pid_ == 0) {
-    if (ownGroup) {
-      setpgid(0, 0);
-      // A killed service leaves no engine behind.
-      prctl(PR_SET_PDEATHSIG, SIGKILL);
-      if (getppid() != parent) _exit(127);
-    }
+    if (ownGroup) setpgid(0, 0);
+    // A killed driver, service or one-picture driver alike, leaves no engine behind.
+    prctl(PR_SET_PDEATHSIG, SIGKILL);
+    if (getppid() != parent) _exit(127);
     // The engine reads commands on descriptor 3 and writes answers on 4.
     const int in = fcntl(commands[0], F_DUPFD, 10);
     const int out = fcntl(events[1], F_DUPFD, 10);

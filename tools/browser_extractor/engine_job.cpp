@@ -1,5 +1,7 @@
 #include "tools/browser_extractor/engine_job.h"
 
+#include "tools/browser_extractor/page_job.h"
+
 #include <cstdio>
 #include <cstring>
 #include <initializer_list>
@@ -30,13 +32,40 @@ constexpr const char* kIsolation[] = {
 
 // The render script. Every @NAME@ is replaced by one sh word (paths single-quoted), so nothing in a
 // folder's name is ever read by the shell. The script's own comments say why each step is there.
-constexpr char kScriptTemplate[] = R"SH(# One page render for the zelnar browser extractor; written and removed by it.
+constexpr char kScriptTemplate[] = R"SH(# One page render for the zelnar browser extractor; run by it as `sh -c`, so that no script is
+# ever read from a folder another account could write to.
 PATH=/usr/local/bin:/usr/bin:/bin
+umask 077
 work=@WORK@
+watch_host=@WATCH@
 status=1
 gone=
 engine=
 watch=
+
+# Folders of earlier calls whose render is over: only real folders of this account (a link or a
+# foreign entry named like ours is left alone, and what it points to never touched) whose lock no
+# living render holds. A folder without a lock may be one being made this very moment: only an old
+# one goes.
+for old in "${work%/*}"/zelnar-browser-*; do
+  [ "$old" != "$work" ] && [ ! -L "$old" ] && [ -d "$old" ] && [ -O "$old" ] || continue
+  if [ -e "$old/lock" ]; then
+    flock -n "$old/lock" true 2>/dev/null || continue
+  elif [ -z "$(find "$old" -maxdepth 0 -mmin +1 2>/dev/null)" ]; then
+    continue
+  fi
+  rm -rf -- "$old"
+done
+
+# The call's folder is made here, private. A name that exists already is used only when it is a
+# private folder of this account, never when it is a link or another account's: then nothing is
+# written and the extractor's wait fails.
+mkdir -m 700 "$work" 2>/dev/null ||
+  { [ ! -L "$work" ] && [ -d "$work" ] && [ -O "$work" ] && [ "$(stat -c %a "$work")" = 700 ]; } || exit 1
+cd "$work" || exit 1
+# Held while the render runs (its driver too): a sweep of another call, from any prefix, leaves
+# the folder alone.
+exec 9>lock && flock -n 9 || exit 1
 
 # Runs on every way out, so the extractor never waits for a status that cannot come. The status is
 # written last: when it is there, the engine's processes and files are gone.
@@ -55,18 +84,7 @@ trap finish EXIT
 trap 'status=143; exit' HUP INT TERM
 trap 'status=143; gone=1; exit' USR1
 
-cd "$work" || exit
 mkdir -p scratch/home scratch/tmp || exit
-
-# A host killed mid-render cannot end the engine itself. While it waits, the extractor puts the
-# file "alive" back within milliseconds whenever it is missing: take it away, and when it has not
-# come back three quarters of a second later, the host is gone (a busy machine may hold a living
-# host up for a moment; two seconds after its death the engine is gone).
-if [ -e alive ]; then
-  ( while rm -f "$work/alive" && sleep 0.75 && [ -e "$work/alive" ]; do :; done
-    kill -s USR1 $$ ) </dev/null >/dev/null 2>&1 &
-  watch=$!
-fi
 
 # Without a profile folder the engine keeps a fresh profile in memory, which is also faster than
 # one on disk; whatever it still writes lands in the scratch folder. The marker lets the engine's
@@ -85,17 +103,40 @@ sandbox=
 
 timeout -k 2 @LIMIT@ @DRIVER@ @ENGINE@ @WIDTH@ @HEIGHT@ @PAGE@ "$work/page.png" $sandbox@ISOLATION@ </dev/null >/dev/null 2>"$work/log" &
 engine=$!
+
+# A host killed mid-render cannot end the engine itself. While it waits, the extractor puts the
+# file "alive" back within milliseconds whenever it is missing: take it away, and when it has not
+# come back three quarters of a second later, the host is gone (a busy machine may hold a living
+# host up for a moment; two seconds after its death the engine is gone). When this script was
+# killed outright, the watch ends the engine's group itself.
+if [ -n "$watch_host" ]; then
+  ( while rm -f "$work/alive" && sleep 0.75 && [ -e "$work/alive" ]; do :; done
+    kill -s USR1 $$ 2>/dev/null || kill -s KILL -- "-$engine" ) </dev/null >/dev/null 2>&1 9>&- &
+  watch=$!
+fi
 wait "$engine"
 status=$?
 )SH";
 
-// Starts the page service. Its folder is made private at once (the service checks it again).
-constexpr char kServiceTemplate[] = R"SH(# Starts the page service of the zelnar browser extractor; written by it, removed here.
+// Starts the page service. Its folder is the first of the names that is ours: made here private,
+// or made so earlier by this account; the service checks it again before it uses it.
+constexpr char kServiceTemplate[] = R"SH(# Starts the page service of the zelnar browser extractor; run by it as `sh -c`.
 PATH=/usr/local/bin:/usr/bin:/bin
-spool=@SPOOL@
-chmod 700 "$spool" || exit 1
+umask 077
+temp=@TEMP@
+spool=
+# A folder that vanished meanwhile (an ending service removed it) is made anew.
+for name in @NAMES@; do
+  if mkdir -m 700 "$temp/$name" 2>/dev/null ||
+     { [ ! -L "$temp/$name" ] && [ -d "$temp/$name" ] && [ -O "$temp/$name" ] &&
+       [ "$(stat -c %a "$temp/$name")" = 700 ]; } ||
+     mkdir -m 700 "$temp/$name" 2>/dev/null; then
+    spool=$temp/$name
+    break
+  fi
+done
+[ -n "$spool" ] || exit 1
 cd "$spool" || exit 1
-rm -f "$0"
 mkdir -p scratch/home scratch/tmp || exit 1
 export ZELNAR_BROWSER_RUN="$spool" HOME="$spool/scratch/home" TMPDIR="$spool/scratch/tmp"
 export XDG_CONFIG_HOME="$spool/scratch/home/.config" XDG_CACHE_HOME="$spool/scratch/home/.cache"
@@ -134,9 +175,12 @@ std::string Isolation() {
 
 }  // namespace
 
-std::string ServiceScript(const std::string& driver, const std::string& engine, const std::string& spool,
+std::string ServiceScript(const std::string& driver, const std::string& engine, const std::string& temp,
                           uint32_t idleMs) {
-  return Fill(kServiceTemplate, {{"@SPOOL@", ShellQuote(spool)},
+  std::string names;
+  for (int i = 0; i < kSpoolNames; ++i) names += (i ? " " : "") + ShellQuote(SpoolName(i));
+  return Fill(kServiceTemplate, {{"@TEMP@", ShellQuote(temp)},
+                                 {"@NAMES@", names},
                                  {"@DRIVER@", ShellQuote(driver)},
                                  {"@ENGINE@", ShellQuote(engine)},
                                  {"@IDLE@", std::to_string(idleMs)},
@@ -179,6 +223,7 @@ std::string TimeoutSeconds(uint32_t milliseconds) {
 
 std::string RunScript(const EngineJob& job) {
   return Fill(kScriptTemplate, {{"@WORK@", ShellQuote(job.workDir)},
+                                {"@WATCH@", job.watchHost ? "1" : "''"},
                                 {"@DRIVER@", ShellQuote(job.driver)},
                                 {"@ENGINE@", ShellQuote(job.engine)},
                                 {"@PAGE@", ShellQuote(job.page)},

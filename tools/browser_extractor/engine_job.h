@@ -9,7 +9,6 @@ namespace browser {
 
 // The names inside a call's private folder. The script writes the status last, so its presence means
 // the engine and every helper process of it have ended and the scratch folder is gone.
-inline constexpr char kScriptName[] = "run.sh";
 inline constexpr char kPictureName[] = "page.png";
 inline constexpr char kStatusName[] = "status";
 inline constexpr char kAbandonedName[] = "abandoned";
@@ -17,6 +16,8 @@ inline constexpr char kAbandonedName[] = "abandoned";
 inline constexpr char kAliveName[] = "alive";
 // What the page driver says of a failure (with the last of the engine's own messages).
 inline constexpr char kLogName[] = "log";
+// Held by the render while it runs: the folder of a call whose lock is free is an orphan.
+inline constexpr char kCallLockName[] = "lock";
 
 // Exit statuses of coreutils timeout that mean the limit was hit (TERM, or KILL after the grace).
 inline constexpr int kTimedOutStatus = 124;
@@ -40,6 +41,7 @@ struct EngineJob {
   uint32_t timeLimitMs = 0;
   uint32_t memoryLimitMb = 0;
   bool strictFolder = false;
+  bool watchHost = false;  // the host keeps kAliveName: the engine ends when it stays away
 };
 
 // The variable through which the script hands the page driver its memory ceiling, in megabytes.
@@ -54,17 +56,20 @@ std::string ShellQuote(const std::string& text);
 // so spaces, quotes and UTF-8 names survive in any attribute or argument.
 std::string FileUrl(const std::string& unixPath);
 
-// The sh script for one render. It runs the driver (which runs the engine) in its own process group
+// The sh script for one render, run as `sh -c`: it first removes the folders of earlier calls that
+// no render holds, then makes the call's private folder (or takes a private one of this account's;
+// anything else makes it exit with nothing written). It runs the driver (which runs the engine) in its own process group
 // under `timeout`, kills what is left of that group, removes the engine's home and temporary
-// folders, and only then writes its exit status into kStatusName, on every way out. When the call
-// folder holds kAliveName at the start, the engine ends as soon as that file stays away (the host is
-// gone); a folder marked kAbandonedName, or whose host is gone, is removed whole.
+// folders, and only then writes its exit status into kStatusName, on every way out. With
+// `watchHost` the engine ends as soon as kAliveName stays away (the host is gone); a folder marked
+// kAbandonedName, or whose host is gone, is removed whole.
 std::string RunScript(const EngineJob& job);
 
-// The sh script that starts the page service in `spool` (its Unix path): the driver in a session of
-// its own, detached from the host, with the engine's home and temporary folders in the spool's
-// scratch folder and the spool's path as the marker of its processes.
-std::string ServiceScript(const std::string& driver, const std::string& engine, const std::string& spool,
+// The sh script, run as `sh -c`, that starts the page service in the first spool name under `temp`
+// (a Unix path) that is ours (SpoolName): the driver in a session of its own, detached from the
+// host, with the engine's home and temporary folders in the spool's scratch folder and the spool's
+// path as the marker of its processes.
+std::string ServiceScript(const std::string& driver, const std::string& engine, const std::string& temp,
                           uint32_t idleMs);
 
 // The time limit as `timeout` reads it: seconds with three decimals.

@@ -18,8 +18,13 @@ inline constexpr char kTakenSuffix[] = ".run";
 inline constexpr char kAliveSuffix[] = ".alive";
 inline constexpr char kPictureSuffix[] = ".png";
 inline constexpr char kStatusSuffix[] = ".status";
-// The folder's name under the Windows temporary folder.
+// The folder's name under the Windows temporary folder; when another account (or a link) holds a
+// name, the next is taken.
 inline constexpr char kSpoolName[] = "zelnar-page-service";
+inline constexpr int kSpoolNames = 8;
+inline std::string SpoolName(int index) {
+  return index == 0 ? std::string(kSpoolName) : std::string(kSpoolName) + "-" + std::to_string(index + 1);
+}
 
 struct PageJob {
   std::string page;  // Unix path

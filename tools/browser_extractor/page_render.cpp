@@ -54,21 +54,6 @@ void CheckReadable(const std::wstring& page) {
   if (!file) throw LastErrorFailure(L"the page cannot be read: " + page);
 }
 
-// Starts `/bin/sh run.sh` in the folder. Wine starts Linux programs, but the handle it returns does
-// not follow them: it is closed at once, and the script's status file tells when it ends. The command
-// line stays ASCII whatever the folder's name.
-void StartScript(const CallFolder& folder) {
-  std::wstring command = L"/bin/sh " + std::wstring(kScriptName, kScriptName + sizeof kScriptName - 1);
-  STARTUPINFOW startup{};
-  startup.cb = sizeof startup;
-  PROCESS_INFORMATION process{};
-  if (!CreateProcessW(nullptr, &command[0], nullptr, nullptr, FALSE, CREATE_NO_WINDOW, nullptr,
-                      folder.Path().c_str(), &startup, &process))
-    throw LastErrorFailure(L"cannot start /bin/sh");
-  CloseHandle(process.hThread);
-  CloseHandle(process.hProcess);
-}
-
 // Raises the Failure a driver status other than success stands for, with what the driver said of it
 // (`reason`, UTF-8) after its own words.
 void CheckStatus(int status, const std::string& reason = "") {
@@ -121,8 +106,8 @@ HBITMAP RenderPage(const std::wstring& page, int width, int height, const Engine
   job.width = width;
   job.height = height;
   job.timeLimitMs = settings.timeLimitMs;
-  folder.Write(kScriptName, RunScript(job));
-  StartScript(folder);
+  job.watchHost = true;
+  StartShell(RunScript(job));
 
   const std::optional<int> status = folder.WaitForStatus(settings.timeLimitMs + kScriptGraceMs);
   if (!status) {

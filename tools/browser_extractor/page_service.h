@@ -1,5 +1,10 @@
 // The extractor's side of the page service: finds the service of this account's temporary folder
 // (starting it when none runs), hands it a page and waits for its answer. Windows (Wine) only.
+//
+// The spool's name is only where to look: a `service` file there names a process, which is trusted
+// only when /proc shows it running, of this account and serving. Every file of the page then goes
+// through that process's own current folder (the spool it checked and moved into), never through
+// the name, which another account or a link may hold.
 #pragma once
 
 #include <windows.h>
@@ -14,8 +19,9 @@ namespace browser {
 class ServiceCall {
  public:
   // Hands `job` to the service and waits until it answers. Raises Failure when no service can be
-  // started, when it ends while drawing this page, or when it does not answer in time. A service
-  // that ended before it took the page is replaced and given the page again.
+  // started, when it ends or freezes while drawing this page, or when it does not answer within the
+  // page's time limit and a grace. A service that ended, froze or took no page before it took this
+  // one is replaced and given the page again.
   ServiceCall(const PageJob& job, const std::string& driver, const EngineSettings& settings);
   // Removes the page's files.
   ~ServiceCall();
@@ -34,7 +40,7 @@ class ServiceCall {
   std::wstring File(const char* suffix) const;
   void Submit(const std::string& text) const;
 
-  std::wstring spool_;
+  std::wstring folder_;  // the service's own folder, as /proc shows it
   std::wstring id_;
   int status_ = -1;
   std::string reason_;

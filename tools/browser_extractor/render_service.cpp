@@ -5,7 +5,9 @@
 #include <poll.h>
 #include <sys/file.h>
 #include <sys/inotify.h>
+#include <signal.h>
 #include <sys/stat.h>
+#include <time.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -28,6 +30,12 @@ constexpr int64_t kHostGoneMs = 1000;
 constexpr int64_t kLockWaitMs = 5000;
 // How long an engine may take to start and make a context while no page waits.
 constexpr int64_t kPrepareMs = 20000;
+// How often the service shows it makes progress (the `service` file's time), and after how long
+// without a sign another service takes it for frozen (the extractor: page_service.cpp).
+constexpr int64_t kBeatMs = 200;
+constexpr int64_t kFrozenMs = 2500;
+// Files of pages whose host has not come for them in this long are left over from a host that died.
+constexpr int64_t kLeftOverMs = 10000;
 
 std::optional<std::string> ReadWhole(const std::string& path) {
   const int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW);
@@ -96,37 +104,42 @@ class Service {
     if (inotify_ >= 0) close(inotify_);
   }
 
-  // The folder is ours alone, and no other service serves it. False: leave it to the other one.
+  // The folder is ours alone (this account's, private, not a link), it is where the service works
+  // from now on, whatever its name comes to hold, and no other service serves it. False: leave it to
+  // the other one. A frozen service holding it is ended.
   bool Claim() {
+    const int folder = open(spool_.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+    if (folder < 0) return false;
     struct stat info;
-    if (lstat(spool_.c_str(), &info) != 0 || !S_ISDIR(info.st_mode) || info.st_uid != getuid()) return false;
-    if (chmod(spool_.c_str(), 0700) != 0) return false;
+    const bool ours = fstat(folder, &info) == 0 && S_ISDIR(info.st_mode) && info.st_uid == geteuid() &&
+                      (info.st_mode & 07777) == 0700 && fchdir(folder) == 0;
+    close(folder);
+    if (!ours) return false;
+    folder_ = info;
     const int64_t until = NowMs() + kLockWaitMs;
     for (;;) {
-      const std::string path = File(kLockName);
-      lock_ = open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0600);
+      lock_ = open(kLockName, O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0600);
       if (lock_ < 0) return false;
       struct stat held, named;
       // The lock counts only while its file is still the folder's (an ending service removes it).
-      if (flock(lock_, LOCK_EX | LOCK_NB) == 0 && fstat(lock_, &held) == 0 && stat(path.c_str(), &named) == 0 &&
+      if (flock(lock_, LOCK_EX | LOCK_NB) == 0 && fstat(lock_, &held) == 0 && stat(kLockName, &named) == 0 &&
           held.st_ino == named.st_ino)
         break;
       close(lock_);
       lock_ = -1;
-      const std::optional<std::string> other = ReadWhole(File(kServiceName));
-      if (other && ServiceAlive(*other)) return false;
-      if (NowMs() > until) return false;
+      if (!EndFrozen() || NowMs() > until) return false;
       usleep(10000);
     }
     // Jobs a killed service had taken: their hosts have failed them already.
-    ForEachFile([this](const std::string& name) {
+    ForEachFile([](const std::string& name) {
       if (EndsWith(name, kTakenSuffix)) {
         const std::string id = name.substr(0, name.size() - strlen(kTakenSuffix));
-        for (const char* suffix : {kTakenSuffix, kPictureSuffix, kStatusSuffix}) unlink(File(id + suffix).c_str());
+        for (const char* suffix : {kTakenSuffix, kPictureSuffix, kStatusSuffix, kAliveSuffix})
+          unlink(File(id + suffix).c_str());
       }
     });
     inotify_ = inotify_init1(IN_CLOEXEC | IN_NONBLOCK);
-    if (inotify_ < 0 || inotify_add_watch(inotify_, spool_.c_str(), IN_MOVED_TO | IN_CLOSE_WRITE) < 0) return false;
+    if (inotify_ < 0 || inotify_add_watch(inotify_, ".", IN_MOVED_TO | IN_CLOSE_WRITE) < 0) return false;
     return Announce();
   }
 
@@ -146,7 +159,8 @@ class Service {
         try {
           // An engine that hangs while nothing waits is given up, not waited for.
           const int64_t deadline = NowMs() + kPrepareMs;
-          auto watch = [deadline] {
+          auto watch = [this, deadline] {
+            Beat();
             if (NowMs() > deadline) throw Stop{kDriverTimedOut, "the engine hung while no page waited"};
           };
           StartEngine(watch);
@@ -161,6 +175,8 @@ class Service {
       if (idle >= int64_t(idleMs_)) {
         if (End()) return 0;
         lastWork = NowMs();
+        // Files of a host that is about to collect its answer keep the folder: look again shortly.
+        if (!NextJob()) Wait(100);
         continue;
       }
       Wait(int(std::min<int64_t>(int64_t(idleMs_) - idle, 1000)));
@@ -168,23 +184,43 @@ class Service {
   }
 
  private:
-  std::string File(const std::string& name) const { return spool_ + "/" + name; }
+  // Names in the folder the service moved into.
+  static std::string File(const std::string& name) { return name; }
 
-  static bool ServiceAlive(const std::string& text) {
-    const std::optional<ProcessIdentity> named = ParseIdentity(text);
-    if (!named) return false;
-    const std::optional<ProcessIdentity> running = Identity(std::to_string(named->pid));
-    return running && *running == *named;
+  // While another service holds the lock: false when it lives and makes progress. One that is gone
+  // lets go of the lock by itself; one that is stopped, or shows no sign of progress, is killed. Only
+  // this account's processes can hold a lock in the folder.
+  static bool EndFrozen() {
+    const std::optional<std::string> text = ReadWhole(kServiceName);
+    const std::optional<ProcessIdentity> named = text ? ParseIdentity(*text) : std::nullopt;
+    if (!named) return true;
+    const std::optional<ProcStat> proc = ReadProcStat(std::to_string(named->pid));
+    if (!proc || !(proc->identity == *named) || proc->state == 'Z' || proc->state == 'X') return true;
+    struct stat beat;
+    const bool stopped = proc->state == 'T' || proc->state == 't';
+    const bool stale = stat(kServiceName, &beat) == 0 && NowRealMs(beat.st_mtim) + kFrozenMs < NowRealMs();
+    if (!stopped && !stale) return false;
+    kill(pid_t(named->pid), SIGKILL);
+    return true;
+  }
+
+  // Touches the `service` file now and then: the sign that this service makes progress.
+  void Beat() {
+    const int64_t now = NowMs();
+    if (now - lastBeat_ < kBeatMs) return;
+    lastBeat_ = now;
+    utimensat(AT_FDCWD, kServiceName, nullptr, 0);
   }
 
   bool Announce() {
+    lastBeat_ = NowMs();
     const std::optional<ProcessIdentity> self = Identity("self");
     return self && WriteWhole(File(kServiceName), std::to_string(self->pid) + " " + std::to_string(self->start));
   }
 
   template <typename Fn>
   void ForEachFile(Fn fn) {
-    DIR* dir = opendir(spool_.c_str());
+    DIR* dir = opendir(".");
     if (!dir) return;
     while (const dirent* entry = readdir(dir)) fn(std::string(entry->d_name));
     closedir(dir);
@@ -234,6 +270,7 @@ class Service {
     const uint64_t ceiling = uint64_t(job.memoryLimitMb) << 20;
     int64_t hostSeen = NowMs();
     auto watch = [&] {
+      Beat();
       const int64_t now = NowMs();
       if (now > deadline) throw Stop{kDriverTimedOut, "the page took longer than its time limit"};
       // Taken away here, put back by the waiting host.
@@ -294,7 +331,8 @@ class Service {
       return;
     }
     engine_ = std::make_unique<Engine>(program_, arguments_, true, EngineLogPath());
-    engine_->SetWatch(std::move(watch));
+    // Without a watch of its own, it still says that the service makes progress.
+    engine_->SetWatch(watch ? std::move(watch) : Watch([this] { Beat(); }));
     connection_ = std::make_unique<Connection>(*engine_);
     connection_->Call("Target.setDiscoverTargets", "{\"discover\":true}", "", [](const JsonValue&) {});
   }
@@ -318,6 +356,7 @@ class Service {
     pollfd ready[1] = {{inotify_, POLLIN, 0}};
     const int64_t until = NowMs() + waitMs;
     while (NowMs() < until) {
+      Beat();
       if (poll(ready, 1, int(std::min<int64_t>(until - NowMs(), 100))) > 0) {
         char events[4096];
         while (read(inotify_, events, sizeof events) > 0) {
@@ -335,22 +374,48 @@ class Service {
     }
   }
 
-  // Ends after the idle time unless a job came in at the last moment. Nothing of ours stays.
+  // Ends after the idle time. The end is one step, removing the emptied folder, which fails when a
+  // page (or its host's sign of life, which comes first) arrived meanwhile: a page is either taken
+  // here or finds no folder and goes to a new service. Nothing of ours stays.
   bool End() {
-    unlink(File(kServiceName).c_str());
-    if (NextJob()) {
-      Announce();
-      return false;
-    }
+    if (NextJob()) return false;
     DropEngine();
-    RemoveTree(spool_);
-    return true;
+    const int64_t now = NowRealMs();
+    ForEachFile([now](const std::string& name) {
+      struct stat info;
+      if (name == "." || name == ".." || EndsWith(name, kJobSuffix) || lstat(name.c_str(), &info) != 0) return;
+      // A host collecting its answer, or handing in a page, keeps its files.
+      if (!S_ISDIR(info.st_mode) && name != kServiceName && name != kLockName && name != kServiceName + std::string(".part") &&
+          NowRealMs(info.st_mtim) + kLeftOverMs > now)
+        return;
+      RemoveTree(name);
+    });
+    struct stat named;
+    // Only the folder the service checked, should its name have come to hold another.
+    if (lstat(spool_.c_str(), &named) == 0 && named.st_ino == folder_.st_ino && named.st_dev == folder_.st_dev &&
+        rmdir(spool_.c_str()) == 0)
+      return true;
+    // Not empty: serve on, under a lock of the folder's again (another service may have taken it).
+    close(lock_);
+    lock_ = open(kLockName, O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0600);
+    if (lock_ < 0 || flock(lock_, LOCK_EX | LOCK_NB) != 0) return true;
+    Announce();
+    return false;
+  }
+
+  static int64_t NowRealMs(const timespec& at) { return int64_t(at.tv_sec) * 1000 + at.tv_nsec / 1000000; }
+  static int64_t NowRealMs() {
+    timespec now;
+    clock_gettime(CLOCK_REALTIME, &now);
+    return NowRealMs(now);
   }
 
   std::string spool_, program_;
   std::vector<std::string> arguments_;
   uint32_t idleMs_;
   int lock_ = -1, inotify_ = -1;
+  int64_t lastBeat_ = 0;
+  struct stat folder_ {};
   std::unique_ptr<Engine> engine_;
   std::unique_ptr<Connection> connection_;
   std::unique_ptr<PageRun> spare_;

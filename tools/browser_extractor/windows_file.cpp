@@ -38,3 +38,39 @@ void Touch(const std::wstring& path) noexcept {
 }
 
 }  // namespace browser
+
+namespace browser {
+
+void StartShell(const std::string& script) {
+  std::wstring text(script.size(), L'\0');
+  const int length = MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, script.data(), int(script.size()), &text[0],
+                                         int(text.size()));
+  if (length <= 0) throw Failure(E_INVALIDARG, L"a path for the render script is not UTF-8");
+  text.resize(size_t(length));
+  // One argument, quoted by the rules Wine splits the command line with: backslashes count only
+  // before a quote, so those are doubled there and at the end.
+  std::wstring command = L"/bin/sh -c \"";
+  size_t backslashes = 0;
+  for (wchar_t c : text) {
+    if (c == L'\\') {
+      ++backslashes;
+    } else {
+      if (c == L'"') command.append(backslashes + 1, L'\\');
+      backslashes = 0;
+    }
+    command += c;
+  }
+  command.append(backslashes, L'\\');
+  command += L'"';
+  if (command.size() >= 32767) throw Failure(E_INVALIDARG, L"the render script is too long for a command line");
+  STARTUPINFOW startup{};
+  startup.cb = sizeof startup;
+  PROCESS_INFORMATION process{};
+  if (!CreateProcessW(nullptr, &command[0], nullptr, nullptr, FALSE, CREATE_NO_WINDOW, nullptr, nullptr, &startup,
+                      &process))
+    throw LastErrorFailure(L"cannot start /bin/sh");
+  CloseHandle(process.hThread);
+  CloseHandle(process.hProcess);
+}
+
+}  // namespace browser

@@ -24,4 +24,9 @@ void WriteWhole(const std::wstring& path, const std::string& bytes, DWORD creati
 // Creates an empty file where none is; a failure only means the other side sees none.
 void Touch(const std::wstring& path) noexcept;
 
+// Starts `/bin/sh -c SCRIPT` (UTF-8) through Wine, which starts Linux programs but whose handle does
+// not follow them: the script's own files tell when it ends. The script travels on the command line,
+// so nothing is ever read from a folder. Raises Failure.
+void StartShell(const std::string& script);
+
 }  // namespace browser
