@@ -120,6 +120,19 @@ class RunScript : public testing::Test {
   std::string engine_ = "/opt/the engine", page_ = "/pages/p q.html";
 };
 
+// Both scripts as the shell reads them once filled, with names that are hardest to quote (and, where
+// shellcheck is installed, without a mistake it calls an error).
+TEST_F(RunScript, BothScriptsParseOnceFilled) {
+  EngineJob job{engine_, engine_, work_, page_, 1, 1, 1000, 1, true, true};
+  const std::string file = base_ + "/script.sh";
+  const bool shellcheck = Shell("command -v shellcheck >/dev/null && echo yes") == "yes\n";
+  for (const std::string& script : {wine_extractor::RunScript(job), wine_extractor::ServiceScript(engine_, engine_, work_, 100)}) {
+    std::ofstream(file, std::ios::binary) << script;
+    EXPECT_EQ(Shell("sh -n " + wine_extractor::ShellQuote(file) + " 2>&1; echo $?"), "0\n") << script;
+    if (shellcheck) EXPECT_EQ(Shell("shellcheck -s sh -S error " + wine_extractor::ShellQuote(file) + " 2>&1; echo $?"), "0\n");
+  }
+}
+
 TEST_F(RunScript, HandsTheDriverItsArgumentsInAPrivateEnvironment) {
   const std::string engine = WriteEngine(
       "engine", "for a; do printf '%s\\n' \"$a\"; done > \"$ZELNAR_BROWSER_RUN/../args\"\n"
