@@ -141,10 +141,17 @@ void Engine::Write(const std::string& message) {
   for (size_t done = 0; done < framed.size();) {
     const ssize_t n = write(to_, framed.data() + done, framed.size() - done);
     if (n < 0 && errno == EINTR) continue;
-    // No reader left: the engine ended, or closed its pipe, as a read would find out too.
-    if (n <= 0) throw Stop{kDriverEngine, errno == EPIPE ? kEngineEnded : "the engine stopped reading its pipe"};
+    // No reader left: the engine ended, or closed its pipe, as a read would find out too. Whichever
+    // error the write met first, an engine whose process is over is reported as ended.
+    if (n <= 0) throw Stop{kDriverEngine, errno == EPIPE || Ended() ? kEngineEnded : "the engine stopped reading its pipe"};
     done += size_t(n);
   }
+}
+
+bool Engine::Ended() const {
+  siginfo_t info{};
+  // WNOWAIT: the process stays for the destructor to reap, so its id cannot be reused meanwhile.
+  return waitid(P_PID, id_t(pid_), &info, WEXITED | WNOHANG | WNOWAIT) == 0 && info.si_pid == pid_;
 }
 
 // Where the next message ends in the buffer, searching only bytes not searched before.

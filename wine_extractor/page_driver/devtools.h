@@ -57,6 +57,8 @@ class Engine {
   void SetWatch(Watch watch) { watch_ = std::move(watch); }
 
  private:
+  // Whether the engine's process has ended; it is not reaped here.
+  bool Ended() const;
   void RunWatch();
   void StartReaper();
   size_t MessageEnd();
