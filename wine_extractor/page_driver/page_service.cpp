@@ -101,6 +101,7 @@ class Service {
     if (!ours) return false;
     folder_ = info;
     const int64_t until = NowMs() + kLockWaitMs;
+    std::optional<ProcessIdentity> killed;
     for (;;) {
       lock_ = open(kLockName, O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0600);
       if (lock_ < 0) return false;
@@ -111,7 +112,7 @@ class Service {
         break;
       close(lock_);
       lock_ = -1;
-      if (!EndFrozen() || NowMs() > until) return false;
+      if (!EndFrozen(killed) || NowMs() > until) return false;
       usleep(10000);
     }
     // Jobs a killed service had taken: their hosts have failed them already.
@@ -173,18 +174,21 @@ class Service {
 
   // While another service holds the lock: false when it lives and makes progress. One that is gone
   // lets go of the lock by itself; one that is stopped, or shows no sign of progress, is killed. Only
-  // this account's processes can hold a lock in the folder.
-  static bool EndFrozen() {
+  // this account's processes can hold a lock in the folder. One killed here is waited for: until it
+  // is gone it no longer looks stopped, and may look as if it lived on.
+  static bool EndFrozen(std::optional<ProcessIdentity>& killed) {
     const std::optional<std::string> text = ReadWhole(kServiceName);
     const std::optional<ProcessIdentity> named = text ? ParseIdentity(*text) : std::nullopt;
     if (!named) return true;
     const std::optional<ProcStat> proc = ReadProcStat(std::to_string(named->pid));
     if (!proc || !(proc->identity == *named) || proc->state == 'Z' || proc->state == 'X') return true;
+    if (killed && *killed == *named) return true;
     struct stat beat;
     const bool stopped = proc->state == 'T' || proc->state == 't';
     const bool stale = stat(kServiceName, &beat) == 0 && NowRealMs(beat.st_mtim) + kFrozenMs < NowRealMs();
     if (!stopped && !stale) return false;
     kill(pid_t(named->pid), SIGKILL);
+    killed = named;
     return true;
   }
 
