@@ -22,7 +22,7 @@ constexpr ULONGLONG kStartMs = 10000;
 // What a page may take beyond its time limit: the service's own watch ends it at the limit.
 constexpr ULONGLONG kGraceMs = 2000;
 // A service shows it makes progress by touching its `service` file every few hundred milliseconds
-// (render_service.cpp); one that has not for this long is frozen.
+// (page_driver/page_service.cpp); one that has not for this long is frozen.
 constexpr ULONGLONG kFrozenMs = 2500;
 // A page waiting behind others that are drawn is given up after this long.
 constexpr ULONGLONG kQueueMs = 600000;

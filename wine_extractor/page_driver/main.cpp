@@ -9,7 +9,7 @@
 //   closed the page, 5 the picture could not be written, 6 the engine went over its memory ceiling,
 //   7 the page is a link to a file outside its folder.
 // Usage: zelnar-page-driver --serve SPOOL ENGINE IDLE-MS [ENGINE-OPTION...]
-//   The page service for the pages put into SPOOL (render_service.h).
+//   The page service for the pages put into SPOOL (page_service.h).
 #include <signal.h>
 #include <unistd.h>
 

@@ -32,7 +32,7 @@ constexpr int64_t kLockWaitMs = 5000;
 // How long an engine may take to start and make a context while no page waits.
 constexpr int64_t kPrepareMs = 20000;
 // How often the service shows it makes progress (the `service` file's time), and after how long
-// without a sign another service takes it for frozen (the extractor: page_service.cpp).
+// without a sign another service takes it for frozen (the extractor: com_server/service_client.cpp).
 constexpr int64_t kBeatMs = 200;
 constexpr int64_t kFrozenMs = 2500;
 // Files of pages whose host has not come for them in this long are left over from a host that died.
