@@ -1,0 +1,626 @@
+// The browser extractor's Linux side: the render script, run for real by /bin/sh with fake page
+// drivers (quoting of awkward folder names, arguments, status, clean-up), and the driver's request
+// policy, message reading and picture decoding.
+#include <gtest/gtest.h>
+
+#include <signal.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <fstream>
+#include <sstream>
+#include <string>
+
+#include "wine_extractor/page_driver/base64.h"
+#include "wine_extractor/page_driver/job_reader.h"
+#include "wine_extractor/page_driver/json_value.h"
+#include "wine_extractor/page_driver/page_file.h"
+#include "wine_extractor/page_driver/proc_files.h"
+#include "wine_extractor/page_driver/request_policy.h"
+#include "wine_extractor/protocol/engine_job.h"
+#include "wine_extractor/protocol/engine_settings.h"
+
+namespace {
+
+using wine_extractor::EngineJob;
+
+std::string Slurp(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  std::stringstream text;
+  text << in.rdbuf();
+  return text.str();
+}
+
+bool Exists(const std::string& path) {
+  struct stat info;
+  return stat(path.c_str(), &info) == 0;
+}
+
+std::string Shell(const std::string& command) {
+  std::string output;
+  FILE* pipe = popen(command.c_str(), "r");
+  char buffer[256];
+  size_t read;
+  while ((read = fread(buffer, 1, sizeof buffer, pipe)) > 0) output.append(buffer, read);
+  pclose(pipe);
+  return output;
+}
+
+TEST(ShellQuote, GivesBackEveryStringAsOneWord) {
+  for (const char* text : {"", "plain", "two  spaces", "it's", "''", "$HOME `id` \"q\" \\ *", "\xE6\x97\xA5 \xE6\x9C\xAC"}) {
+    SCOPED_TRACE(text);
+    EXPECT_EQ(Shell("printf '%s|' " + wine_extractor::ShellQuote(text)), std::string(text) + "|");
+  }
+}
+
+TEST(FileUrl, EncodesEverythingButUnreservedBytesAndSlashes) {
+  struct Case { const char* path; const char* url; };
+  const Case cases[] = {
+      {"/tmp/a.html", "file:///tmp/a.html"},
+      {"/a b/c'd\"e", "file:///a%20b/c%27d%22e"},
+      {"/100%#?&<>.htm", "file:///100%25%23%3F%26%3C%3E.htm"},
+      {"/\xE6\x97\xA5/~_-.x", "file:///%E6%97%A5/~_-.x"},
+  };
+  for (const Case& c : cases) EXPECT_EQ(wine_extractor::FileUrl(c.path), c.url);
+}
+
+TEST(TimeLimit, ReadsMillisecondsAndFallsBackOnAnythingElse) {
+  struct Case { const char* text; uint32_t expected; };
+  const Case cases[] = {{"1", 1},       {"20000", 20000}, {"600000", 600000}, {"600001", 7}, {"0", 7},
+                        {"", 7},        {"-5", 7},        {" 5", 7},          {"5s", 7},    {"99999999", 7}};
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.text);
+    EXPECT_EQ(wine_extractor::ParseTimeLimit(c.text, 7), c.expected);
+  }
+  EXPECT_EQ(wine_extractor::TimeoutSeconds(1), "0.001");
+  EXPECT_EQ(wine_extractor::TimeoutSeconds(20000), "20.000");
+}
+
+class RunScript : public testing::Test {
+ protected:
+  void SetUp() override {
+    char pattern[] = "/tmp/browser-job-XXXXXX";
+    ASSERT_NE(mkdtemp(pattern), nullptr);
+    base_ = pattern;
+    // Everything a folder name may hold that sh would otherwise read, and the template's own names.
+    work_ = base_ + "/it's a $HOME `x` @ISOLATION@ @PAGE@;\xE6\x97\xA5";
+    ASSERT_EQ(mkdir(work_.c_str(), 0700), 0);
+  }
+  void TearDown() override { Shell("rm -rf " + wine_extractor::ShellQuote(base_)); }
+
+  // Writes the script for `driver` and runs it in the call's folder, as the extractor does.
+  std::string RunWith(const std::string& driver, uint32_t limitMs, bool background = false, bool watchHost = false) {
+    EngineJob job;
+    job.watchHost = watchHost;
+    job.memoryLimitMb = 77;
+    job.driver = driver;
+    job.engine = engine_;
+    job.workDir = work_;
+    job.page = page_;
+    job.width = 321;
+    job.height = 123;
+    job.timeLimitMs = limitMs;
+    Shell("cd / && LC_ALL=ja_JP.UTF-8 /bin/sh -c " + wine_extractor::ShellQuote(wine_extractor::RunScript(job)) +
+          (background ? " >/dev/null 2>&1 &" : " 2>/dev/null"));
+    return Slurp(work_ + "/" + wine_extractor::kStatusName);
+  }
+
+  std::string WriteEngine(const std::string& name, const std::string& body) {
+    const std::string path = base_ + "/" + name;
+    std::ofstream(path) << "#!/bin/sh\n" << body << "\n";
+    chmod(path.c_str(), 0700);
+    return path;
+  }
+
+  std::string base_, work_;
+  std::string engine_ = "/opt/the engine", page_ = "/pages/p q.html";
+};
+
+// Both scripts as the shell reads them once filled, with names that are hardest to quote (and, where
+// shellcheck is installed, without a mistake it calls an error).
+TEST_F(RunScript, BothScriptsParseOnceFilled) {
+  EngineJob job{engine_, engine_, work_, page_, 1, 1, 1000, 1, true, true};
+  const std::string file = base_ + "/script.sh";
+  const bool shellcheck = Shell("command -v shellcheck >/dev/null && echo yes") == "yes\n";
+  for (const std::string& script : {wine_extractor::RunScript(job), wine_extractor::ServiceScript(engine_, engine_, work_, 100)}) {
+    std::ofstream(file, std::ios::binary) << script;
+    EXPECT_EQ(Shell("sh -n " + wine_extractor::ShellQuote(file) + " 2>&1; echo $?"), "0\n") << script;
+    if (shellcheck) EXPECT_EQ(Shell("shellcheck -s sh -S error " + wine_extractor::ShellQuote(file) + " 2>&1; echo $?"), "0\n");
+  }
+}
+
+TEST_F(RunScript, HandsTheDriverItsArgumentsInAPrivateEnvironment) {
+  const std::string engine = WriteEngine(
+      "engine", "for a; do printf '%s\\n' \"$a\"; done > \"$ZELNAR_BROWSER_RUN/../args\"\n"
+      "printf '%s\\n' \"$HOME\" \"$TMPDIR\" \"$XDG_CONFIG_HOME\" \"$LANG\" \"${LC_ALL-unset}\" \"$ZELNAR_BROWSER_MEMORY_LIMIT_MB\" \"$ZELNAR_BROWSER_STRICT_FOLDER\" > \"$ZELNAR_BROWSER_RUN/../env\"\n"
+      "touch \"$HOME/left-in-home\" \"$TMPDIR/left-in-tmp\" \"$5\"; echo said >&2");
+  EXPECT_EQ(RunWith(engine, 5000), "0\n");
+  // Everything it makes is the account's alone.
+  EXPECT_EQ(Shell("cd " + wine_extractor::ShellQuote(work_) + " && stat -c '%a %n' . * | sort"),
+            "600 lock\n600 log\n600 page.png\n600 status\n700 .\n");
+  const std::string args = Slurp(base_ + "/args");
+  const std::string sandbox = getuid() == 0 ? "--no-sandbox\n" : "";
+  EXPECT_EQ(args.substr(0, args.find("--proxy-server")),
+            "/opt/the engine\n321\n123\n/pages/p q.html\n" + work_ + "/page.png\n" + sandbox)
+      << "the sandbox is dropped only as root";
+  for (const char* expected : {"--host-resolver-rules=MAP * ~NOTFOUND\n", "--proxy-bypass-list=<-loopback>\n"})
+    EXPECT_NE(args.find(expected), std::string::npos) << expected;
+  EXPECT_EQ(args.find("--user-data-dir"), std::string::npos) << "a profile on disk";
+  EXPECT_EQ(Slurp(base_ + "/env"),
+            work_ + "/scratch/home\n" + work_ + "/scratch/tmp\n" + work_ + "/scratch/home/.config\nC.UTF-8\nunset\n77\n0\n");
+  EXPECT_FALSE(Exists(work_ + "/scratch")) << "the engine's home and temporary files stay";
+}
+
+TEST_F(RunScript, ReportsTheEnginesStatusAndTheTimeLimit) {
+  struct Case { const char* what; std::string engine; uint32_t limitMs; const char* status; };
+  const Case cases[] = {
+      {"fails", WriteEngine("fails", "exit 3"), 5000, "3\n"},
+      {"missing", base_ + "/absent", 5000, "127\n"},
+      {"never ends", WriteEngine("never-ends", "sleep 30 & sleep 30"), 100, "124\n"},
+      {"ignores TERM", WriteEngine("ignores-term", "trap '' TERM; sleep 4; sleep 4"), 100, "137\n"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    unlink((work_ + "/" + wine_extractor::kStatusName).c_str());
+    EXPECT_EQ(RunWith(c.engine, c.limitMs), c.status);
+    EXPECT_FALSE(Exists(work_ + "/scratch"));
+  }
+}
+
+TEST_F(RunScript, RemovesAnAbandonedFolderWhole) {
+  std::ofstream(work_ + "/" + wine_extractor::kAbandonedName) << "";
+  RunWith(WriteEngine("succeeds", "exit 0"), 5000);
+  EXPECT_FALSE(Exists(work_));
+}
+
+// What lies in the temporary folder beside the call: links and entries of others named like a call
+// folder stay, and so does what they point to; folders of ended calls of this account go, those of
+// living calls (their lock is held, in any prefix) stay. A folder it cannot call its own is not used.
+TEST_F(RunScript, SweepsOnlyEndedCallsOfItsOwnAndUsesOnlyAFolderOfItsOwn) {
+  const std::string q = wine_extractor::ShellQuote(base_);
+  ASSERT_EQ(system(("cd " + q + " && mkdir docs docs2 && echo keep > docs/file && echo keep > docs2/file && "
+                    "ln -s docs zelnar-browser-99998-1-1-1 && ln -s docs/file zelnar-browser-to-file && "
+                    "mkdir -m 700 zelnar-browser-ended zelnar-browser-live zelnar-browser-young && "
+                    ": > zelnar-browser-ended/lock && : > zelnar-browser-live/lock && "
+                    "{ sh -c 'exec 9>zelnar-browser-live/lock && flock 9 && exec sleep 30' >/dev/null 2>&1 & "
+                    "echo $! > holder; }")
+                       .c_str()),
+            0);
+  usleep(200000);
+  const std::string succeeds = WriteEngine("succeeds", "echo ran > \"$ZELNAR_BROWSER_RUN/../ran\"");
+  EXPECT_EQ(RunWith(succeeds, 5000), "0\n");
+  EXPECT_EQ(Shell("cd " + q + " && ls -d zelnar-browser-* && cat docs/file docs2/file"),
+            "zelnar-browser-99998-1-1-1\nzelnar-browser-live\nzelnar-browser-to-file\nzelnar-browser-young\nkeep\nkeep\n");
+  Shell("kill $(cat " + q + "/holder)");
+
+  struct Case { const char* what; std::string make; bool asRoot; const char* inside; };
+  const Case cases[] = {
+      {"a link to a folder", "rmdir W && ln -s docs2 W", false, "file\n"},
+      {"a folder anyone may write to", "chmod 777 W", false, ""},
+      {"a folder others may read", "chmod 755 W", false, ""},
+      {"another account's private folder", "chown 65534 W", true, ""},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    if (c.asRoot && getuid() != 0) {
+      std::printf("  skipped \"%s\": only root can give a folder to another account\n", c.what);
+      continue;
+    }
+    Shell("cd " + q + " && rm -rf ran W && mkdir -m 700 W && " + c.make);
+    work_ = base_ + "/W";
+    EXPECT_EQ(RunWith(succeeds, 5000), "") << "a status was written into it";
+    EXPECT_FALSE(Exists(base_ + "/ran")) << "the engine ran";
+    EXPECT_EQ(Shell("cd " + q + " && ls -A W/"), c.inside);
+    EXPECT_EQ(Shell("cd " + q + " && ls -A docs2 && stat -c %a docs2"), "file\n755\n");
+  }
+}
+
+// The engine dies with its driver even when the render script is killed outright: when the limit
+// ends the driver, the engine (which ignores TERM) goes along with it.
+TEST_F(RunScript, LeavesNoEngineWhenTheScriptIsKilled) {
+  engine_ = WriteEngine("stubborn", "trap '' TERM; while :; do sleep 0.2; done");
+  page_ = base_ + "/page.html";
+  std::ofstream(page_) << "<p>page";
+  RunWith(std::string(ZELNAR_PAGE_DRIVER), 1500, true);
+  const std::string marked = "grep -l -s -F " + wine_extractor::ShellQuote("ZELNAR_BROWSER_RUN=" + work_) + " /proc/[0-9]*/environ";
+  std::string left;
+  for (int i = 0; i < 40 && Shell(marked).find('\n') == Shell(marked).rfind('\n'); ++i) usleep(50000);
+  // The script, and nothing else of the call, killed outright.
+  Shell("for p in /proc/[0-9]*; do [ \"$(readlink $p/cwd)\" = " + wine_extractor::ShellQuote(work_) +
+        " ] && [ \"$(cat $p/comm)\" = sh ] && kill -9 ${p#/proc/}; done");
+  for (int i = 0; i < 100 && !(left = Shell(marked)).empty(); ++i) usleep(50000);
+  EXPECT_EQ(left, "") << "engine processes outlived the time limit by 3.5 s";
+}
+
+TEST_F(RunScript, WritesAStatusEvenWhenItCannotPrepare) {
+  std::ofstream(work_ + "/scratch") << "a file where the scratch folder belongs";
+  EXPECT_EQ(RunWith(WriteEngine("succeeds", "exit 0"), 5000), "1\n");
+}
+
+// The host shows it lives by putting "alive" back while it waits. A host that does so keeps its
+// render; one that stops (killed mid-render) has its engine, helpers and folder gone at once,
+// without waiting for the time limit.
+TEST_F(RunScript, EndsTheEngineAndRemovesTheFolderWhenTheHostIsGone) {
+  const std::string alive = work_ + "/" + wine_extractor::kAliveName;
+  std::ofstream(alive) << "";
+  RunWith(WriteEngine("slowish", "sleep 1.5"), 60000, true, true);
+  for (int i = 0; i < 40; ++i, usleep(50000)) std::ofstream(alive) << "";
+  for (int i = 0; i < 100 && !Exists(work_ + "/" + wine_extractor::kStatusName); ++i, usleep(50000)) std::ofstream(alive) << "";
+  EXPECT_EQ(Slurp(work_ + "/" + wine_extractor::kStatusName), "0\n") << "a living host's render was ended";
+
+  unlink((work_ + "/" + wine_extractor::kStatusName).c_str());
+  std::ofstream(alive) << "";
+  RunWith(WriteEngine("slow", "sleep 50 & sleep 50"), 60000, true, true);
+  std::string left = "?";
+  for (int i = 0; i < 60 && !(left.empty() && !Exists(work_)); ++i) {
+    usleep(50000);
+    left = Shell("grep -l -s -F " + wine_extractor::ShellQuote("ZELNAR_BROWSER_RUN=" + work_) + " /proc/[0-9]*/environ");
+  }
+  EXPECT_EQ(left, "") << "engine processes outlived their host by 3 s";
+  EXPECT_FALSE(Exists(work_)) << "the call's folder stayed";
+}
+
+// The service's folder: the first name that is a private folder of this account, or free. A link
+// or a folder of others named like it is passed over, and nothing is written into it or changed.
+TEST_F(RunScript, StartsTheServiceOnlyInAFolderOfItsOwn) {
+  const std::string q = wine_extractor::ShellQuote(base_);
+  const std::string driver = WriteEngine("serve", "pwd > \"$ZELNAR_BROWSER_RUN/../served\"; echo \"$2\" >> \"$ZELNAR_BROWSER_RUN/../served\"");
+  struct Case { const char* what; const char* make; bool asRoot; };
+  const Case cases[] = {
+      {"none yet", "", false},
+      {"a link", "ln -s docs zelnar-page-service", false},
+      {"a folder anyone may write to, naming a process", "mkdir -m 777 zelnar-page-service && echo \"1 1\" > zelnar-page-service/service", false},
+      {"another account's private folder", "mkdir -m 700 zelnar-page-service && chown 65534 zelnar-page-service", true},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    if (c.asRoot && getuid() != 0) {
+      std::printf("  skipped \"%s\": only root can give a folder to another account\n", c.what);
+      continue;
+    }
+    Shell("cd " + q + " && rm -rf zelnar-page-service* docs served && mkdir docs && echo keep > docs/file && chmod 755 docs");
+    if (c.make[0]) Shell("cd " + q + " && " + std::string(c.make));
+    Shell("cd / && /bin/sh -c " + wine_extractor::ShellQuote(wine_extractor::ServiceScript(driver, "/opt/engine", base_, 100)));
+    for (int i = 0; i < 100 && !Exists(base_ + "/served"); ++i) usleep(20000);
+    usleep(50000);
+    const std::string used = base_ + (c.make[0] ? "/zelnar-page-service-2" : "/zelnar-page-service");
+    EXPECT_EQ(Slurp(base_ + "/served"), used + "\n" + used + "\n");
+    EXPECT_EQ(Shell("stat -c %a " + wine_extractor::ShellQuote(used)), "700\n");
+    EXPECT_EQ(Shell("cd " + q + " && ls -A docs && stat -c %a docs"), "file\n755\n") << "the link's target changed";
+    if (c.make[0] && !c.asRoot && c.make[0] == 'm')
+      EXPECT_EQ(Shell("cd " + q + " && ls -A zelnar-page-service"), "service\n") << "something was written there";
+  }
+}
+
+TEST(ProcStat, ReadsIdentityGroupAndMemoryWhateverTheName) {
+  const std::string tail = " S 1 4242 4242 0 -1 4194560 100 0 0 0 1 2 0 0 20 0 1 0 987654 12345678 321 18446744073709551615\n";
+  struct Case { std::string line; bool ok; };
+  const Case cases[] = {
+      {"4242 (sh)" + tail, true},
+      {"4242 (a) b) (c d)" + tail, true},
+      {"4242 ()" + tail, true},
+      {"4242 (sh) S 1 4242", false},
+      {"x (sh)" + tail, false},
+      {"", false},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.line);
+    const std::optional<wine_extractor::ProcStat> stat = wine_extractor::ParseProcStat(c.line);
+    ASSERT_EQ(bool(stat), c.ok);
+    if (!c.ok) continue;
+    EXPECT_EQ(stat->identity.pid, 4242u);
+    EXPECT_EQ(stat->group, 4242);
+    EXPECT_EQ(stat->identity.start, 987654u);
+    EXPECT_EQ(stat->residentPages, 321u);
+    EXPECT_EQ(stat->state, 'S');
+  }
+  EXPECT_TRUE(wine_extractor::ParseIdentity("4242 987654") == (wine_extractor::ProcessIdentity{4242, 987654}));
+  for (const char* broken : {"", "4242", "4242 ", " 4242 1", "0 1", "4242 1 ", "a 1"}) EXPECT_FALSE(wine_extractor::ParseIdentity(broken)) << broken;
+  // This process, as the extractor finds its host.
+  const std::optional<wine_extractor::ProcStat> self = wine_extractor::ParseProcStat(Slurp("/proc/self/stat"));
+  ASSERT_TRUE(self);
+  EXPECT_EQ(self->identity.pid, uint32_t(getpid()));
+  EXPECT_GT(wine_extractor::GroupResidentBytes(getpgrp()), 0u);
+}
+
+// Paths as written, no links: the URL's own text decides.
+std::optional<std::string> NoLinks(const std::string& path) { return path; }
+
+TEST(RequestPolicy, AllowsOnlyFilesInsideThePagesFolder) {
+  struct Case { const char* url; bool allowed; };
+  const Case cases[] = {
+      {"file:///pages/p%20q/a.png", true},
+      {"file:///pages/p%20q/sub/b.css", true},
+      {"file:///pages/p q/c.svg?x=1#y", true},
+      {"file:///pages/p%20q/%E6%97%A5.png", true},
+      {"file:///pages/p%20q/back%5Cslash/a.png", true},
+      {"file:///pages/p%20q/page.html", true},
+      {"data:image/png;base64,AAAA", true},
+      {"file:///pages/p%20q", false},
+      {"file:///pages/p%20q/", false},
+      {"file:///pages/p%20qx/a.png", false},
+      {"file:///pages/a.png", false},
+      {"file:///etc/passwd", false},
+      {"file:///pages/p%20q/../x/a.png", false},
+      {"file:///pages/p%20q/%2E%2E/a.png", false},
+      {"file:///pages/p%20q%2F..%2Fa.png", false},
+      {"file:///pages/p%20q/a%00.png", false},
+      {"file:///pages/p%20q/%zz.png", false},
+      {"file:///pages/p%20q/a.png%", false},
+      {"file:///pages/p%20q/.hidden.png", false},
+      {"file:///pages/p%20q/.config/a.png", false},
+      {"file:///pages/p%20q/sub/%2Essh/id_rsa", false},
+      {"file://host/pages/p%20q/a.png", false},
+      {"http://127.0.0.1/pages/p%20q/a.png", false},
+      {"https://example.invalid/", false},
+      {"ws://localhost/", false},
+      {"blob:null/1234", false},
+      {"about:blank", false},
+      {"", false},
+  };
+  const std::optional<wine_extractor::PageScope> scope = wine_extractor::ScopeOfPage("/pages/p q/page.html", NoLinks);
+  ASSERT_TRUE(scope);
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.url);
+    EXPECT_EQ(wine_extractor::RequestAllowed(c.url, *scope, NoLinks), c.allowed);
+  }
+}
+
+// A fresh folder under /tmp in which `commands` (sh, run there) made a tree; empty when they failed.
+std::string TempTree(const std::string& commands) {
+  char pattern[] = "/tmp/browser-policy-XXXXXX";
+  if (!mkdtemp(pattern)) return "";
+  const std::string base = pattern;
+  return system(("cd '" + base + "' && " + commands).c_str()) == 0 ? base : "";
+}
+
+// The rule on a real tree: links are followed to where they lead, hidden names and the root stay
+// closed. The secret lies beside the page's folder.
+TEST(RequestPolicy, FollowsEveryLinkToWhereItReallyLeads) {
+  const std::string base = TempTree("mkdir -p pages/sub pages/.hidden outside && "
+      "touch secret pages/page.html pages/a.png pages/.hidden/a.png pages/sub/b.png outside/page.html && "
+      "ln -s ../secret pages/file-link && ln -s ../outside pages/folder-link && ln -s / pages/sub/root && "
+      "ln -s ../outside/page.html pages/page-link.html && ln -s \"$PWD/pages/sub/b.png\" outside/back && "
+      "ln -s ../outside/back pages/chain && ln -s a.png pages/.dot-link && ln -s .hidden/a.png pages/to-hidden");
+  ASSERT_FALSE(base.empty());
+  const std::string pages = base + "/pages";
+  const std::optional<wine_extractor::PageScope> scope = wine_extractor::ScopeOfPage(pages + "/page.html", wine_extractor::RealPath);
+  ASSERT_TRUE(scope);
+  struct Case { const char* path; bool allowed; };
+  const Case cases[] = {
+      {"/a.png", true},                // a file of the folder
+      {"/sub/b.png", true},
+      {"/chain", true},                // out of the folder and back in
+      {"/file-link", false},           // a link to a file outside
+      {"/folder-link/page.html", false},
+      {"/sub/root/etc/passwd", false}, // a subfolder linking to /
+      {"/.hidden/a.png", false},
+      {"/.dot-link", false},           // a hidden name, wherever it leads
+      {"/to-hidden", false},           // a visible name leading to a hidden one
+      {"/absent.png", false},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.path);
+    EXPECT_EQ(wine_extractor::RequestAllowed(wine_extractor::FileUrl(pages + c.path), *scope, wine_extractor::RealPath), c.allowed);
+  }
+  EXPECT_FALSE(wine_extractor::ScopeOfPage(pages + "/page-link.html", wine_extractor::RealPath)) << "the page itself is a link out";
+  // A page in the root loads only itself.
+  const std::optional<wine_extractor::PageScope> root = wine_extractor::ScopeOfPage("/page.html", NoLinks);
+  ASSERT_TRUE(root);
+  EXPECT_TRUE(wine_extractor::RequestAllowed("file:///page.html", *root, NoLinks));
+  for (const char* url : {"file:///etc/passwd", "file:///root/.ssh/id_rsa", "file:///a.png"})
+    EXPECT_FALSE(wine_extractor::RequestAllowed(url, *root, NoLinks)) << url;
+  Shell("rm -rf '" + base + "'");
+}
+
+// Per kind of request and place, on a real tree: what the driver hands the engine (judged, then
+// opened without following links). The page lies in base/docs/sub.
+TEST(RequestPolicy, ServesDocumentsFromInsideAndResourcesFromAboveTooButNothingHidden) {
+  const std::string base = TempTree("mkdir -p docs/sub/deeper docs/static .hidden && "
+      "touch docs/sub/page.html docs/sub/a.css docs/sub/deeper/b.css docs/static/c.css docs/d.css .hidden/e.css && "
+      "ln -s ../static/c.css docs/sub/up.css && ln -s ../../.hidden/e.css docs/sub/to-hidden.css && "
+      "mkfifo docs/static/fifo.css && printf 1234 > docs/four && ln -s docs docs-link");
+  ASSERT_FALSE(base.empty());
+  const std::string pages = base + "/docs/sub";
+  struct Case { std::string path; bool document, resource; };
+  const Case cases[] = {
+      {pages + "/a.css", true, true},                  // beside
+      {pages + "/deeper/b.css", true, true},           // below
+      {base + "/docs/static/c.css", false, true},      // above
+      {base + "/docs/d.css", false, true},
+      {"/etc/hostname", false, true},                  // from the root down
+      {pages + "/up.css", false, true},                // a link from inside to above
+      {pages + "/to-hidden.css", false, false},        // a link into a hidden folder
+      {base + "/.hidden/e.css", false, false},
+      {base + "/docs/static/fifo.css", false, false},  // judged, but no regular file
+      {"/proc/self/environ", false, false},
+      {"/dev/zero", false, false},
+      {"/sys/kernel/mm/transparent_hugepage/enabled", false, false},
+  };
+  for (bool strict : {false, true}) {
+    std::optional<wine_extractor::PageScope> scope = wine_extractor::ScopeOfPage(pages + "/page.html", wine_extractor::RealPath);
+    ASSERT_TRUE(scope);
+    scope->strict = strict;
+    for (const Case& c : cases) {
+      SCOPED_TRACE(c.path + (strict ? " (strict)" : ""));
+      for (auto kind : {wine_extractor::RequestKind::kDocument, wine_extractor::RequestKind::kResource}) {
+        const std::optional<std::string> file =
+            wine_extractor::AllowedFile(wine_extractor::FileUrl(c.path), *scope, wine_extractor::RealPath, kind);
+        const bool served = file && wine_extractor::ReadPageFile(*file);
+        EXPECT_EQ(served, kind == wine_extractor::RequestKind::kDocument || strict ? c.document : c.resource);
+      }
+    }
+  }
+  EXPECT_EQ(wine_extractor::KindOfResource("Stylesheet"), wine_extractor::RequestKind::kResource);
+  for (const char* type : {"Document", "Object", "Other", "Script", "", "image"})
+    EXPECT_EQ(wine_extractor::KindOfResource(type), wine_extractor::RequestKind::kDocument) << type;
+  // The opener itself: whatever link lies on the way, and the size bound.
+  EXPECT_EQ(wine_extractor::ReadPageFile(base + "/docs/four"), std::optional<std::string>("1234"));
+  EXPECT_FALSE(wine_extractor::ReadPageFile(base + "/docs-link/four")) << "a link on the way";
+  EXPECT_FALSE(wine_extractor::ReadPageFile(base + "/docs/four", 3)) << "over the size bound";
+  EXPECT_FALSE(wine_extractor::ReadPageFile(base + "/docs")) << "a folder";
+  EXPECT_EQ(wine_extractor::ContentTypeOf("/a/b.CSS"), "text/css");
+  EXPECT_EQ(wine_extractor::ContentTypeOf("/a.d/b"), "");
+  Shell("rm -rf '" + base + "'");
+}
+
+TEST(PageJob, GoesToTheServiceAndBackWhateverThePath) {
+  const wine_extractor::PageJob job{"/p\xE6\x97\xA5/a\n\"b\\c.html", 333, 222, 20000, 2048, true};
+  const std::optional<wine_extractor::PageJob> back = wine_extractor::ParseJob(wine_extractor::FormatJob(job));
+  ASSERT_TRUE(back);
+  EXPECT_EQ(back->page, job.page);
+  EXPECT_EQ(back->width, 333);
+  EXPECT_EQ(back->height, 222);
+  EXPECT_EQ(back->timeLimitMs, 20000u);
+  EXPECT_EQ(back->memoryLimitMb, 2048u);
+  EXPECT_TRUE(back->strictFolder);
+  for (const char* broken : {"", "{}", R"({"page":"rel.html","width":1,"height":1,"limit":1,"memory":1})",
+                             R"({"page":"/a","width":0,"height":1,"limit":1,"memory":1})",
+                             R"({"page":"/a","width":16385,"height":1,"limit":1,"memory":1})",
+                             R"({"page":"/a","width":1.5,"height":1,"limit":1,"memory":1})",
+                             R"({"page":"/a","width":1,"height":1,"limit":600001,"memory":1})",
+                             R"({"page":"/a","width":1,"height":1,"limit":1})"})
+    EXPECT_FALSE(wine_extractor::ParseJob(broken)) << broken;
+}
+
+// The page service with a stand-in engine (fake_engines/engine): one service per spool, every page
+// answered by a status, an engine that breaks fails its own page alone, and the idle end leaves
+// nothing behind.
+class PageService : public testing::Test {
+ protected:
+  void SetUp() override {
+    base_ = TempTree("mkdir -m 700 spool tmp && echo '<p>page' >page.html");
+    ASSERT_FALSE(base_.empty());
+  }
+  void TearDown() override { Shell("rm -rf '" + base_ + "'"); }
+
+  pid_t Start(const std::string& mode) {
+    const pid_t pid = fork();
+    if (pid == 0) {
+      setenv("TMPDIR", (base_ + "/tmp").c_str(), 1);
+      execl(ZELNAR_PAGE_DRIVER, ZELNAR_PAGE_DRIVER, "--serve", (base_ + "/spool").c_str(),
+            ZELNAR_FAKE_ENGINES "/engine", "300", ("--mode=" + mode).c_str(), static_cast<char*>(nullptr));
+      _exit(127);
+    }
+    return pid;
+  }
+
+  // Hands in a page as the extractor does and waits for its status, keeping the host's sign of life.
+  std::string Serve(const std::string& id) {
+    const std::string spool = base_ + "/spool/" + id;
+    const std::string job = wine_extractor::FormatJob({base_ + "/page.html", 64, 48, 5000, 2048, false});
+    std::ofstream(spool + ".part", std::ios::binary) << job;
+    rename((spool + ".part").c_str(), (spool + ".job").c_str());
+    for (int i = 0; i < 2000; ++i) {
+      if (Exists(spool + ".status")) return Slurp(spool + ".status");
+      if (!Exists(spool + ".alive")) std::ofstream(spool + ".alive");
+      usleep(5000);
+    }
+    return "no status";
+  }
+
+  // The service's exit status once it has ended by itself, or -1.
+  static int Ended(pid_t pid, int withinMs) {
+    for (int waited = 0; waited < withinMs; waited += 10) {
+      int status = 0;
+      if (waitpid(pid, &status, WNOHANG) == pid) return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+      usleep(10000);
+    }
+    kill(pid, SIGKILL);
+    waitpid(pid, nullptr, 0);
+    return -1;
+  }
+
+  std::string base_;
+};
+
+TEST_F(PageService, AnswersEveryPageAndOutlivesAnEngineThatBreaks) {
+  struct Case {
+    const char* mode;
+    const char* status;  // how both pages' statuses begin
+  };
+  for (const Case& c : {Case{"draws", "0\n"}, Case{"dies-after", "0\n"},
+                        Case{"malformed", "4 the engine sent a message that is not JSON"},
+                        Case{"dies-during", "4 the engine ended or closed its pipe"}}) {
+    SCOPED_TRACE(c.mode);
+    const pid_t service = Start(c.mode);
+    for (const char* id : {"first", "second"}) {
+      const std::string status = Serve(id);
+      EXPECT_EQ(status.rfind(c.status, 0), 0u) << id << ": " << status;
+      EXPECT_EQ(Exists(base_ + "/spool/" + id + ".png"), c.status[0] == '0') << id;
+      EXPECT_FALSE(Exists(base_ + "/spool/" + id + ".run")) << id;
+    }
+    if (c.mode == std::string("draws")) {
+      EXPECT_EQ(Slurp(base_ + "/spool/first.png"), "\x89PNG\r\n\x1a\n");
+      // A second service for the same spool leaves it to the first and returns at once.
+      EXPECT_EQ(Ended(Start(c.mode), 3000), 0);
+      EXPECT_EQ(kill(service, 0), 0);
+    }
+    for (const char* id : {"first", "second"})
+      for (const char* suffix : {".png", ".status", ".alive"}) unlink((base_ + "/spool/" + id + suffix).c_str());
+    // Idle, it ends its engine and takes its folder away.
+    EXPECT_EQ(Ended(service, 10000), 0);
+    EXPECT_FALSE(Exists(base_ + "/spool"));
+    EXPECT_EQ(Shell("pgrep -f '" ZELNAR_FAKE_ENGINES "/engin[e]' | wc -l"), "0\n");
+    mkdir((base_ + "/spool").c_str(), 0700);
+  }
+}
+
+TEST(JsonValue, ReadsTheEnginesMessages) {
+  const auto message = wine_extractor::JsonValue::Parse(
+      R"({"method":"Fetch.requestPaused","params":{"requestId":"interception-job-1.0",)"
+      R"("request":{"url":"file:///p/\u65e5\"q\\.png","headers":{}},"n":[1,2.5e1,true,false,null]},)"
+      R"("sessionId":"AB"})");
+  ASSERT_TRUE(message);
+  EXPECT_EQ((*message)["method"].Text(), "Fetch.requestPaused");
+  EXPECT_EQ((*message)["params"]["requestId"].Text(), "interception-job-1.0");
+  EXPECT_EQ((*message)["params"]["request"]["url"].Text(), "file:///p/\xE6\x97\xA5\"q\\.png");
+  EXPECT_EQ((*message)["params"]["missing"]["deeper"].Text(), "");
+  EXPECT_EQ((*message)["id"].Number(), -1);
+  const auto reply = wine_extractor::JsonValue::Parse(R"( {"id": 12, "result": {}} )");
+  ASSERT_TRUE(reply);
+  EXPECT_EQ((*reply)["id"].Number(), 12);
+  const auto pair = wine_extractor::JsonValue::Parse(R"("\ud83d\ude00")");
+  ASSERT_TRUE(pair);
+  EXPECT_EQ(pair->Text(), "\xF0\x9F\x98\x80");
+  // A lone half of a pair, high or low, is one U+FFFD; what follows it stays.
+  for (const char* lone : {R"("\ud83d")", R"("\ude00")", R"("\ud83dx")", R"("\ud83d\u0041")"}) {
+    const auto text = wine_extractor::JsonValue::Parse(lone);
+    ASSERT_TRUE(text) << lone;
+    EXPECT_EQ(text->Text().substr(0, 3), "\xEF\xBF\xBD") << lone;
+  }
+  EXPECT_EQ(wine_extractor::JsonValue::Parse(R"("\ud83d\u0041")")->Text(), "\xEF\xBF\xBD" "A");
+  // Numbers as JSON writes them, and ids only where they are whole and exact.
+  for (const char* number : {"0", "-0", "12", "-1.5", "2.5e1", "1E-2", "1e+2"})
+    EXPECT_TRUE(wine_extractor::JsonValue::Parse(number)) << number;
+  EXPECT_EQ(wine_extractor::JsonValue::Parse("1e999")->Whole(), std::nullopt);
+  EXPECT_EQ(wine_extractor::JsonValue::Parse("2.5")->Whole(), std::nullopt);
+  EXPECT_EQ(wine_extractor::JsonValue::Parse("-7")->Whole(), -7);
+  for (const char* broken : {"", "{", R"({"a":})", "[1,]", R"("open)", R"({"a":1} x)", "tru", R"("\q")", "+1", "01",
+                             ".5", "1.", "-", "1e", "--1", "0x10", "1.5.2"}) {
+    SCOPED_TRACE(broken);
+    EXPECT_FALSE(wine_extractor::JsonValue::Parse(broken));
+  }
+  EXPECT_FALSE(wine_extractor::JsonValue::Parse(std::string(100, '[') + std::string(100, ']'))) << "nesting is bounded";
+  EXPECT_EQ(wine_extractor::JsonString("a\"b\\c\n\x01"), R"("a\"b\\c\u000a\u0001")");
+}
+
+TEST(Base64, DecodesPicturesAndRefusesAnythingElse) {
+  struct Case { const char* text; bool ok; const char* bytes; };
+  const Case cases[] = {{"", true, ""},          {"TQ==", true, "M"},      {"TWE=", true, "Ma"},
+                        {"TWFu", true, "Man"},    {"TWFuTQ", true, "ManM"}, {"TW Fu", false, ""},
+                        {"TQ==TQ==", false, ""}, {"T===", false, ""},      {"TWF-", false, ""}};
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.text);
+    std::string bytes;
+    EXPECT_EQ(wine_extractor::Base64Decode(c.text, bytes), c.ok);
+    if (c.ok) EXPECT_EQ(bytes, c.bytes);
+    if (c.ok) EXPECT_EQ(wine_extractor::Base64Encode(bytes), std::string(c.text) + std::string((4 - strlen(c.text) % 4) % 4, '='));
+  }
+}
+
+}  // namespace

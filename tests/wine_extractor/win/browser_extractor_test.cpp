@@ -1,0 +1,959 @@
+// GetPicture through the real plug-in (zelnar.spi or zelnar.sph) with the browser-backed extractor registered in the prefix:
+// where the page's pixels land, Japanese text, every failure (result 8, nothing left behind), what an
+// untrusted page may not do, and awkward paths. Skipped when the engine is not installed.
+#include <winsock2.h>
+#include <windows.h>
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <array>
+#include <cstdint>
+#include <iterator>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "tests/support/debug_output.h"
+#include "tests/support/linux_shell.h"
+#include "tests/support/plugin_module.h"
+#include "tests/support/settings_key.h"
+
+namespace {
+
+// Starts this tree's host program, which loads the plug-in of its own bitness, on one page; the
+// caller owns the process handle.
+bool StartHost(const std::wstring& out, const std::wstring& page, PROCESS_INFORMATION& host) {
+  const std::wstring plugin(test::kPluginFile, test::kPluginFile + sizeof test::kPluginFile - 1);
+  std::wstring command = L"zelnar_host.exe render " + plugin + L" --out \"" + out + L"\" \"" + page + L"\"";
+  STARTUPINFOW startup{};
+  startup.cb = sizeof startup;
+  if (!CreateProcessW(nullptr, &command[0], nullptr, nullptr, FALSE, CREATE_NO_WINDOW, nullptr, nullptr, &startup,
+                      &host))
+    return false;
+  CloseHandle(host.hThread);
+  return true;
+}
+
+constexpr wchar_t kEngine[] = L"Z:\\usr\\bin\\chromium-headless-shell";
+constexpr wchar_t kEngineVariable[] = L"ZELNAR_BROWSER_ENGINE";
+constexpr wchar_t kDriverVariable[] = L"ZELNAR_BROWSER_DRIVER";
+constexpr wchar_t kTimeLimitVariable[] = L"ZELNAR_BROWSER_TIME_LIMIT_MS";
+constexpr wchar_t kMemoryLimitVariable[] = L"ZELNAR_BROWSER_MEMORY_LIMIT_MB";
+constexpr wchar_t kKeepAliveVariable[] = L"ZELNAR_BROWSER_KEEP_ALIVE";
+constexpr wchar_t kIdleVariable[] = L"ZELNAR_BROWSER_IDLE_MS";
+constexpr wchar_t kStrictVariable[] = L"ZELNAR_BROWSER_STRICT_FOLDER";
+constexpr wchar_t kSpool[] = L"zelnar-page-service";
+// Short, so that every test with the kept-alive engine also sees it end.
+constexpr wchar_t kIdleMs[] = L"1500";
+constexpr int kFailed = 8;  // GetPicture's result when the extractor fails
+
+using Rgb = std::array<uint8_t, 3>;
+constexpr Rgb kWhite{255, 255, 255};
+
+std::wstring FromUtf8(const std::string& text) {
+  std::wstring wide(text.size(), L'\0');
+  wide.resize(MultiByteToWideChar(CP_UTF8, 0, text.data(), int(text.size()), &wide[0], int(wide.size())));
+  return wide;
+}
+
+std::string Encode(UINT codePage, const std::wstring& text) {
+  const int size = WideCharToMultiByte(codePage, 0, text.data(), int(text.size()), nullptr, 0, nullptr, nullptr);
+  std::string bytes(size_t(size), '\0');
+  WideCharToMultiByte(codePage, 0, text.data(), int(text.size()), &bytes[0], size, nullptr, nullptr);
+  return bytes;
+}
+
+std::string UnixPath(const std::wstring& path) {
+  using ToUnixFn = char*(CDECL*)(const wchar_t*);
+  auto toUnix = reinterpret_cast<ToUnixFn>(
+      reinterpret_cast<void*>(GetProcAddress(GetModuleHandleW(L"kernel32.dll"), "wine_get_unix_file_name")));
+  if (!toUnix) throw std::runtime_error("not under Wine");
+  char* unix = toUnix(path.c_str());
+  std::string text = unix ? unix : "";
+  HeapFree(GetProcessHeap(), 0, unix);
+  return text;
+}
+
+std::string ShellQuote(const std::string& text) {
+  std::string quoted = "'";
+  for (char c : text) quoted += c == '\'' ? std::string("'\\''") : std::string(1, c);
+  return quoted + "'";
+}
+
+// The picture GetPicture handed over, read as a person sees it.
+struct Picture {
+  int result = -1;
+  int width = 0;
+  int height = 0;
+  std::vector<uint8_t> bits;
+  std::string why;  // the trace lines of a failure
+
+  // Rows are stored bottom-up, each pixel as B, G, R.
+  Rgb At(int x, int y) const {
+    const size_t stride = (size_t(width) * 3 + 3) & ~size_t(3);
+    const uint8_t* pixel = &bits[size_t(height - 1 - y) * stride + size_t(x) * 3];
+    return {pixel[2], pixel[1], pixel[0]};
+  }
+};
+
+struct Box {
+  int left, top, width, height;
+  Rgb colour;
+  bool Contains(int x, int y) const { return x >= left && x < left + width && y >= top && y < top + height; }
+};
+
+std::string BoxesPage(const std::vector<Box>& boxes, const std::string& extra = "") {
+  std::string page =
+      "<!DOCTYPE html><html><head><meta charset=\"utf-8\"><style>html, body { margin: 0; background: #fff; }"
+      " div { position: absolute; }</style></head><body>\n";
+  for (const Box& b : boxes) {
+    page += "<div style=\"left:" + std::to_string(b.left) + "px; top:" + std::to_string(b.top) +
+            "px; width:" + std::to_string(b.width) + "px; height:" + std::to_string(b.height) +
+            "px; background: rgb(" + std::to_string(b.colour[0]) + "," + std::to_string(b.colour[1]) + "," +
+            std::to_string(b.colour[2]) + ")\"></div>\n";
+  }
+  return page + extra + "</body></html>\n";
+}
+
+// Every pixel: a box's colour inside it, white elsewhere.
+void ExpectBoxes(const Picture& picture, const std::vector<Box>& boxes) {
+  int wrong = 0;
+  for (int y = 0; y < picture.height; ++y) {
+    for (int x = 0; x < picture.width; ++x) {
+      Rgb expected = kWhite;
+      for (const Box& b : boxes)
+        if (b.Contains(x, y)) expected = b.colour;
+      const Rgb seen = picture.At(x, y);
+      if (seen != expected && ++wrong <= 5)
+        ADD_FAILURE() << "pixel " << x << "," << y << " is " << int(seen[0]) << "," << int(seen[1]) << ","
+                      << int(seen[2]) << " instead of " << int(expected[0]) << "," << int(expected[1]) << ","
+                      << int(expected[2]);
+    }
+  }
+  EXPECT_EQ(wrong, 0) << "pixels that differ";
+}
+
+// Every test runs twice: with one engine per picture (ZELNAR_BROWSER_KEEP_ALIVE=0), and with the
+// kept-alive page service, which must then end by itself after its idle time, leaving nothing.
+class BrowserExtractor : public testing::TestWithParam<bool> {
+ protected:
+  bool KeptAlive() const { return GetParam(); }
+
+  void SetUp() override {
+    if (GetFileAttributesW(kEngine) == INVALID_FILE_ATTRIBUTES)
+      GTEST_SKIP() << "chromium-headless-shell is not installed (bash scripts/setup installs it)";
+    test::DeleteSettingsKey();
+    SetEnvironmentVariableW(kEngineVariable, nullptr);
+    SetEnvironmentVariableW(kDriverVariable, nullptr);
+    SetEnvironmentVariableW(kTimeLimitVariable, nullptr);
+    SetEnvironmentVariableW(kMemoryLimitVariable, nullptr);
+    SetEnvironmentVariableW(kStrictVariable, nullptr);
+    SetEnvironmentVariableW(kKeepAliveVariable, KeptAlive() ? nullptr : L"0");
+    SetEnvironmentVariableW(kIdleVariable, kIdleMs);
+    wchar_t here[MAX_PATH];
+    GetCurrentDirectoryW(MAX_PATH, here);
+    // A space, a quote and Japanese in the temporary folder: the render script must quote them all.
+    root_ = std::wstring(here) + L"\\browser test " + std::to_wstring(GetCurrentProcessId());
+    temp_ = root_ + L"\\it's 一時";
+    pages_ = root_ + L"\\pages";
+    RemoveRoot();  // a killed run's, whose process id this one got
+    for (const std::wstring& folder : {root_, temp_, pages_}) ASSERT_TRUE(CreateDirectoryW(folder.c_str(), nullptr));
+    GetEnvironmentVariableW(L"TMP", savedTmp_, MAX_PATH);
+    GetEnvironmentVariableW(L"TEMP", savedTemp_, MAX_PATH);
+    SetEnvironmentVariableW(L"TMP", temp_.c_str());
+    SetEnvironmentVariableW(L"TEMP", temp_.c_str());
+    plugin_.Reload();
+    getPicture_ = plugin_.Get<test::GetPictureFn>("GetPicture");
+  }
+
+  void TearDown() override {
+    if (root_.empty()) return;
+    if (KeptAlive()) ExpectServiceToEnd();
+    SetEnvironmentVariableW(kKeepAliveVariable, nullptr);
+    SetEnvironmentVariableW(kIdleVariable, nullptr);
+    SetEnvironmentVariableW(L"TMP", savedTmp_);
+    SetEnvironmentVariableW(L"TEMP", savedTemp_);
+    SetEnvironmentVariableW(kEngineVariable, nullptr);
+    SetEnvironmentVariableW(kDriverVariable, nullptr);
+    SetEnvironmentVariableW(kTimeLimitVariable, nullptr);
+    SetEnvironmentVariableW(kMemoryLimitVariable, nullptr);
+    test::DeleteSettingsKey();
+    RemoveRoot();
+  }
+
+  void RemoveRoot() {
+    if (GetFileAttributesW(root_.c_str()) == INVALID_FILE_ATTRIBUTES) return;
+    // Names no Windows call can spell, and links, which are removed, never followed.
+    test::RunShell(root_, "for f in *; do case $f in test-shell.*) ;; *) rm -rf \"./$f\" ;; esac; done");
+    RemoveTree(root_);
+  }
+
+  static void RemoveTree(const std::wstring& folder) {
+    WIN32_FIND_DATAW found;
+    HANDLE search = FindFirstFileW((folder + L"\\*").c_str(), &found);
+    if (search != INVALID_HANDLE_VALUE) {
+      do {
+        const std::wstring name = found.cFileName;
+        if (name == L"." || name == L"..") continue;
+        const std::wstring path = folder + L"\\" + name;
+        if (found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)
+          RemoveTree(path);
+        else
+          DeleteFileW(path.c_str());
+      } while (FindNextFileW(search, &found));
+      FindClose(search);
+    }
+    RemoveDirectoryW(folder.c_str());
+  }
+
+  std::wstring WritePage(const std::wstring& name, const std::string& bytes, const std::wstring& folder = L"") {
+    const std::wstring dir = folder.empty() ? pages_ : folder;
+    const std::wstring path = dir + L"\\" + name;
+    test::WriteWholeFile(path, bytes);
+    return path;
+  }
+
+  Picture Render(const std::wstring& page) {
+    const std::string ansi = Encode(CP_ACP, page);
+    HLOCAL header = nullptr, bits = nullptr;
+    Picture picture;
+    test::DebugOutput::Take();
+    picture.result = getPicture_(ansi.c_str(), 0, 0, &header, &bits, nullptr, 0);
+    // Why it failed, for whoever reads a failing run.
+    for (const std::string& line : test::DebugOutput::Take()) {
+      if (picture.result == 0) continue;
+      std::printf("  [result %d] %s\n", picture.result, line.c_str());
+      picture.why += line + "\n";
+    }
+    if (picture.result == 0) {
+      const auto* info = static_cast<const BITMAPINFOHEADER*>(LocalLock(header));
+      picture.width = info->biWidth;
+      picture.height = info->biHeight;
+      EXPECT_EQ(info->biBitCount, 24);
+      LocalUnlock(header);
+      const auto* data = static_cast<const uint8_t*>(LocalLock(bits));
+      picture.bits.assign(data, data + LocalSize(bits));
+      LocalUnlock(bits);
+      LocalFree(header);
+      LocalFree(bits);
+    }
+    return picture;
+  }
+
+  void UseSize(int width, int height) {
+    test::WriteDword("width", DWORD(width));
+    test::WriteDword("height", DWORD(height));
+    plugin_.Reload();
+    getPicture_ = plugin_.Get<test::GetPictureFn>("GetPicture");
+  }
+
+  static std::vector<std::wstring> Entries(const std::wstring& folder) {
+    std::vector<std::wstring> names;
+    WIN32_FIND_DATAW found;
+    HANDLE search = FindFirstFileW((folder + L"\\*").c_str(), &found);
+    if (search != INVALID_HANDLE_VALUE) {
+      do {
+        if (std::wstring(found.cFileName) != L"." && std::wstring(found.cFileName) != L"..")
+          names.push_back(found.cFileName);
+      } while (FindNextFileW(search, &found));
+      FindClose(search);
+    }
+    return names;
+  }
+
+  // The processes marked with `marker` (the render script and the service mark the engine's
+  // environment with their folder, and run it there: the engine's helpers overwrite their
+  // environment with their titles, but keep the folder); killed ones take a moment to go, so they
+  // have `waitMs`.
+  std::string Marked(const std::string& marker, int waitMs = 3000) {
+    const std::string command = "grep -l -s -F -e " + ShellQuote("ZELNAR_BROWSER_RUN=" + marker) +
+                                " /proc/[0-9]*/environ; for p in /proc/[0-9]*; do case \"$(readlink $p/cwd)\" in " +
+                                ShellQuote(marker) + "*) echo $p ;; esac; done";
+    std::string alive;
+    for (int waited = 0; !(alive = test::RunShell(root_, command)).empty() && waited < waitMs; waited += 100) Sleep(100);
+    return alive;
+  }
+
+  // Nothing of the call is left: no call folder and no engine process of one; with the kept-alive
+  // engine, nothing but the service (its folder holds no page's file).
+  void ExpectNothingLeftBehind() {
+    std::vector<std::wstring> left = Entries(temp_);
+    left.erase(std::remove(left.begin(), left.end(), std::wstring(kSpool)), left.end());
+    EXPECT_TRUE(left.empty()) << left.size() << " entries left in the temporary folder";
+    for (const std::wstring& name : Entries(temp_ + L"\\" + kSpool))
+      EXPECT_TRUE(name == L"service" || name == L"lock" || name == L"scratch") << Encode(CP_UTF8, name) << " left";
+    EXPECT_EQ(Marked(UnixPath(temp_) + (KeptAlive() ? "/zelnar-browser-" : "/")), "") << "engine processes still running";
+  }
+
+  // After its idle time the service is gone with its engine and its folder.
+  void ExpectServiceToEnd() {
+    EXPECT_EQ(Marked(UnixPath(temp_) + "/", 10000), "") << "the service or its engine outlived the idle time";
+    for (int waited = 0; GetFileAttributesW((temp_ + L"\\" + kSpool).c_str()) != INVALID_FILE_ATTRIBUTES && waited < 3000;
+         waited += 100)
+      Sleep(100);
+    EXPECT_TRUE(Entries(temp_).empty()) << "the service's folder outlived it";
+  }
+
+  std::wstring root_, temp_, pages_;
+  wchar_t savedTmp_[MAX_PATH] = {}, savedTemp_[MAX_PATH] = {};
+  test::PluginModule plugin_;
+  test::GetPictureFn getPicture_ = nullptr;
+  test::DebugOutput debugOutput_;
+};
+
+TEST_P(BrowserExtractor, PutsEveryBoxAtItsPixelsBottomUpInBgrOrder) {
+  struct Size { int width, height; };
+  // 333 pixels leave a row padding of 1 byte, so a wrong stride shows as a slant.
+  for (Size size : {Size{800, 600}, Size{333, 222}}) {
+    SCOPED_TRACE(std::to_string(size.width) + "x" + std::to_string(size.height));
+    UseSize(size.width, size.height);
+    // Corner boxes catch a flipped or shifted picture; one channel per box catches swapped ones.
+    const std::vector<Box> boxes = {
+        {0, 0, 40, 30, {255, 0, 0}},
+        {60, 45, 120, 70, {0, 0, 255}},
+        {190, 120, 57, 33, {0, 255, 0}},
+        {size.width - 40, size.height - 30, 40, 30, {250, 180, 20}},
+        {size.width - 25, 0, 25, 25, {16, 64, 200}},
+    };
+    const Picture picture = Render(WritePage(L"boxes.html", BoxesPage(boxes)));
+    ASSERT_EQ(picture.result, 0);
+    ASSERT_EQ(picture.width, size.width);
+    ASSERT_EQ(picture.height, size.height);
+    ExpectBoxes(picture, boxes);
+    ExpectNothingLeftBehind();
+  }
+}
+
+TEST_P(BrowserExtractor, DrawsJapaneseTextInUtf8AndInDeclaredShiftJis) {
+  // 日本語の文字 at 64 px, in a known box.
+  const std::wstring text = FromUtf8("\xE6\x97\xA5\xE6\x9C\xAC\xE8\xAA\x9E\xE3\x81\xAE\xE6\x96\x87\xE5\xAD\x97");
+  const RECT area{20, 20, 20 + 6 * 64, 20 + 80};
+  auto page = [&](const char* charset, UINT codePage) {
+    return "<!DOCTYPE html><html lang=\"ja\"><head><meta charset=\"" + std::string(charset) +
+           "\"><style>html, body { margin: 0; background: #fff; }</style></head><body>"
+           "<div style=\"position:absolute; left:20px; top:20px; font-size:64px; line-height:80px; color:#000;"
+           " white-space:nowrap\">" +
+           Encode(codePage, text) + "</div></body></html>\n";
+  };
+  const Picture utf8 = Render(WritePage(L"utf8.html", page("utf-8", CP_UTF8)));
+  const Picture sjis = Render(WritePage(L"sjis.html", page("Shift_JIS", 932)));
+  for (const Picture* picture : {&utf8, &sjis}) {
+    ASSERT_EQ(picture->result, 0);
+    int dark = 0, strayOutside = 0;
+    for (int y = 0; y < picture->height; ++y) {
+      for (int x = 0; x < picture->width; ++x) {
+        const Rgb c = picture->At(x, y);
+        const bool inside = x >= area.left && x < area.right && y >= area.top && y < area.bottom;
+        if (inside && c[0] + c[1] + c[2] < 200) ++dark;
+        if (!inside && c != kWhite) ++strayOutside;
+      }
+    }
+    // Six 64-pixel glyphs have thousands of dark pixels; nothing is drawn outside their line.
+    EXPECT_GT(dark, 3000);
+    EXPECT_EQ(strayOutside, 0);
+  }
+  // The same characters read from either encoding are the same picture.
+  EXPECT_TRUE(utf8.bits == sjis.bits) << "the Shift_JIS page was not read as Shift_JIS";
+  ExpectNothingLeftBehind();
+}
+
+TEST_P(BrowserExtractor, FailsWithResultEightAndLeavesNothingBehind) {
+  const std::wstring fakes = FromUtf8(ZELNAR_SOURCE_DIR "/tests/wine_extractor/win/fake_drivers/");
+  const std::wstring page = WritePage(L"page.html", BoxesPage({{0, 0, 10, 10, {255, 0, 0}}}));
+  struct Case {
+    const char* what;
+    std::wstring engine;     // empty: the real one
+    std::wstring driver;     // empty: the real one
+    const wchar_t* timeLimit;
+    std::wstring page;
+    const wchar_t* memoryLimit = nullptr;
+    const char* said = nullptr;  // in the trace: the failure says why
+  };
+  // The page as a link to a page outside its folder.
+  test::RunShell(root_, "printf '<p>outside' > outside.html && ln -s ../outside.html pages/link.html");
+  const Case cases[] = {
+      {"engine missing", L"/nonexistent/chromium-headless-shell", L"", nullptr, page},
+      {"driver missing", L"", L"/nonexistent/zelnar-page-driver", nullptr, page},
+      {"time limit hit", L"", L"", L"1", page},
+      {"driver never ends, with a helper", L"", fakes + L"hangs", L"300", page},
+      {"driver fails", L"", fakes + L"fails", nullptr, page},
+      {"no picture", L"", fakes + L"no-picture", nullptr, page},
+      {"broken picture", L"", fakes + L"broken-picture", nullptr, page},
+      {"picture of another size", L"", fakes + L"wrong-size", nullptr, page},
+      {"page missing", L"", L"", nullptr, pages_ + L"\\absent.html"},
+      {"page is a folder", L"", L"", nullptr, pages_},
+      {"page is a link out of its folder", L"", L"", nullptr, pages_ + L"\\link.html"},
+      // Any engine needs more than 40 MB; the time limit is long, the ceiling must end it.
+      {"over the memory ceiling", L"", L"", L"600000", page, L"40", "memory ceiling"},
+      // Last: a running service keeps the engine it started with.
+      {"engine stops at once", fakes + L"engine-says-no", L"", nullptr, page, nullptr,
+       "the engine ended or closed its pipe*the engine said: cannot start: no such display (fake)"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    // The fake drivers stand for one render; the service is always the real driver.
+    if (KeptAlive() && c.driver.rfind(fakes, 0) == 0) continue;
+    if (KeptAlive() && !c.engine.empty()) ExpectServiceToEnd();
+    SetEnvironmentVariableW(kEngineVariable, c.engine.empty() ? nullptr : c.engine.c_str());
+    SetEnvironmentVariableW(kDriverVariable, c.driver.empty() ? nullptr : c.driver.c_str());
+    SetEnvironmentVariableW(kTimeLimitVariable, c.timeLimit);
+    SetEnvironmentVariableW(kMemoryLimitVariable, c.memoryLimit);
+    const Picture picture = Render(c.page);
+    EXPECT_EQ(picture.result, kFailed);
+    // Each part of `said` (split at '*') in turn.
+    size_t at = 0;
+    for (std::string rest = c.said ? c.said : ""; !rest.empty() && at != std::string::npos;) {
+      const std::string part = rest.substr(0, rest.find('*'));
+      rest.erase(0, part.size() + (rest.size() > part.size() ? 1 : 0));
+      at = picture.why.find(part, at);
+      EXPECT_NE(at, std::string::npos) << "the trace lacks \"" << part << "\": " << picture.why;
+    }
+    ExpectNothingLeftBehind();
+  }
+}
+
+// A listening socket on the loopback address: the page names it, and it must never be reached.
+class Listener {
+ public:
+  Listener() {
+    WSADATA data;
+    WSAStartup(MAKEWORD(2, 2), &data);
+    socket_ = socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    address.sin_port = 0;
+    int length = sizeof address;
+    if (bind(socket_, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 || listen(socket_, 8) != 0 ||
+        getsockname(socket_, reinterpret_cast<sockaddr*>(&address), &length) != 0)
+      throw std::runtime_error("cannot listen on the loopback address");
+    port_ = ntohs(address.sin_port);
+  }
+  ~Listener() {
+    closesocket(socket_);
+    WSACleanup();
+  }
+  int Port() const { return port_; }
+  // A connection attempt waits in the backlog until accepted, so this sees every one made.
+  bool WasReached() const {
+    fd_set readable;
+    FD_ZERO(&readable);
+    FD_SET(socket_, &readable);
+    timeval now{0, 0};
+    return select(0, &readable, nullptr, nullptr, &now) > 0;
+  }
+
+ private:
+  SOCKET socket_ = INVALID_SOCKET;
+  int port_ = 0;
+};
+
+TEST_P(BrowserExtractor, KeepsThePageOfflineAndWithoutScriptsAndDrawsTheRest) {
+  Listener listener;
+  const std::string port = std::to_string(listener.Port());
+  // A file above the page's folder, not in it: shown as a picture, never framed.
+  WritePage(L"outside.svg",
+            "<svg xmlns=\"http://www.w3.org/2000/svg\" width=\"200\" height=\"100\">"
+            "<rect width=\"200\" height=\"100\" fill=\"rgb(255,0,0)\"/></svg>",
+            root_);
+  const std::string outside = "file://" + UnixPath(root_) + "/outside.svg";
+  WritePage(L"beside.svg",
+            "<svg xmlns=\"http://www.w3.org/2000/svg\" width=\"50\" height=\"40\">"
+            "<rect width=\"50\" height=\"40\" fill=\"rgb(200,0,200)\"/></svg>");
+  const std::string extra =
+      "<img src=\"http://127.0.0.1:" + port + "/picture.png\" style=\"position:absolute; left:300px; top:300px\">"
+      "<link rel=\"stylesheet\" href=\"http://localhost:" + port + "/style.css\">"
+      "<iframe src=\"http://127.0.0.1:" + port + "/frame.html\" style=\"position:absolute; left:500px;"
+      " top:300px; border:0; width:10px; height:10px\"></iframe>"
+      "<img src=\"beside.svg\" style=\"position:absolute; left:400px; top:100px\">"
+      "<iframe src=\"" + outside + "\" style=\"position:absolute; left:0; top:300px; border:0; width:200px;"
+      " height:100px\"></iframe>"
+      "<img src=\"" + outside + "\" style=\"position:absolute; left:250px; top:400px\">"
+      "<div id=\"scripted\" style=\"left:600px; top:100px; width:30px; height:30px;"
+      " background: rgb(0,160,0)\"></div>"
+      "<script>document.getElementById('scripted').style.background = 'rgb(255,0,0)';</script>";
+  const std::vector<Box> boxes = {{0, 0, 100, 100, {0, 128, 255}}, {700, 500, 60, 60, {90, 60, 30}}};
+  const Picture picture = Render(WritePage(L"online.html", BoxesPage(boxes, extra)));
+  EXPECT_FALSE(listener.WasReached()) << "the page reached a network address";
+  ASSERT_EQ(picture.result, 0);
+  for (const Box& b : boxes) EXPECT_EQ(picture.At(b.left + 5, b.top + 5), b.colour);
+  EXPECT_EQ(picture.At(420, 120), (Rgb{200, 0, 200})) << "the picture from the page's folder is missing";
+  EXPECT_EQ(picture.At(615, 115), (Rgb{0, 160, 0})) << "the page's script ran";
+  EXPECT_NE(picture.At(50, 350), (Rgb{255, 0, 0})) << "a frame showed a file outside the page's folder";
+  EXPECT_EQ(picture.At(300, 450), (Rgb{255, 0, 0})) << "a picture from above the page's folder is missing";
+  ExpectNothingLeftBehind();
+}
+
+TEST_P(BrowserExtractor, RendersPagesWhosePathsHaveSpacesAndJapanese) {
+  ASSERT_EQ(GetACP(), 932u) << "run with LANG=ja_JP.UTF-8: the paths reach the plug-in in code page 932";
+  // 日本語 フォルダー and ページ.html
+  const std::wstring japaneseFolder =
+      pages_ + L"\\" + FromUtf8("\xE6\x97\xA5\xE6\x9C\xAC\xE8\xAA\x9E \xE3\x83\x95\xE3\x82\xA9\xE3\x83\xAB\xE3\x83\x80\xE3\x83\xBC");
+  const std::wstring spaceFolder = pages_ + L"\\with  two spaces";
+  struct Case {
+    std::wstring folder, name;
+  };
+  const Case cases[] = {
+      {spaceFolder, L"page one & two.html"},
+      {japaneseFolder, FromUtf8("\xE3\x83\x9A\xE3\x83\xBC\xE3\x82\xB8.html")},
+      {japaneseFolder, L"100% #1.htm"},
+  };
+  for (const std::wstring& folder : {spaceFolder, japaneseFolder}) ASSERT_TRUE(CreateDirectoryW(folder.c_str(), nullptr));
+  // Names Linux allows and Windows cannot spell: a host reaches them by the short names Wine gives.
+  std::vector<Case> all(std::begin(cases), std::end(cases));
+  for (const char* name : {"back\\slash", "what? \"quoted\" 'single' #1 100%"}) {
+    test::RunShell(pages_, "mkdir " + ShellQuote(name));
+    WIN32_FIND_DATAW found;
+    HANDLE search = FindFirstFileW((pages_ + L"\\*").c_str(), &found);
+    ASSERT_NE(search, INVALID_HANDLE_VALUE);
+    std::wstring shortName;
+    do {
+      if (Encode(CP_UTF8, found.cFileName) == name) shortName = found.cAlternateFileName;
+    } while (FindNextFileW(search, &found));
+    FindClose(search);
+    ASSERT_FALSE(shortName.empty()) << name;
+    all.push_back({pages_ + L"\\" + shortName, L"page.html"});
+  }
+  for (const Case& c : all) {
+    SCOPED_TRACE(Encode(CP_UTF8, c.folder + L"\\" + c.name));
+    const std::vector<Box> boxes = {{30, 40, 50, 60, {10, 20, 230}}};
+    const Picture picture = Render(WritePage(c.name, BoxesPage(boxes), c.folder));
+    ASSERT_EQ(picture.result, 0);
+    EXPECT_EQ(picture.At(55, 70), boxes[0].colour);
+    EXPECT_EQ(picture.At(5, 5), kWhite);
+  }
+  ExpectNothingLeftBehind();
+}
+
+
+// Links lead where they lead, hidden names stay closed: one page asks for each as a picture and as a
+// frame. Frames show only what really lies inside its folder; pictures also what lies above, unless
+// the strict rule is asked for. The secret is all red.
+TEST_P(BrowserExtractor, FollowsLinksToWhereTheyLeadForEachKindOfRequest) {
+  auto svg = [](const char* colour) {
+    return std::string("<svg xmlns=\"http://www.w3.org/2000/svg\" width=\"60\" height=\"60\"><rect width=\"60\""
+                       " height=\"60\" fill=\"") + colour + "\"/></svg>";
+  };
+  const std::string root = UnixPath(root_);
+  test::WriteWholeFile(root_ + L"\\secret.svg", svg("rgb(255,0,0)"));
+  ASSERT_TRUE(CreateDirectoryW((root_ + L"\\outside").c_str(), nullptr));
+  ASSERT_TRUE(CreateDirectoryW((pages_ + L"\\sub").c_str(), nullptr));
+  ASSERT_TRUE(CreateDirectoryW((pages_ + L"\\.hidden").c_str(), nullptr));
+  test::WriteWholeFile(root_ + L"\\outside\\secret.svg", svg("rgb(255,0,0)"));
+  test::WriteWholeFile(pages_ + L"\\sub\\inside.svg", svg("rgb(0,160,0)"));
+  test::WriteWholeFile(pages_ + L"\\.hidden\\secret.svg", svg("rgb(255,0,0)"));
+  test::RunShell(root_, "ln -s ../secret.svg pages/file-link.svg && ln -s ../outside pages/folder-link && "
+                        "ln -s / pages/sub/root && ln -s " + ShellQuote(root + "/pages/sub/inside.svg") +
+                        " outside/back.svg && ln -s ../outside/back.svg pages/chain.svg");
+  struct Case {
+    const char* what;
+    std::string src;
+    bool framed, pictured;  // shown in a frame, shown as a picture
+  };
+  const Case cases[] = {
+      {"a link to a file outside", "file-link.svg", false, true},
+      {"a link to a folder outside", "folder-link/secret.svg", false, true},
+      {"a subfolder linking to /", "sub/root" + root + "/secret.svg", false, true},
+      {"a hidden folder", ".hidden/secret.svg", false, false},
+      {"a link chain back inside", "chain.svg", true, true},
+  };
+  std::string extra;
+  for (size_t i = 0; i < std::size(cases); ++i) {
+    const std::string at = "position:absolute; left:" + std::to_string(20 + 100 * i) + "px; top:";
+    extra += "<img src=\"" + cases[i].src + "\" style=\"" + at + "20px\">";
+    extra += "<iframe src=\"" + cases[i].src + "\" style=\"" + at + "120px; border:0; width:60px; height:60px\">"
+             "</iframe>";
+  }
+  const std::wstring page = WritePage(L"links.html", BoxesPage({}, extra));
+  for (bool strict : {false, true}) {
+    SetEnvironmentVariableW(kStrictVariable, strict ? L"1" : nullptr);
+    const Picture picture = Render(page);
+    ASSERT_EQ(picture.result, 0);
+    for (size_t i = 0; i < std::size(cases); ++i) {
+      SCOPED_TRACE(std::string(cases[i].what) + (strict ? ", strict" : ""));
+      const Rgb pictured = picture.At(int(50 + 100 * i), 50), framed = picture.At(int(50 + 100 * i), 150);
+      const Rgb green{0, 160, 0}, red{255, 0, 0};
+      EXPECT_EQ(framed, cases[i].framed ? green : kWhite);
+      EXPECT_EQ(pictured, !cases[i].pictured || (strict && !cases[i].framed) ? kWhite : cases[i].framed ? green : red);
+    }
+  }
+  ExpectNothingLeftBehind();
+}
+
+// A page in a subfolder of a documentation tree: its stylesheet, font and picture lie in ../static,
+// and are used; a frame and an object aimed there show nothing of the file; a stylesheet and a
+// picture in a hidden folder above are refused; a FIFO named as a stylesheet holds nothing up.
+TEST_P(BrowserExtractor, StylesAPageFromAboveButFramesNothingFromThere) {
+  const std::wstring sub = pages_ + L"\\sub";
+  for (const wchar_t* folder : {L"\\static", L"\\.hidden"}) ASSERT_TRUE(CreateDirectoryW((pages_ + folder).c_str(), nullptr));
+  ASSERT_TRUE(CreateDirectoryW(sub.c_str(), nullptr));
+  auto rect = [](const char* colour) {
+    return std::string("<svg xmlns=\"http://www.w3.org/2000/svg\" width=\"60\" height=\"60\"><rect width=\"60\""
+                       " height=\"60\" fill=\"") + colour + "\"/></svg>";
+  };
+  WritePage(L"static\\picture.svg", rect("rgb(0,0,200)"));
+  WritePage(L"static\\secret.svg", rect("rgb(255,0,0)"));
+  WritePage(L".hidden\\secret.svg", rect("rgb(255,0,0)"));
+  WritePage(L".hidden\\secret.css", "#hidden { background: rgb(255,0,0) }");
+  WritePage(L"static\\style.css",
+            "html, body { background: rgb(250,240,200) } #styled { background: rgb(20,120,60) }"
+            " @font-face { font-family: above; src: url(font.ttf) }"
+            " @font-face { font-family: nowhere; src: url(missing.ttf) }"
+            " .text { position: absolute; top: 300px; font: 60px above, nowhere; }");
+  test::RunShell(pages_, "cp /usr/share/fonts/opentype/ipafont-gothic/ipag.ttf static/font.ttf && mkfifo static/fifo.css");
+  const std::string extra =
+      "<link rel=\"stylesheet\" href=\"../static/style.css\"><link rel=\"stylesheet\" href=\"../.hidden/secret.css\">"
+      "<link rel=\"stylesheet\" href=\"../static/fifo.css\">"
+      "<div id=\"styled\" style=\"left:0; top:0; width:50px; height:50px\"></div>"
+      "<div id=\"hidden\" style=\"left:100px; top:0; width:50px; height:50px\"></div>"
+      "<img src=\"../static/picture.svg\" style=\"position:absolute; left:200px; top:0\">"
+      "<img src=\"../.hidden/secret.svg\" style=\"position:absolute; left:300px; top:0\">"
+      "<iframe src=\"../static/secret.svg\" style=\"position:absolute; left:0; top:100px; border:0; width:60px;"
+      " height:60px\"></iframe>"
+      "<object data=\"../static/secret.svg\" type=\"image/svg+xml\" style=\"position:absolute; left:100px;"
+      " top:100px; width:60px; height:60px\"></object>"
+      "<span class=\"text\" style=\"left:0\">Wg</span><span class=\"text\" style=\"left:200px; font-family:"
+      " nowhere\">Wg</span>";
+  const Picture picture = Render(WritePage(L"page.html", BoxesPage({}, extra), sub));
+  ASSERT_EQ(picture.result, 0);
+  const Rgb paper{250, 240, 200};
+  EXPECT_EQ(picture.At(500, 200), paper) << "the stylesheet from above is missing";
+  EXPECT_EQ(picture.At(25, 25), (Rgb{20, 120, 60}));
+  EXPECT_EQ(picture.At(125, 25), paper) << "a stylesheet from a hidden folder was used";
+  EXPECT_EQ(picture.At(225, 25), (Rgb{0, 0, 200})) << "the picture from above is missing";
+  EXPECT_EQ(picture.At(325, 25), paper) << "a picture from a hidden folder was drawn";
+  for (int left : {0, 100}) EXPECT_NE(picture.At(left + 30, 130), (Rgb{255, 0, 0})) << "a document from above was shown";
+  int differ = 0;  // the same text in the font from above and in the engine's own face
+  for (int y = 300; y < 380; ++y)
+    for (int x = 0; x < 150; ++x) differ += picture.At(x, y) != picture.At(x + 200, y);
+  EXPECT_GT(differ, 100) << "the font from above was not used";
+  ExpectNothingLeftBehind();
+}
+
+// While another process swaps the page's pictures between files and links to files the rules refuse
+// (a document outside, a picture in a hidden folder), no picture shows anything of those files.
+TEST_P(BrowserExtractor, DrawsNothingFromOutsideWhileLinksAreSwappedIn) {
+  auto rect = [](const char* colour) {
+    return std::string("<svg xmlns=\"http://www.w3.org/2000/svg\" width=\"60\" height=\"60\"><rect width=\"60\""
+                       " height=\"60\" fill=\"") + colour + "\"/></svg>";
+  };
+  ASSERT_TRUE(CreateDirectoryW((root_ + L"\\.hidden").c_str(), nullptr));
+  for (const wchar_t* secret : {L"\\secret.svg", L"\\.hidden\\secret.svg"}) test::WriteWholeFile(root_ + secret, rect("rgb(255,0,0)"));
+  test::WriteWholeFile(root_ + L"\\green.svg", rect("rgb(0,160,0)"));
+  const std::wstring page = WritePage(
+      L"race.html", BoxesPage({}, "<iframe src=\"frame.svg\" style=\"position:absolute; left:0; top:0; border:0;"
+                                  " width:60px; height:60px\"></iframe><img src=\"picture.svg\""
+                                  " style=\"position:absolute; left:100px; top:0\">"));
+  // Bounded: it stops when told, or after a minute.
+  test::RunShell(pages_, "( end=$(($(date +%s) + 60)); while [ ! -e ../stop ] && [ $(date +%s) -lt $end ]; do "
+                         "cp ../green.svg f.tmp && mv f.tmp frame.svg && cp ../green.svg p.tmp && mv p.tmp picture.svg && "
+                         "ln -sf ../secret.svg f.tmp && mv f.tmp frame.svg && ln -sf ../.hidden/secret.svg p.tmp && "
+                         "mv p.tmp picture.svg; done; rm -f ../stop ) </dev/null >/dev/null 2>&1 &");
+  for (int i = 0; i < 10; ++i) {
+    const Picture picture = Render(page);
+    ASSERT_EQ(picture.result, 0);
+    for (int x : {30, 130}) EXPECT_NE(picture.At(x, 30), (Rgb{255, 0, 0})) << "page " << i << " drew the secret";
+  }
+  test::RunShell(root_, "touch stop; while [ -e stop ]; do sleep 0.05; done", 5000);
+  ExpectNothingLeftBehind();
+}
+
+// A page that navigates once loaded is drawn as it first loaded, well inside the time limit.
+TEST_P(BrowserExtractor, DrawsAPageThatNavigatesAsItFirstLoaded) {
+  SetEnvironmentVariableW(kTimeLimitVariable, L"8000");
+  const Box first{0, 0, 200, 100, {20, 40, 220}};
+  WritePage(L"other.html", BoxesPage({{0, 0, 200, 100, {250, 180, 20}}}));
+  WritePage(L"back.html", BoxesPage({}, "<meta http-equiv=\"refresh\" content=\"0; url=ping.html\">"));
+  struct Case {
+    const char* what;
+    const char* refresh;
+  };
+  const Case cases[] = {
+      {"itself", "0"},
+      {"a page of its folder", "0; url=other.html"},
+      {"a refused address", "0; url=file:///etc/hostname"},
+      {"a page that comes back, again and again", "0; url=back.html"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    const std::string meta = "<meta http-equiv=\"refresh\" content=\"" + std::string(c.refresh) + "\">";
+    const Picture picture = Render(WritePage(L"ping.html", BoxesPage({first}, meta)));
+    ASSERT_EQ(picture.result, 0);
+    EXPECT_EQ(picture.At(100, 50), first.colour);
+  }
+  ExpectNothingLeftBehind();
+}
+
+// The host is killed mid-render: nothing of its call runs on (with the kept-alive engine: nothing
+// but the service), and no call folder outlives the next call: neither its own nor one left by an
+// owner long gone. A living owner's folder stays.
+TEST_P(BrowserExtractor, LeavesNothingOfAKilledHost) {
+  const std::wstring page = WritePage(L"page.html", BoxesPage({{0, 0, 10, 10, {255, 0, 0}}}));
+  // A page that never finishes loading: its engine never says it has.
+  const std::wstring stuck = page;
+  const std::wstring hangs = FromUtf8(ZELNAR_SOURCE_DIR "/tests/wine_extractor/win/fake_drivers/engine-never-loads");
+  SetEnvironmentVariableW(kEngineVariable, hangs.c_str());
+  const std::wstring gone = temp_ + L"\\zelnar-browser-4194300-1-1-1";
+  if (!KeptAlive()) {
+    ASSERT_TRUE(CreateDirectoryW(gone.c_str(), nullptr));
+    test::WriteWholeFile(gone + L"\\page.png", "left behind");
+    test::WriteWholeFile(gone + L"\\lock", "");  // nobody holds it
+  }
+  PROCESS_INFORMATION host{};
+  ASSERT_TRUE(StartHost(root_, stuck, host));
+  // Mid-render: the page is being drawn.
+  auto pageFiles = [&] {
+    int files = 0;
+    for (const std::wstring& name : Entries(temp_ + L"\\" + kSpool))
+      files += name != L"service" && name != L"lock" && name != L"scratch";
+    return files;
+  };
+  const std::string calls = UnixPath(temp_) + "/zelnar-browser-";
+  for (int i = 0; i < 200 && (KeptAlive() ? pageFiles() == 0 : Marked(calls, 0).empty()); ++i) Sleep(50);
+  ASSERT_TRUE(KeptAlive() ? pageFiles() > 0 : !Marked(calls, 0).empty()) << "the host never started its render";
+  Sleep(300);
+  TerminateProcess(host.hProcess, 1);
+  WaitForSingleObject(host.hProcess, 5000);
+  CloseHandle(host.hProcess);
+  EXPECT_EQ(GetFileAttributesW(gone.c_str()), INVALID_FILE_ATTRIBUTES) << "a dead owner's folder stayed";
+  EXPECT_EQ(Marked(calls), "") << "the killed host's render ran on for 3 s";
+  for (int waited = 0; pageFiles() > 0 && waited < 3000; waited += 100) Sleep(100);
+  EXPECT_EQ(pageFiles(), 0) << "the service kept drawing for a host that is gone";
+  SetEnvironmentVariableW(kEngineVariable, nullptr);
+  if (KeptAlive()) ExpectServiceToEnd();  // a running service keeps the engine it started with
+  // A living render's folder, as one of another prefix sharing the temporary folder (whose Windows
+  // process ids repeat ours): its lock is held, the next call leaves it.
+  const std::wstring living = temp_ + L"\\zelnar-browser-" + std::to_wstring(GetCurrentProcessId()) + L"-1-999-1";
+  std::string holder;
+  if (!KeptAlive()) {
+    ASSERT_TRUE(CreateDirectoryW(living.c_str(), nullptr));
+    holder = test::RunShell(living, "sh -c 'exec 9>lock && flock 9 && exec sleep 60' >/dev/null 2>&1 & echo $!");
+    Sleep(200);
+  }
+  EXPECT_EQ(Render(page).result, 0);
+  if (!KeptAlive()) {
+    EXPECT_NE(GetFileAttributesW(living.c_str()), INVALID_FILE_ATTRIBUTES) << "a living render's folder went";
+    test::RunShell(root_, "kill " + holder);
+    RemoveTree(living);
+  }
+  ExpectNothingLeftBehind();
+}
+
+// Two pages in a row: the second sees nothing of the first. Not its history (a link to the first
+// page is not drawn as visited), not its cache (a picture changed on disk is read anew), not its
+// folder (what the first page may load, the second, elsewhere, may not).
+TEST_P(BrowserExtractor, ShowsTheNextPageNothingOfTheOneBefore) {
+  const std::wstring elsewhere = root_ + L"\\elsewhere";
+  ASSERT_TRUE(CreateDirectoryW(elsewhere.c_str(), nullptr));
+  auto svg = [](const char* colour) {
+    return std::string("<svg xmlns=\"http://www.w3.org/2000/svg\" width=\"60\" height=\"60\"><rect width=\"60\""
+                       " height=\"60\" fill=\"") + colour + "\"/></svg>";
+  };
+  WritePage(L"shared.svg", svg("rgb(255,0,0)"));
+  const std::wstring first = WritePage(L"first.html", BoxesPage({}, "<img src=\"shared.svg\" style=\"position:"
+                                                                    "absolute; left:0; top:0\">"));
+  ASSERT_EQ(Render(first).result, 0);
+  WritePage(L"shared.svg", svg("rgb(0,160,0)"));
+  const std::string firstUrl = "file://" + UnixPath(pages_) + "/first.html";
+  const std::wstring second = WritePage(
+      L"second.html",
+      BoxesPage({}, "<style>a { position:absolute; top:100px; left:0; width:60px; height:60px; display:block }"
+                    " a:link { background: rgb(0,0,200) } a:visited { background: rgb(255,0,0) }</style>"
+                    "<iframe src=\"../pages/shared.svg\" style=\"position:absolute; left:100px; top:0;"
+                    " border:0; width:60px; height:60px\"></iframe>"
+                    "<img src=\"shared.svg\" style=\"position:absolute; left:0; top:0\">"
+                    "<a href=\"" + firstUrl + "\"></a>"),
+      elsewhere);
+  WritePage(L"shared.svg", svg("rgb(0,160,0)"), elsewhere);
+  const Picture picture = Render(second);
+  ASSERT_EQ(picture.result, 0);
+  EXPECT_EQ(picture.At(30, 30), (Rgb{0, 160, 0})) << "a picture came from the cache";
+  EXPECT_EQ(picture.At(30, 130), (Rgb{0, 0, 200})) << "the first page is in the second one's history";
+  EXPECT_EQ(picture.At(130, 30), kWhite) << "the second page loaded from the first one's folder";
+  ExpectNothingLeftBehind();
+}
+
+// The temporary folder shared with other accounts, which plant entries named like ours: a link like a
+// call folder and one like the service's folder (what they point to is neither deleted nor changed),
+// and service folders anyone may write to, naming a process that is not a service of ours (as root
+// also one of another account, naming that account's process). No page goes into them and no
+// script comes out of them; the picture is drawn, in folders of our own that no one else may read.
+TEST_P(BrowserExtractor, KeepsToFoldersOfItsOwnInASharedTemporaryFolder) {
+  const std::wstring page = WritePage(L"page.html", BoxesPage({{0, 0, 50, 50, {20, 90, 200}}}));
+  const bool root = test::RunShell(root_, "id -u") == "0\n";
+  struct Case { const char* what; std::string plant; bool asRoot; };
+  const Case cases[] = {
+      {"links", "ln -s ../docs T/zelnar-browser-99998-1-1-1 && ln -s ../docs T/zelnar-page-service", false},
+      {"a service folder anyone may write to", "mkdir -m 777 T/zelnar-page-service; { sleep 60 >/dev/null 2>&1 & } ; "
+       "sleep 0.2; echo \"$! $(cut -d' ' -f22 /proc/$!/stat)\" > T/zelnar-page-service/service", false},
+      {"another account's service folder",
+       "mkdir -m 777 T/zelnar-page-service; { setpriv --reuid=65534 --regid=65534 --clear-groups sleep 60 >/dev/null 2>&1 & } ; "
+       "sleep 0.2; echo \"$! $(cut -d' ' -f22 /proc/$!/stat)\" > T/zelnar-page-service/service && "
+       "chown -R 65534:65534 T/zelnar-page-service",
+       true},
+  };
+  const std::string t = ShellQuote(UnixPath(temp_));
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    if (c.asRoot && !root) {
+      std::printf("  skipped \"%s\": only root can act as another account here\n", c.what);
+      continue;
+    }
+    std::string plant = c.plant;
+    for (size_t at; (at = plant.find("T/")) != std::string::npos;) plant.replace(at, 1, t);
+    test::RunShell(root_, "rm -rf docs && mkdir -m 755 docs && echo keep > docs/file && " + plant);
+    const std::string planted = test::RunShell(root_, "ls -A " + t + "/zelnar-page-service/");
+    const Picture picture = Render(page);
+    ASSERT_EQ(picture.result, 0) << picture.why;
+    EXPECT_EQ(picture.At(25, 25), (Rgb{20, 90, 200})) << "not our picture";
+    EXPECT_EQ(test::RunShell(root_, "ls -A docs && stat -c %a docs"), "file\n755\n") << "a link's target changed";
+    EXPECT_EQ(test::RunShell(root_, "ls -A " + t + "/zelnar-page-service/"), planted) << "written into a planted folder";
+    // Ours: the service's folder and every file of it, private.
+    if (KeptAlive()) {
+      EXPECT_EQ(test::RunShell(root_, "s=" + t + "/zelnar-page-service-2; stat -c %a \"$s\" \"$s/service\" \"$s/lock\""),
+                "700\n600\n600\n");
+    }
+    test::RunShell(root_, "for p in $(cut -s -d' ' -f1 " + t + "/zelnar-page-service/service 2>/dev/null); do kill $p; done; "
+                          "rm -rf " + t + "/zelnar-page-service " + t + "/zelnar-browser-99998-1-1-1");
+    if (KeptAlive()) ExpectServiceToEnd();
+  }
+  ExpectNothingLeftBehind();
+}
+
+INSTANTIATE_TEST_SUITE_P(, BrowserExtractor, testing::Values(false, true),
+                         [](const testing::TestParamInfo<bool>& info) { return info.param ? "KeptAlive" : "OneShot"; });
+
+// What the kept-alive engine must survive: its engine killed between two pictures, the service
+// killed mid-picture (only that picture may fail), eight hosts and three threads at once.
+class PageService : public BrowserExtractor {
+ protected:
+  std::string Spool() { return UnixPath(temp_) + "/zelnar-page-service"; }
+  // The processes of the service's engine (the service itself is the page driver).
+  std::string EngineProcesses() {
+    return "for p in /proc/[0-9]*; do grep -qsF " + ShellQuote("ZELNAR_BROWSER_RUN=" + Spool()) +
+           " $p/environ && [ \"$(cat $p/comm)\" != zelnar-page-dri ] && echo ${p#/proc/}; done";
+  }
+};
+
+TEST_P(PageService, ReplacesAnEngineKilledBetweenPictures) {
+  const std::vector<Box> boxes = {{10, 10, 50, 50, {0, 90, 200}}};
+  const std::wstring page = WritePage(L"page.html", BoxesPage(boxes));
+  ASSERT_EQ(Render(page).result, 0);
+  ASSERT_NE(test::RunShell(root_, EngineProcesses()), "");
+  test::RunShell(root_, "kill -9 $(" + EngineProcesses() + ")");
+  const Picture picture = Render(page);
+  ASSERT_EQ(picture.result, 0);
+  ExpectBoxes(picture, boxes);
+  ExpectNothingLeftBehind();
+}
+
+TEST_P(PageService, ReplacesAServiceKilledMidPicture) {
+  const std::vector<Box> boxes = {{10, 10, 50, 50, {0, 90, 200}}};
+  const std::wstring page = WritePage(L"page.html", BoxesPage(boxes));
+  // A page that never finishes loading: its engine never says it has.
+  SetEnvironmentVariableW(kEngineVariable, FromUtf8(ZELNAR_SOURCE_DIR "/tests/wine_extractor/win/fake_drivers/engine-never-loads").c_str());
+  int result = -1;
+  std::thread call([&] { result = Render(page).result; });
+  const std::string taken = "ls " + ShellQuote(Spool()) + " | grep -c '\\.run$'";
+  for (int i = 0; i < 200 && test::RunShell(root_, taken) == "0\n"; ++i) Sleep(50);
+  test::RunShell(root_, "kill -9 $(cut -d' ' -f1 " + ShellQuote(Spool() + "/service") + ")");
+  call.join();
+  EXPECT_EQ(result, kFailed) << "the picture in flight";
+  SetEnvironmentVariableW(kEngineVariable, nullptr);
+  EXPECT_EQ(Marked(Spool()), "") << "the killed service's engine ran on";
+  const Picture picture = Render(page);
+  ASSERT_EQ(picture.result, 0);
+  ExpectBoxes(picture, boxes);
+  ExpectNothingLeftBehind();
+}
+
+// A service stopped (kill -STOP) mid-picture: that picture fails at once, the next one is drawn by a
+// new service, each within the time limit and 2 s; the stopped one is ended.
+TEST_P(PageService, ReplacesAFrozenService) {
+  SetEnvironmentVariableW(kTimeLimitVariable, L"8000");
+  const std::vector<Box> boxes = {{10, 10, 50, 50, {0, 90, 200}}};
+  const std::wstring page = WritePage(L"page.html", BoxesPage(boxes));
+  // A page that never finishes loading, whatever the machine's speed: its engine never says it has.
+  SetEnvironmentVariableW(kEngineVariable, FromUtf8(ZELNAR_SOURCE_DIR "/tests/wine_extractor/win/fake_drivers/engine-never-loads").c_str());
+  int result = -1;
+  ULONGLONG failedAfter = 0;
+  std::thread call([&] {
+    const ULONGLONG start = GetTickCount64();
+    result = Render(page).result;
+    failedAfter = GetTickCount64() - start;
+  });
+  const std::string taken = "ls " + ShellQuote(Spool()) + " | grep -c '\\.run$'";
+  for (int i = 0; i < 200 && test::RunShell(root_, taken) == "0\n"; ++i) Sleep(50);
+  test::RunShell(root_, "kill -STOP $(cut -d' ' -f1 " + ShellQuote(Spool() + "/service") + ")");
+  call.join();
+  SetEnvironmentVariableW(kEngineVariable, nullptr);
+  EXPECT_EQ(result, kFailed) << "the picture in flight";
+  EXPECT_LT(failedAfter, 8000u + 2000u);
+  const ULONGLONG start = GetTickCount64();
+  const Picture picture = Render(page);
+  EXPECT_LT(GetTickCount64() - start, 8000u + 2000u);
+  ASSERT_EQ(picture.result, 0) << picture.why;
+  ExpectBoxes(picture, boxes);
+  ExpectNothingLeftBehind();
+}
+
+// Pages that come as the service idles out are drawn by it or by the next one, never lost.
+TEST_P(PageService, DrawsEveryPageThatComesAsTheServiceIdlesOut) {
+  const std::vector<Box> boxes = {{10, 10, 50, 50, {0, 90, 200}}};
+  const std::wstring page = WritePage(L"page.html", BoxesPage(boxes));
+  for (const wchar_t* idle : {L"1", L"20", L"100"}) {
+    SetEnvironmentVariableW(kIdleVariable, idle);
+    int failed = 0;
+    for (int i = 0; i < 30; ++i) {
+      const Picture picture = Render(page);
+      if (picture.result != 0 || picture.At(30, 30) != boxes[0].colour) ++failed;
+    }
+    EXPECT_EQ(failed, 0) << "pages lost with an idle time of " << Encode(CP_UTF8, idle) << " ms";
+  }
+  SetEnvironmentVariableW(kIdleVariable, kIdleMs);
+  ExpectNothingLeftBehind();
+}
+
+TEST_P(PageService, DrawsEveryPictureRightForEightHostsAndThreeThreadsAtOnce) {
+  auto colour = [](int i) { return Rgb{uint8_t(30 * i), uint8_t(250 - 20 * i), uint8_t(90 + 15 * i)}; };
+  std::vector<PROCESS_INFORMATION> hosts;
+  for (int i = 0; i < 8; ++i) {
+    const std::wstring page = WritePage(L"host" + std::to_wstring(i) + L".html", BoxesPage({{0, 0, 800, 600, colour(i)}}));
+    PROCESS_INFORMATION host{};
+    ASSERT_TRUE(StartHost(root_, page, host));
+    hosts.push_back(host);
+  }
+  std::vector<Picture> pictures(3);
+  std::vector<std::thread> threads;
+  for (int i = 0; i < 3; ++i) {
+    const std::wstring page =
+        WritePage(L"thread" + std::to_wstring(i) + L".html", BoxesPage({{0, 0, 800, 600, colour(8 + i)}}));
+    threads.emplace_back([&, i, page] { pictures[i] = Render(page); });
+  }
+  for (std::thread& thread : threads) thread.join();
+  for (int i = 0; i < 3; ++i) {
+    ASSERT_EQ(pictures[i].result, 0) << "thread " << i;
+    EXPECT_EQ(pictures[i].At(400, 300), colour(8 + i)) << "thread " << i;
+  }
+  for (int i = 0; i < 8; ++i) {
+    SCOPED_TRACE("host " + std::to_string(i));
+    EXPECT_EQ(WaitForSingleObject(hosts[i].hProcess, 120000), WAIT_OBJECT_0);
+    DWORD code = 1;
+    GetExitCodeProcess(hosts[i].hProcess, &code);
+    CloseHandle(hosts[i].hProcess);
+    EXPECT_EQ(code, 0u);
+    // The host program writes a 24-bit bottom-up BMP: its middle pixel, B, G, R.
+    const std::string bmp = test::ReadWholeFile(root_ + L"\\host" + std::to_wstring(i) + L".html.bmp");
+    ASSERT_GT(bmp.size(), 54u);
+    const size_t at = 54 + 300 * 2400 + 400 * 3;
+    EXPECT_EQ((Rgb{uint8_t(bmp[at + 2]), uint8_t(bmp[at + 1]), uint8_t(bmp[at])}), colour(i));
+  }
+  ExpectNothingLeftBehind();
+}
+
+INSTANTIATE_TEST_SUITE_P(, PageService, testing::Values(true),
+                         [](const testing::TestParamInfo<bool>&) { return "KeptAlive"; });
+
+}  // namespace

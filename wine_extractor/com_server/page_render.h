@@ -1,0 +1,21 @@
+// One render of a page by the browser engine, from the page's Windows path to a bitmap.
+#pragma once
+
+#include <windows.h>
+
+#include <string>
+
+#include "wine_extractor/protocol/engine_settings.h"
+
+namespace wine_extractor {
+
+// The largest side the engine is asked for; beyond it a render takes memory for nothing.
+inline constexpr int kMaxSide = 16384;
+
+// A 24-bit bottom-up DIB section of exactly width x height showing the page as the engine lays it
+// out in a viewport of that size. Raises Failure when the size is out of range, the page cannot be
+// read, the engine is missing, fails or runs out of time, or its picture is absent or broken; the
+// call's folder and the engine's processes are gone by then (or go as soon as the engine ends).
+HBITMAP RenderPage(const std::wstring& page, int width, int height, const EngineSettings& settings);
+
+}  // namespace wine_extractor

@@ -1,0 +1,40 @@
+#include "wine_extractor/com_server/read_settings.h"
+
+#include <windows.h>
+
+#include <vector>
+
+namespace wine_extractor {
+namespace {
+
+// The variable as UTF-8; empty when it is unset.
+std::string Variable(const wchar_t* name) {
+  std::vector<wchar_t> wide(1024);
+  DWORD length = GetEnvironmentVariableW(name, wide.data(), DWORD(wide.size()));
+  if (length >= wide.size()) {
+    wide.resize(length);
+    length = GetEnvironmentVariableW(name, wide.data(), DWORD(wide.size()));
+    if (length >= wide.size()) return {};
+  }
+  if (length == 0) return {};
+  const int bytes = WideCharToMultiByte(CP_UTF8, 0, wide.data(), int(length), nullptr, 0, nullptr, nullptr);
+  std::string text(size_t(bytes > 0 ? bytes : 0), '\0');
+  if (bytes > 0) WideCharToMultiByte(CP_UTF8, 0, wide.data(), int(length), &text[0], bytes, nullptr, nullptr);
+  return text;
+}
+
+}  // namespace
+
+EngineSettings ReadEngineSettings() {
+  EngineSettings settings;
+  if (std::string engine = Variable(kEngineVariable); !engine.empty()) settings.engine = engine;
+  settings.driver = Variable(kDriverVariable);
+  settings.timeLimitMs = ParseTimeLimit(Variable(kTimeLimitVariable), kDefaultTimeLimitMs);
+  settings.memoryLimitMb = ParseSetting(Variable(kMemoryLimitVariable), kMaxMemoryLimitMb, kDefaultMemoryLimitMb);
+  settings.keepAlive = Variable(kKeepAliveVariable) != "0";
+  settings.idleMs = ParseSetting(Variable(kIdleVariable), kMaxIdleMs, kDefaultIdleMs);
+  settings.strictFolder = Variable(kStrictFolderVariable) == "1";
+  return settings;
+}
+
+}  // namespace wine_extractor

@@ -1,0 +1,259 @@
+#include "wine_extractor/com_server/service_client.h"
+
+#include <bcrypt.h>
+
+#include <optional>
+
+#include "wine_extractor/protocol/engine_job.h"
+#include "wine_extractor/com_server/failure.h"
+#include "wine_extractor/protocol/proc_stat.h"
+#include "wine_extractor/com_server/wine_paths.h"
+#include "wine_extractor/com_server/windows_file.h"
+
+namespace wine_extractor {
+namespace {
+
+// How often the answer is looked for: a few milliseconds on a page that takes a hundred.
+constexpr DWORD kPollMs = 2;
+// How often the service is checked on while the page waits or is drawn.
+constexpr ULONGLONG kServiceCheckMs = 50;
+// How long a starting service may take to show up.
+constexpr ULONGLONG kStartMs = 10000;
+// What a page may take beyond its time limit: the service's own watch ends it at the limit.
+constexpr ULONGLONG kGraceMs = 2000;
+// A service shows it makes progress by touching its `service` file every few hundred milliseconds
+// (page_driver/page_service.cpp); one that has not for this long is frozen.
+constexpr ULONGLONG kFrozenMs = 2500;
+// A page waiting behind others that are drawn is given up after this long.
+constexpr ULONGLONG kQueueMs = 600000;
+
+struct Service {
+  ProcessIdentity identity;
+  std::wstring folder;
+};
+
+// The service this process used last: checked again at each page, but not looked for anew.
+SRWLOCK knownLock = SRWLOCK_INIT;
+std::optional<Service> known;
+
+enum class State { kGone, kStopped, kRunning };
+
+// Wine reads /proc for us (the entry of another process reads the same from anywhere).
+std::optional<std::string> ReadProc(const std::string& path) {
+  try {
+    return ReadSmall(WindowsPath(path));
+  } catch (const Failure&) {
+    return std::nullopt;
+  }
+}
+
+State StateOf(const ProcessIdentity& identity) {
+  const std::optional<std::string> line = ReadProc("/proc/" + std::to_string(identity.pid) + "/stat");
+  const std::optional<ProcStat> stat = line ? ParseProcStat(*line) : std::nullopt;
+  if (!stat || !(stat->identity == identity) || stat->state == 'Z' || stat->state == 'X') return State::kGone;
+  // Stopped (kill -STOP) or held by a debugger: it will not draw.
+  if (stat->state == 'T' || stat->state == 't') return State::kStopped;
+  return State::kRunning;
+}
+
+// The real user id on the "Uid:" line of /proc/PID/status.
+std::optional<std::string> UserOf(const std::string& pid) {
+  const std::optional<std::string> text = ReadProc("/proc/" + pid + "/status");
+  const size_t at = text ? text->find("\nUid:") : std::string::npos;
+  if (at == std::string::npos) return std::nullopt;
+  const size_t start = text->find_first_of("0123456789", at);
+  const size_t end = start == std::string::npos ? start : text->find_first_not_of("0123456789", start);
+  if (end == std::string::npos) return std::nullopt;
+  return text->substr(start, end - start);
+}
+
+// The service named in `spool` (a hint from a folder nobody checked yet), when /proc shows it
+// running, of this account, and serving.
+std::optional<Service> Verify(const std::wstring& spool) {
+  const std::optional<std::string> text = ReadSmall(spool + L"\\" + Widen(kServiceName));
+  const std::optional<ProcessIdentity> named = text ? ParseIdentity(*text) : std::nullopt;
+  if (!named || StateOf(*named) != State::kRunning) return std::nullopt;
+  const std::string pid = std::to_string(named->pid);
+  const std::optional<std::string> user = UserOf(pid), self = UserOf("self");
+  if (!user || !self || *user != *self) return std::nullopt;
+  const std::optional<std::string> command = ReadProc("/proc/" + pid + "/cmdline");
+  if (!command || command->find(std::string("\0--serve\0", 9)) == std::string::npos) return std::nullopt;
+  try {
+    return Service{*named, WindowsPath("/proc/" + pid + "/cwd")};
+  } catch (const Failure&) {
+    return std::nullopt;
+  }
+}
+
+// Running and not frozen. A missing `service` file is a service between two announcements.
+bool Healthy(const Service& service) {
+  if (StateOf(service.identity) != State::kRunning) return false;
+  WIN32_FILE_ATTRIBUTE_DATA data;
+  if (!GetFileAttributesExW((service.folder + L"\\" + Widen(kServiceName)).c_str(), GetFileExInfoStandard, &data))
+    return true;
+  FILETIME now;
+  GetSystemTimeAsFileTime(&now);
+  const ULONGLONG beat = (ULONGLONG(data.ftLastWriteTime.dwHighDateTime) << 32) | data.ftLastWriteTime.dwLowDateTime;
+  const ULONGLONG current = (ULONGLONG(now.dwHighDateTime) << 32) | now.dwLowDateTime;
+  return current < beat || (current - beat) / 10000 < kFrozenMs;
+}
+
+std::wstring TempFolder() {
+  wchar_t temp[MAX_PATH + 1];
+  const DWORD length = GetTempPathW(MAX_PATH + 1, temp);
+  if (length == 0 || length > MAX_PATH) throw LastErrorFailure(L"no temporary folder");
+  return std::wstring(temp, length);
+}
+
+// A healthy service under one of the spool's names other than `replaced`. A name may be free while
+// a later one serves (its folder went just as the service started).
+std::optional<Service> Find(const std::wstring& temp, const std::optional<ProcessIdentity>& replaced) {
+  for (int i = 0; i < kSpoolNames; ++i) {
+    const std::wstring spool = temp + Widen(SpoolName(i).c_str());
+    if (!Exists(spool)) continue;
+    std::optional<Service> service = Verify(spool);
+    if (service && !(replaced && service->identity == *replaced) && Healthy(*service)) return service;
+  }
+  return std::nullopt;
+}
+
+// The service to hand the page to: the one known, one found, or one started now. Several hosts may
+// start one at once: the services settle among themselves which one serves, and replace a frozen one.
+Service EnsureService(const std::string& driver, const EngineSettings& settings,
+                      const std::optional<ProcessIdentity>& replaced) {
+  AcquireSRWLockExclusive(&knownLock);
+  struct Release {
+    ~Release() { ReleaseSRWLockExclusive(&knownLock); }
+  } release;
+  if (known && !(replaced && known->identity == *replaced) && Healthy(*known)) return *known;
+  known.reset();
+  const std::wstring temp = TempFolder();
+  if ((known = Find(temp, replaced))) return *known;
+  std::wstring parent = temp;
+  while (parent.size() > 3 && parent.back() == L'\\') parent.pop_back();
+  StartShell(ServiceScript(driver, settings.engine, UnixPath(parent), settings.idleMs));
+  for (const ULONGLONG start = GetTickCount64(); !(known = Find(temp, replaced));) {
+    if (GetTickCount64() - start > kStartMs)
+      throw Failure(E_FAIL, L"the page service did not start (every folder name for it in the temporary folder is "
+                            L"a link or another account's, or the folder cannot be written)");
+    Sleep(kPollMs * 5);
+  }
+  return *known;
+}
+
+// Random: a process id and a counter repeat across Wine servers sharing one temporary folder.
+std::wstring NewJobId() {
+  unsigned char random[12];
+  if (!BCRYPT_SUCCESS(BCryptGenRandom(nullptr, random, sizeof random, BCRYPT_USE_SYSTEM_PREFERRED_RNG)))
+    throw Failure(E_FAIL, L"no random name for the page");
+  static const wchar_t kHex[] = L"0123456789abcdef";
+  std::wstring id;
+  for (unsigned char byte : random) {
+    id += kHex[byte >> 4];
+    id += kHex[byte & 15];
+  }
+  return id;
+}
+
+// Whether the service is drawing a page now: pages queued behind it wait without a time limit.
+bool Drawing(const std::wstring& folder) {
+  WIN32_FIND_DATAW found;
+  const HANDLE search = FindFirstFileW((folder + L"\\*" + Widen(kTakenSuffix)).c_str(), &found);
+  if (search == INVALID_HANDLE_VALUE) return false;
+  FindClose(search);
+  return true;
+}
+
+}  // namespace
+
+ServiceCall::ServiceCall(const PageJob& job, const std::string& driver, const EngineSettings& settings)
+    : id_(NewJobId()) {
+  try {
+    Wait(job, driver, settings);
+  } catch (...) {
+    RemoveFiles();
+    throw;
+  }
+}
+
+void ServiceCall::Wait(const PageJob& job, const std::string& driver, const EngineSettings& settings) {
+  const std::string text = FormatJob(job);
+  const ULONGLONG begin = GetTickCount64();
+  std::optional<ProcessIdentity> replaced;
+  for (;;) {
+    const Service service = EnsureService(driver, settings, replaced);
+    if (!folder_.empty() && folder_ != service.folder) RemoveFiles();
+    folder_ = service.folder;
+    try {
+      Submit(text);
+    } catch (const Failure&) {
+      // The service ended and took its folder along just now: the next one gets the page.
+      replaced = service.identity;
+      if (GetTickCount64() - begin > job.timeLimitMs + kGraceMs) throw;
+      continue;
+    }
+    const ULONGLONG submitted = GetTickCount64();
+    ULONGLONG taken = 0, checked = submitted;
+    bool ended = false;
+    while (!Exists(File(kStatusSuffix))) {
+      const ULONGLONG now = GetTickCount64();
+      if (now - checked >= kServiceCheckMs) {
+        checked = now;
+        if (!Healthy(service) && !Exists(File(kStatusSuffix))) {
+          ended = true;
+          break;
+        }
+      }
+      // Put back the sign of life the service takes away while it draws this page.
+      Touch(File(kAliveSuffix));
+      if (!taken && !Exists(File(kJobSuffix))) taken = now;
+      if (taken && now - taken > job.timeLimitMs + kGraceMs)
+        throw Failure(HRESULT_FROM_WIN32(ERROR_TIMEOUT), L"the page service did not answer in time");
+      if (!taken && now - submitted > job.timeLimitMs + kGraceMs && !Drawing(folder_)) {
+        // Idle, yet it does not take the page: given up on like a frozen one.
+        ended = true;
+        break;
+      }
+      if (!taken && now - submitted > kQueueMs)
+        throw Failure(HRESULT_FROM_WIN32(ERROR_TIMEOUT), L"the page service never took the page");
+      Sleep(kPollMs);
+    }
+    if (!ended) break;
+    // Taken and not answered: the page was being drawn when the service ended or froze. Otherwise
+    // it went before it took the page: hand the page to the next one.
+    if (taken || Exists(File(kTakenSuffix))) throw Failure(E_FAIL, L"the page service ended or froze during the picture");
+    replaced = service.identity;
+    if (GetTickCount64() - begin > job.timeLimitMs + kGraceMs) throw Failure(E_FAIL, L"the page service keeps ending");
+  }
+  const std::optional<std::string> status = ReadSmall(File(kStatusSuffix));
+  status_ = status ? std::atoi(status->c_str()) : -1;
+  // "STATUS REASON\n"
+  const size_t space = status ? status->find(' ') : std::string::npos;
+  if (space != std::string::npos) reason_ = status->substr(space + 1, status->find('\n') - space - 1);
+}
+
+ServiceCall::~ServiceCall() { RemoveFiles(); }
+
+void ServiceCall::RemoveFiles() const noexcept {
+  if (folder_.empty()) return;
+  for (const char* suffix : {kJobSuffix, kAliveSuffix, kPictureSuffix, kStatusSuffix})
+    DeleteFileW(File(suffix).c_str());
+  DeleteFileW((File(kJobSuffix) + L".part").c_str());
+}
+
+std::wstring ServiceCall::Picture() const { return File(kPictureSuffix); }
+
+std::wstring ServiceCall::File(const char* suffix) const { return folder_ + L"\\" + id_ + Widen(suffix); }
+
+// Written under another name and renamed, so the service never reads half a page. The sign of life
+// comes first: a service that is ending leaves a folder that holds it.
+void ServiceCall::Submit(const std::string& text) const {
+  WriteWhole(File(kAliveSuffix), "", CREATE_ALWAYS);
+  const std::wstring part = File(kJobSuffix) + L".part";
+  WriteWhole(part, text, CREATE_ALWAYS);
+  // Wine may report a failure after the file was moved (and the service already took it on).
+  if (!MoveFileExW(part.c_str(), File(kJobSuffix).c_str(), MOVEFILE_REPLACE_EXISTING) && Exists(part))
+    throw LastErrorFailure(L"cannot hand the page to the service");
+}
+
+}  // namespace wine_extractor

@@ -1,0 +1,49 @@
+// The extractor's side of the page service: finds the service of this account's temporary folder
+// (starting it when none runs), hands it a page and waits for its answer. Windows (Wine) only.
+//
+// The spool's name is only where to look: a `service` file there names a process, which is trusted
+// only when /proc shows it running, of this account and serving. Every file of the page then goes
+// through that process's own current folder (the spool it checked and moved into), never through
+// the name, which another account or a link may hold.
+#pragma once
+
+#include <windows.h>
+
+#include <string>
+
+#include "wine_extractor/protocol/engine_settings.h"
+#include "wine_extractor/protocol/page_job.h"
+
+namespace wine_extractor {
+
+class ServiceCall {
+ public:
+  // Hands `job` to the service and waits until it answers. Raises Failure when no service can be
+  // started, when it ends or freezes while drawing this page, or when it does not answer within the
+  // page's time limit and a grace. A service that ended, froze or took no page before it took this
+  // one is replaced and given the page again.
+  ServiceCall(const PageJob& job, const std::string& driver, const EngineSettings& settings);
+  // Removes the page's files.
+  ~ServiceCall();
+  ServiceCall(const ServiceCall&) = delete;
+  ServiceCall& operator=(const ServiceCall&) = delete;
+
+  // The driver status the service reported, and where its picture is.
+  int Status() const noexcept { return status_; }
+  // What the service said of a failure; empty for a picture.
+  const std::string& Reason() const noexcept { return reason_; }
+  std::wstring Picture() const;
+
+ private:
+  void Wait(const PageJob& job, const std::string& driver, const EngineSettings& settings);
+  void RemoveFiles() const noexcept;
+  std::wstring File(const char* suffix) const;
+  void Submit(const std::string& text) const;
+
+  std::wstring folder_;  // the service's own folder, as /proc shows it
+  std::wstring id_;
+  int status_ = -1;
+  std::string reason_;
+};
+
+}  // namespace wine_extractor

@@ -1,0 +1,42 @@
+#include "wine_extractor/page_driver/proc_files.h"
+
+#include <dirent.h>
+#include <fcntl.h>
+#include <unistd.h>
+
+namespace wine_extractor {
+namespace {
+
+// The whole small file, or none.
+std::optional<std::string> ReadSmallFile(const std::string& unixPath) {
+  const int fd = open(unixPath.c_str(), O_RDONLY | O_CLOEXEC);
+  if (fd < 0) return std::nullopt;
+  char buffer[1024];
+  const ssize_t read = ::read(fd, buffer, sizeof buffer);
+  close(fd);
+  if (read <= 0) return std::nullopt;
+  return std::string(buffer, size_t(read));
+}
+
+}  // namespace
+
+std::optional<ProcStat> ReadProcStat(const std::string& pid) {
+  const std::optional<std::string> line = ReadSmallFile("/proc/" + pid + "/stat");
+  return line ? ParseProcStat(*line) : std::nullopt;
+}
+
+uint64_t GroupResidentBytes(int64_t group) {
+  static const uint64_t pageSize = uint64_t(sysconf(_SC_PAGESIZE));
+  uint64_t pages = 0;
+  DIR* proc = opendir("/proc");
+  if (!proc) return 0;
+  while (const dirent* entry = readdir(proc)) {
+    if (entry->d_name[0] < '1' || entry->d_name[0] > '9') continue;
+    const std::optional<ProcStat> stat = ReadProcStat(entry->d_name);
+    if (stat && stat->group == group) pages += stat->residentPages;
+  }
+  closedir(proc);
+  return pages * pageSize;
+}
+
+}  // namespace wine_extractor

@@ -1,0 +1,57 @@
+// Which requests of an untrusted page the engine may make. Documents (the page, its frames, objects
+// and embeds: whatever could show a file's text) only from files that really lie inside the page's own
+// folder, every link followed; stylesheets, fonts and images, which are only parsed or drawn as
+// pictures, also from any folder above it, as a browser loads them; inline data: addresses; nothing
+// else. Portable.
+#pragma once
+
+#include <optional>
+#include <string>
+
+namespace wine_extractor {
+
+// The real path of a path, every link followed; none when it does not exist.
+using RealPathFn = std::optional<std::string> (*)(const std::string& path);
+
+// The folder a page may load from: as its URL names it, and as it really is.
+struct PageScope {
+  std::string folder;      // the page's folder, without a trailing slash ("" for the root)
+  std::string realFolder;  // its real path ("/" for the root)
+  std::string realPage;    // the page's own real path
+  bool strict = false;     // every kind of request under the documents' rule
+};
+
+// What a request asks for, as far as the rules care: a document, or something that is only parsed
+// or drawn as a picture.
+enum class RequestKind { kDocument, kResource };
+
+// The kind of the engine's resource type ("Stylesheet", "Font", "Image" are resources; anything
+// else, unknown names included, is a document).
+RequestKind KindOfResource(const std::string& resourceType);
+
+// The scope of `page` (an absolute Unix path); none when it cannot be resolved, or when the page is
+// a link to a file outside its folder.
+std::optional<PageScope> ScopeOfPage(const std::string& page, RealPathFn realPath);
+
+// The real path of the file that `url` (as the engine reports it) may load as `kind`; none when it is
+// refused. Documents: the page itself, or a path that lies in the page's folder both as written and
+// really (every link followed), with no segment below the folder beginning with "." (hidden files are
+// configuration, not page content); a page whose folder is the root loads nothing but itself.
+// Resources (unless the scope is strict): besides, any file whose real path has no segment beginning
+// with "." (so no ~/.ssh, no .git) and lies outside /proc, /sys and /dev. Percent escapes are decoded
+// before comparing, query and fragment ignored; a path with a "." or ".." segment, an escaped slash or
+// a NUL byte is refused outright. Whether the path names a regular file is for whoever opens it.
+std::optional<std::string> AllowedFile(const std::string& url, const PageScope& scope, RealPathFn realPath,
+                                       RequestKind kind = RequestKind::kDocument);
+
+// Whether the engine may make the request: data: addresses, and the files AllowedFile allows.
+bool RequestAllowed(const std::string& url, const PageScope& scope, RealPathFn realPath,
+                    RequestKind kind = RequestKind::kDocument);
+
+// Percent escapes decoded; none when an escape is malformed.
+bool PercentDecode(const std::string& text, std::string& decoded);
+
+// realpath(3).
+std::optional<std::string> RealPath(const std::string& path);
+
+}  // namespace wine_extractor

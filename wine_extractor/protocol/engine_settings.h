@@ -1,0 +1,52 @@
+// Which engine the extractor runs and how long it may take; read from the environment on each call,
+// so a user sets them when starting Wine and a test between two calls.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+namespace wine_extractor {
+
+inline constexpr char kDefaultEngine[] = "/usr/bin/chromium-headless-shell";
+inline constexpr uint32_t kDefaultTimeLimitMs = 20000;
+inline constexpr uint32_t kMaxTimeLimitMs = 600000;
+// The engine's whole process tree may hold this much resident memory; beyond it the render fails.
+inline constexpr uint32_t kDefaultMemoryLimitMb = 2048;
+inline constexpr uint32_t kMaxMemoryLimitMb = 1048576;
+// The page service ends after this long without a page.
+inline constexpr uint32_t kDefaultIdleMs = 30000;
+inline constexpr uint32_t kMaxIdleMs = 3600000;
+
+// ZELNAR_BROWSER_ENGINE: Unix path of the engine. ZELNAR_BROWSER_TIME_LIMIT_MS: milliseconds.
+// ZELNAR_BROWSER_DRIVER: Unix path of the page driver, which otherwise lies beside the extractor.
+inline constexpr wchar_t kEngineVariable[] = L"ZELNAR_BROWSER_ENGINE";
+inline constexpr wchar_t kDriverVariable[] = L"ZELNAR_BROWSER_DRIVER";
+inline constexpr char kDriverName[] = "zelnar-page-driver";
+inline constexpr wchar_t kTimeLimitVariable[] = L"ZELNAR_BROWSER_TIME_LIMIT_MS";
+// ZELNAR_BROWSER_MEMORY_LIMIT_MB: megabytes (2^20 bytes).
+inline constexpr wchar_t kMemoryLimitVariable[] = L"ZELNAR_BROWSER_MEMORY_LIMIT_MB";
+// ZELNAR_BROWSER_KEEP_ALIVE: "0" draws each picture with an engine of its own; anything else keeps
+// one running in the page service. ZELNAR_BROWSER_IDLE_MS: how long the service waits for a page.
+inline constexpr wchar_t kKeepAliveVariable[] = L"ZELNAR_BROWSER_KEEP_ALIVE";
+inline constexpr wchar_t kIdleVariable[] = L"ZELNAR_BROWSER_IDLE_MS";
+// ZELNAR_BROWSER_STRICT_FOLDER: "1" lets a page load stylesheets, fonts and pictures, too, only from
+// its own folder and below.
+inline constexpr wchar_t kStrictFolderVariable[] = L"ZELNAR_BROWSER_STRICT_FOLDER";
+
+struct EngineSettings {
+  std::string engine = kDefaultEngine;  // UTF-8, as Unix paths are under Wine
+  std::string driver;                   // empty: beside the extractor's DLL
+  uint32_t timeLimitMs = kDefaultTimeLimitMs;
+  uint32_t memoryLimitMb = kDefaultMemoryLimitMb;
+  bool keepAlive = true;
+  uint32_t idleMs = kDefaultIdleMs;
+  bool strictFolder = false;
+};
+
+// Decimal milliseconds from 1 to kMaxTimeLimitMs; anything else (empty, signs, spaces, out of range)
+// gives `fallback`, so a mistyped value never means "no limit".
+uint32_t ParseTimeLimit(const std::string& text, uint32_t fallback);
+// Decimal from 1 to `max`; anything else gives `fallback`.
+uint32_t ParseSetting(const std::string& text, uint32_t max, uint32_t fallback);
+
+}  // namespace wine_extractor

@@ -1,0 +1,41 @@
+// The page service's spool: the names in its private folder, and one page to render as the
+// extractor writes it and the service reads it (JSON, so any Linux name fits). Portable.
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <string>
+
+namespace wine_extractor {
+
+// In the spool folder: the running service's "PID START" (its Linux identity), the lock it holds,
+// and per job ID: ID.job (waiting), ID.run (taken), ID.alive (the host's sign of life, put back by
+// the waiting extractor whenever the service takes it away), ID.png and last ID.status.
+inline constexpr char kServiceName[] = "service";
+inline constexpr char kLockName[] = "lock";
+inline constexpr char kJobSuffix[] = ".job";
+inline constexpr char kTakenSuffix[] = ".run";
+inline constexpr char kAliveSuffix[] = ".alive";
+inline constexpr char kPictureSuffix[] = ".png";
+inline constexpr char kStatusSuffix[] = ".status";
+// The folder's name under the Windows temporary folder; when another account (or a link) holds a
+// name, the next is taken.
+inline constexpr char kSpoolName[] = "zelnar-page-service";
+inline constexpr int kSpoolNames = 8;
+inline std::string SpoolName(int index) {
+  return index == 0 ? std::string(kSpoolName) : std::string(kSpoolName) + "-" + std::to_string(index + 1);
+}
+
+struct PageJob {
+  std::string page;  // Unix path
+  int32_t width = 0;
+  int32_t height = 0;
+  uint32_t timeLimitMs = 0;
+  uint32_t memoryLimitMb = 0;
+  bool strictFolder = false;  // every request under the page's folder (ZELNAR_BROWSER_STRICT_FOLDER)
+};
+
+std::string FormatJob(const PageJob& job);
+// The driver reads it back with ParseJob (page_driver/job_reader.h).
+
+}  // namespace wine_extractor

@@ -1,0 +1,32 @@
+// What Linux's /proc says about a process: who it is (its id and start time, so a reused id is not
+// taken for it), its state, its process group and its resident memory. Parsing only; the page
+// driver reads the files (page_driver/proc_files.h).
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <string>
+
+namespace wine_extractor {
+
+struct ProcessIdentity {
+  uint32_t pid = 0;
+  uint64_t start = 0;  // when it started, in the units of its source (ticks after boot in /proc)
+  bool operator==(const ProcessIdentity& other) const { return pid == other.pid && start == other.start; }
+};
+
+struct ProcStat {
+  ProcessIdentity identity;
+  char state = '?';        // Z and X: ended, only its entry is left
+  int64_t group = 0;       // process group
+  uint64_t residentPages = 0;
+};
+
+// One /proc/PID/stat line; none when it is not one. The name in parentheses may hold anything.
+std::optional<ProcStat> ParseProcStat(const std::string& line);
+
+// An owner as a call folder's name carries it, "PID START" with the dash made a space; none when
+// the text is anything else.
+std::optional<ProcessIdentity> ParseIdentity(const std::string& text);
+
+}  // namespace wine_extractor
