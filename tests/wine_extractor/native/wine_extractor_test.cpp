@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <signal.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -498,10 +499,13 @@ class PageService : public testing::Test {
   }
   void TearDown() override { Shell("rm -rf '" + base_ + "'"); }
 
-  pid_t Start(const std::string& mode) {
+  // The service with the fake engine in `mode`; with `memoryMb`, the address space it may hold.
+  pid_t Start(const std::string& mode, rlim_t memoryMb = 0) {
     const pid_t pid = fork();
     if (pid == 0) {
       setenv("TMPDIR", (base_ + "/tmp").c_str(), 1);
+      const rlimit limit{memoryMb << 20, memoryMb << 20};
+      if (memoryMb) setrlimit(RLIMIT_AS, &limit);
       execl(ZELNAR_PAGE_DRIVER, ZELNAR_PAGE_DRIVER, "--serve", (base_ + "/spool").c_str(),
             ZELNAR_FAKE_ENGINES "/engine", "300", ("--mode=" + mode).c_str(), static_cast<char*>(nullptr));
       _exit(127);
@@ -541,17 +545,22 @@ class PageService : public testing::Test {
 TEST_F(PageService, AnswersEveryPageAndOutlivesAnEngineThatBreaks) {
   struct Case {
     const char* mode;
-    const char* status;  // how both pages' statuses begin
+    const char* status;  // how the first page's status begins
+    const char* next;    // the second page's, when it differs
+    rlim_t memoryMb;
   };
   for (const Case& c : {Case{"draws", "0\n"}, Case{"dies-after", "0\n"},
                         Case{"malformed", "4 the engine sent a message that is not JSON"},
-                        Case{"dies-during", "4 the engine ended or closed its pipe"}}) {
+                        Case{"dies-during", "4 the engine ended or closed its pipe"},
+                        Case{"oversized", "4 the engine sent a message of more than 512 MB"},
+                        Case{"huge-once", "4 the driver failed: std::bad_alloc", "0\n", 256}}) {
     SCOPED_TRACE(c.mode);
-    const pid_t service = Start(c.mode);
+    const pid_t service = Start(c.mode, c.memoryMb);
     for (const char* id : {"first", "second"}) {
+      const char* expected = id[0] == 's' && c.next ? c.next : c.status;
       const std::string status = Serve(id);
-      EXPECT_EQ(status.rfind(c.status, 0), 0u) << id << ": " << status;
-      EXPECT_EQ(Exists(base_ + "/spool/" + id + ".png"), c.status[0] == '0') << id;
+      EXPECT_EQ(status.rfind(expected, 0), 0u) << id << ": " << status;
+      EXPECT_EQ(Exists(base_ + "/spool/" + id + ".png"), expected[0] == '0') << id;
       EXPECT_FALSE(Exists(base_ + "/spool/" + id + ".run")) << id;
     }
     if (c.mode == std::string("draws")) {
