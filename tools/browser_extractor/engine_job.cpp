@@ -145,7 +145,7 @@ unset LC_ALL LANGUAGE
 sandbox=
 [ "$(id -u)" = 0 ] && sandbox=--no-sandbox
 # A session of its own: the service outlives the host that started it, and idles out by itself.
-setsid @DRIVER@ --serve "$spool" @ENGINE@ @IDLE@ $sandbox@ISOLATION@ </dev/null >/dev/null 2>&1 &
+@PARALLEL@setsid @DRIVER@ --serve "$spool" @ENGINE@ @IDLE@ $sandbox@ISOLATION@ </dev/null >/dev/null 2>&1 &
 )SH";
 
 // One pass over the template: a value is never searched for names, so a folder named "@PAGE@"
@@ -176,7 +176,7 @@ std::string Isolation() {
 }  // namespace
 
 std::string ServiceScript(const std::string& driver, const std::string& engine, const std::string& temp,
-                          uint32_t idleMs) {
+                          uint32_t idleMs, uint32_t parallel) {
   std::string names;
   for (int i = 0; i < kSpoolNames; ++i) names += (i ? " " : "") + ShellQuote(SpoolName(i));
   return Fill(kServiceTemplate, {{"@TEMP@", ShellQuote(temp)},
@@ -184,6 +184,7 @@ std::string ServiceScript(const std::string& driver, const std::string& engine, 
                                  {"@DRIVER@", ShellQuote(driver)},
                                  {"@ENGINE@", ShellQuote(engine)},
                                  {"@IDLE@", std::to_string(idleMs)},
+                                 {"@PARALLEL@", parallel ? "ZELNAR_BROWSER_PARALLEL=" + std::to_string(parallel) + " " : ""},
                                  {"@ISOLATION@", Isolation()}});
 }
 
