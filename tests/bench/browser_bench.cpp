@@ -139,14 +139,15 @@ void WaitForServiceEnd() {
 }
 
 // The page service's proportional set size in MB, added up over its processes (the driver and the
-// engine's): resident sizes would count the engine's shared pages once per process.
+// engine's, all working in the spool; the engine's helpers overwrite their environment with their
+// titles): resident sizes would count the engine's shared pages once per process.
 double ServicePssMb(const std::wstring& scratch) {
   wchar_t temp[MAX_PATH];
   GetTempPathW(MAX_PATH, temp);
   const std::string spool = UnixPath(std::string(temp, temp + wcslen(temp)) + "zelnar-page-service");
   const std::string out = test::RunShell(
-      scratch, "t=0; for p in /proc/[0-9]*; do if grep -qsF 'ZELNAR_BROWSER_RUN=" + spool + "' $p/environ; then "
-               "k=$(awk '/^Pss:/ {print $2}' $p/smaps_rollup 2>/dev/null); t=$((t + ${k:-0})); fi; done; echo $t");
+      scratch, "s=$(realpath '" + spool + "'); t=0; for p in /proc/[0-9]*; do case \"$(readlink $p/cwd)\" in \"$s\"*) "
+               "k=$(awk '/^Pss:/ {print $2}' $p/smaps_rollup 2>/dev/null); t=$((t + ${k:-0})) ;; esac; done; echo $t");
   return std::atof(out.c_str()) / 1024.0;
 }
 
