@@ -875,19 +875,20 @@ TEST_P(PageService, ReplacesAFrozenService) {
   SetEnvironmentVariableW(kTimeLimitVariable, L"8000");
   const std::vector<Box> boxes = {{10, 10, 50, 50, {0, 90, 200}}};
   const std::wstring page = WritePage(L"page.html", BoxesPage(boxes));
-  const std::wstring stuck = WritePage(L"stuck.html", BoxesPage({}, "<img src=\"pipe.png\">"));
-  test::RunShell(pages_, "mkfifo pipe.png");
+  // A page that never finishes loading: its engine never says it has.
+  SetEnvironmentVariableW(kEngineVariable, FromUtf8(ZELNAR_SOURCE_DIR "/tests/win/fake_drivers/engine-never-loads").c_str());
   int result = -1;
   ULONGLONG failedAfter = 0;
   std::thread call([&] {
     const ULONGLONG start = GetTickCount64();
-    result = Render(stuck).result;
+    result = Render(page).result;
     failedAfter = GetTickCount64() - start;
   });
   const std::string taken = "ls " + ShellQuote(Spool()) + " | grep -c '\\.run$'";
   for (int i = 0; i < 200 && test::RunShell(root_, taken) == "0\n"; ++i) Sleep(50);
   test::RunShell(root_, "kill -STOP $(cut -d' ' -f1 " + ShellQuote(Spool() + "/service") + ")");
   call.join();
+  SetEnvironmentVariableW(kEngineVariable, nullptr);
   EXPECT_EQ(result, kFailed) << "the picture in flight";
   EXPECT_LT(failedAfter, 8000u + 2000u);
   const ULONGLONG start = GetTickCount64();

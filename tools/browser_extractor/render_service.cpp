@@ -138,6 +138,7 @@ class Service {
     if (!ours) return false;
     folder_ = info;
     const int64_t until = NowMs() + kLockWaitMs;
+    std::optional<ProcessIdentity> ended;
     for (;;) {
       lock_ = open(kLockName, O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0600);
       if (lock_ < 0) return false;
@@ -148,7 +149,7 @@ class Service {
         break;
       close(lock_);
       lock_ = -1;
-      if (!EndFrozen() || NowMs() > until) return false;
+      if (!EndFrozen(ended) || NowMs() > until) return false;
       usleep(10000);
     }
     // Jobs a killed service had taken: their hosts have failed them already.
@@ -216,12 +217,13 @@ class Service {
   static std::string File(const std::string& name) { return name; }
 
   // While another service holds the lock: false when it lives and makes progress. One that is gone
-  // lets go of the lock by itself; one that is stopped, or shows no sign of progress, is killed. Only
-  // this account's processes can hold a lock in the folder.
-  static bool EndFrozen() {
+  // lets go of the lock by itself; one that is stopped, or shows no sign of progress, is killed, and
+  // `ended` remembers it: a killed process is running again while it dies. Only this account's
+  // processes can hold a lock in the folder.
+  static bool EndFrozen(std::optional<ProcessIdentity>& ended) {
     const std::optional<std::string> text = ReadWhole(kServiceName);
     const std::optional<ProcessIdentity> named = text ? ParseIdentity(*text) : std::nullopt;
-    if (!named) return true;
+    if (!named || named == ended) return true;
     const std::optional<ProcStat> proc = ReadProcStat(std::to_string(named->pid));
     if (!proc || !(proc->identity == *named) || proc->state == 'Z' || proc->state == 'X') return true;
     struct stat beat;
@@ -229,6 +231,7 @@ class Service {
     const bool stale = stat(kServiceName, &beat) == 0 && NowRealMs(beat.st_mtim) + kFrozenMs < NowRealMs();
     if (!stopped && !stale) return false;
     kill(pid_t(named->pid), SIGKILL);
+    ended = named;
     return true;
   }
 
