@@ -13,10 +13,8 @@
 namespace browser {
 namespace {
 
-// How often the answer is looked for: a few milliseconds on a page that takes a hundred. Where the
-// folder tells of its changes, the answer wakes the host, and it looks every kWakeMs regardless.
+// How often the answer is looked for: a few milliseconds on a page that takes a hundred.
 constexpr DWORD kPollMs = 2;
-constexpr DWORD kWakeMs = 25;
 // How often the service is checked on while the page waits or is drawn.
 constexpr ULONGLONG kServiceCheckMs = 50;
 // How long a starting service may take to show up.
@@ -209,16 +207,8 @@ void ServiceCall::Wait(const PageJob& job, const std::string& driver, const Engi
       continue;
     }
     const ULONGLONG submitted = GetTickCount64();
-    ULONGLONG taken = 0, checked = submitted, touched = 0;
+    ULONGLONG taken = 0, checked = submitted;
     bool ended = false;
-    // Names come and go in the folder as the service answers: the status wakes this host at once.
-    // Made before the status is first looked for, so no change is missed; polled without it.
-    struct Change {
-      HANDLE handle;
-      ~Change() {
-        if (handle != INVALID_HANDLE_VALUE) FindCloseChangeNotification(handle);
-      }
-    } change{FindFirstChangeNotificationW(folder_.c_str(), FALSE, FILE_NOTIFY_CHANGE_FILE_NAME)};
     while (!Exists(File(kStatusSuffix))) {
       const ULONGLONG now = GetTickCount64();
       if (now - checked >= kServiceCheckMs) {
@@ -229,10 +219,7 @@ void ServiceCall::Wait(const PageJob& job, const std::string& driver, const Engi
         }
       }
       // Put back the sign of life the service takes away while it draws this page.
-      if (now - touched >= kWakeMs || change.handle == INVALID_HANDLE_VALUE) {
-        touched = now;
-        Touch(File(kAliveSuffix));
-      }
+      Touch(File(kAliveSuffix));
       if (!taken && !Exists(File(kJobSuffix))) taken = now;
       if (taken && now - taken > job.timeLimitMs + kGraceMs)
         throw Failure(HRESULT_FROM_WIN32(ERROR_TIMEOUT), L"the page service did not answer in time");
@@ -243,16 +230,7 @@ void ServiceCall::Wait(const PageJob& job, const std::string& driver, const Engi
       }
       if (!taken && now - submitted > kQueueMs)
         throw Failure(HRESULT_FROM_WIN32(ERROR_TIMEOUT), L"the page service never took the page");
-      if (change.handle == INVALID_HANDLE_VALUE) {
-        Sleep(kPollMs);
-      } else {
-        WaitForSingleObject(change.handle, kWakeMs);
-        // Armed again before the status is looked for: a change in between leaves it signalled.
-        if (!FindNextChangeNotification(change.handle)) {
-          FindCloseChangeNotification(change.handle);
-          change.handle = INVALID_HANDLE_VALUE;
-        }
-      }
+      Sleep(kPollMs);
     }
     if (!ended) break;
     // Taken and not answered: the page was being drawn when the service ended or froze. Otherwise
