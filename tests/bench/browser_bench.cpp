@@ -10,11 +10,18 @@
 //     each after the service ended.
 //   MODE series: every picture after the first of one host process going through all pages with the
 //     kept-alive engine (one pair per page); then the same pages back to back, for comparison.
+//   MODE hosts: four host processes drawing 5 pages each at the same moment against one host drawing
+//     all 20, with the kept-alive engine running: PAIRS pairs, the order alternating; then the page
+//     service's proportional set size idle and while four hosts draw.
+//   MODE host FIRST COUNT (internal): a host process of `hosts`, drawing COUNT pages from the FIRST
+//     once the parent says go.
 #include <windows.h>
 
 #include <algorithm>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
+#include <cwchar>
 #include <string>
 #include <vector>
 
@@ -131,9 +138,83 @@ void WaitForServiceEnd() {
   Sleep(200);  // its engine's last processes
 }
 
+// The page service's proportional set size in MB, added up over its processes (the driver and the
+// engine's, all working in the spool; the engine's helpers overwrite their environment with their
+// titles): resident sizes would count the engine's shared pages once per process.
+double ServicePssMb(const std::wstring& scratch) {
+  wchar_t temp[MAX_PATH];
+  GetTempPathW(MAX_PATH, temp);
+  const std::string spool = UnixPath(std::string(temp, temp + wcslen(temp)) + "zelnar-page-service");
+  const std::string out = test::RunShell(
+      scratch, "s=$(realpath '" + spool + "'); t=0; for p in /proc/[0-9]*; do case \"$(readlink $p/cwd)\" in \"$s\"*) "
+               "k=$(awk '/^Pss:/ {print $2}' $p/smaps_rollup 2>/dev/null); t=$((t + ${k:-0})) ;; esac; done; echo $t");
+  return std::atof(out.c_str()) / 1024.0;
+}
+
+// Starts `count` host processes of this program, each drawing `each` pages (the next ones from where
+// the last left off), waits until every one has its plug-in loaded, then says go; the wall time from
+// go to the last one's end, or a negative one when one failed. `whileDrawing` runs after go.
+template <typename WhileDrawing>
+double Hosts(const char* self, const char* plugin, const char* pages, int width, int height, int count, int each,
+             WhileDrawing whileDrawing) {
+  HANDLE ready = CreateSemaphoreW(nullptr, 0, count, nullptr);
+  HANDLE go = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+  SetHandleInformation(ready, HANDLE_FLAG_INHERIT, HANDLE_FLAG_INHERIT);
+  SetHandleInformation(go, HANDLE_FLAG_INHERIT, HANDLE_FLAG_INHERIT);
+  std::vector<HANDLE> hosts;
+  for (int i = 0; i < count; ++i) {
+    std::string command = std::string("\"") + self + "\" \"" + plugin + "\" host \"" + pages + "\" " +
+                          std::to_string(i * each) + " " + std::to_string(each) + " " + std::to_string(width) +
+                          " " + std::to_string(height) + " " + std::to_string(uintptr_t(ready)) + " " +
+                          std::to_string(uintptr_t(go));
+    STARTUPINFOA startup{};
+    startup.cb = sizeof startup;
+    PROCESS_INFORMATION process{};
+    if (!CreateProcessA(nullptr, &command[0], nullptr, nullptr, TRUE, 0, nullptr, nullptr, &startup, &process)) break;
+    CloseHandle(process.hThread);
+    hosts.push_back(process.hProcess);
+  }
+  for (size_t i = 0; i < hosts.size(); ++i) WaitForSingleObject(ready, 60000);
+  const double start = NowMs();
+  SetEvent(go);
+  whileDrawing();
+  bool ok = int(hosts.size()) == count;
+  for (HANDLE host : hosts) {
+    ok = WaitForSingleObject(host, 600000) == WAIT_OBJECT_0 && ok;
+    DWORD code = 1;
+    GetExitCodeProcess(host, &code);
+    ok = ok && code == 0;
+    CloseHandle(host);
+  }
+  const double elapsed = NowMs() - start;
+  CloseHandle(ready);
+  CloseHandle(go);
+  return ok ? elapsed : -1;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
+  if (argc == 10 && std::string(argv[2]) == "host") {
+    const std::vector<std::string> pages = Pages(argv[3]);
+    const size_t first = size_t(std::atoi(argv[4])), count = size_t(std::atoi(argv[5]));
+    test::WriteDword("width", DWORD(std::atoi(argv[6])));
+    test::WriteDword("height", DWORD(std::atoi(argv[7])));
+    HMODULE plugin = LoadLibraryA(argv[1]);
+    auto getPicture =
+        plugin ? reinterpret_cast<GetPictureFn>(reinterpret_cast<void*>(GetProcAddress(plugin, "GetPicture"))) : nullptr;
+    ReleaseSemaphore(HANDLE(uintptr_t(std::strtoull(argv[8], nullptr, 10))), 1, nullptr);
+    WaitForSingleObject(HANDLE(uintptr_t(std::strtoull(argv[9], nullptr, 10))), 60000);
+    if (!getPicture || first + count > pages.size()) return 2;
+    for (size_t i = first; i < first + count; ++i) {
+      HLOCAL header = nullptr, bits = nullptr;
+      const int result = getPicture(pages[i].c_str(), 0, 0, &header, &bits, nullptr, 0);
+      LocalFree(header);
+      LocalFree(bits);
+      if (result != 0) return 3;
+    }
+    return 0;
+  }
   if (argc != 7) {
     std::fprintf(stderr, "usage: browser_bench PLUGIN oneshot|first|series PAGES PAIRS WIDTH HEIGHT\n");
     return 1;
@@ -162,7 +243,41 @@ int main(int argc, char** argv) {
 
   std::vector<double> ours, engine;
   bool ok = true;
-  if (mode == "oneshot") {
+  if (mode == "hosts") {
+    // The service runs, its engine started: both sides meet it warm.
+    ok = bench.Ours(pages[0]) > 0 && pages.size() >= 20;
+    const int hosts = 4, each = 5;
+    char self[MAX_PATH];
+    GetModuleFileNameA(nullptr, self, MAX_PATH);
+    std::vector<double> one, four, ratios;
+    for (int pair = 0; pair < pairs && ok; ++pair) {
+      for (int side = 0; side < 2 && ok; ++side) {
+        const bool many = (side + pair) % 2 == 0;
+        const double ms = Hosts(self, argv[1], argv[3], width, height, many ? hosts : 1, many ? each : hosts * each,
+                                [] {});
+        ok = ms > 0;
+        (many ? four : one).push_back(ms);
+      }
+      if (ok) ratios.push_back(one.back() / four.back());
+    }
+    if (ok) {
+      std::printf("four hosts x %d pages at once against one host x %d pages, %s: %zu pairs; one host median "
+                  "%.0f ms (%.1f pages/s), four hosts median %.0f ms (%.1f pages/s); speed-up median %.2fx, range "
+                  "%.2f-%.2fx (target >= 1.6x)\n",
+                  each, hosts * each, size.c_str(), ratios.size(), Median(one), 1000.0 * hosts * each / Median(one),
+                  Median(four), 1000.0 * hosts * each / Median(four), Median(ratios),
+                  *std::min_element(ratios.begin(), ratios.end()), *std::max_element(ratios.begin(), ratios.end()));
+      const double idle = ServicePssMb(bench.scratch);
+      double drawing = 0;
+      Hosts(self, argv[1], argv[3], width, height, hosts, each, [&] {
+        Sleep(300);
+        drawing = ServicePssMb(bench.scratch);
+      });
+      std::printf("  the page service's proportional set size (all its processes): idle %.0f MB, while four hosts "
+                  "draw %.0f MB\n",
+                  idle, drawing);
+    }
+  } else if (mode == "oneshot") {
     for (int pair = 0; pair < pairs && ok; ++pair) ok = bench.Pair(pair, pages[0], ours, engine, [] {});
     if (ok) Summary(("one engine per picture, " + size).c_str(), ours, engine, 1.2);
   } else if (mode == "first") {

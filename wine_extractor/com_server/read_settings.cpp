@@ -34,6 +34,7 @@ EngineSettings ReadEngineSettings() {
   settings.keepAlive = Variable(kKeepAliveVariable) != "0";
   settings.idleMs = ParseSetting(Variable(kIdleVariable), kMaxIdleMs, kDefaultIdleMs);
   settings.strictFolder = Variable(kStrictFolderVariable) == "1";
+  settings.parallel = ParseSetting(Variable(kParallelVariable), kMaxParallel, 0);
   return settings;
 }
 

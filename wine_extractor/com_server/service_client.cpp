@@ -131,7 +131,7 @@ Service EnsureService(const std::string& driver, const EngineSettings& settings,
   if ((known = Find(temp, replaced))) return *known;
   std::wstring parent = temp;
   while (parent.size() > 3 && parent.back() == L'\\') parent.pop_back();
-  StartShell(ServiceScript(driver, settings.engine, UnixPath(parent), settings.idleMs));
+  StartShell(ServiceScript(driver, settings.engine, UnixPath(parent), settings.idleMs, settings.parallel));
   for (const ULONGLONG start = GetTickCount64(); !(known = Find(temp, replaced));) {
     if (GetTickCount64() - start > kStartMs)
       throw Failure(E_FAIL, L"the page service did not start (every folder name for it in the temporary folder is "
@@ -141,17 +141,27 @@ Service EnsureService(const std::string& driver, const EngineSettings& settings,
   return *known;
 }
 
-// Random: a process id and a counter repeat across Wine servers sharing one temporary folder.
-std::wstring NewJobId() {
-  unsigned char random[12];
-  if (!BCRYPT_SUCCESS(BCryptGenRandom(nullptr, random, sizeof random, BCRYPT_USE_SYSTEM_PREFERRED_RNG)))
-    throw Failure(E_FAIL, L"no random name for the page");
+// A job's ID: this process's token, random (a process id repeats across Wine servers sharing one
+// temporary folder), and the count of its jobs, which the service answers in that order. Taken
+// under `submitLock` with the job's submission, so the counts follow the order the jobs arrive in.
+SRWLOCK submitLock = SRWLOCK_INIT;
+std::wstring hostToken;
+uint64_t jobCount = 0;
+
+std::wstring NextJobId() {
   static const wchar_t kHex[] = L"0123456789abcdef";
-  std::wstring id;
-  for (unsigned char byte : random) {
-    id += kHex[byte >> 4];
-    id += kHex[byte & 15];
+  if (hostToken.empty()) {
+    unsigned char random[kHostTokenChars / 2];
+    if (!BCRYPT_SUCCESS(BCryptGenRandom(nullptr, random, sizeof random, BCRYPT_USE_SYSTEM_PREFERRED_RNG)))
+      throw Failure(E_FAIL, L"no random name for the page");
+    for (unsigned char byte : random) {
+      hostToken += kHex[byte >> 4];
+      hostToken += kHex[byte & 15];
+    }
   }
+  std::wstring id = hostToken;
+  const uint64_t count = ++jobCount;
+  for (int shift = int(kSequenceChars) * 4 - 4; shift >= 0; shift -= 4) id += kHex[(count >> shift) & 15];
   return id;
 }
 
@@ -166,8 +176,7 @@ bool Drawing(const std::wstring& folder) {
 
 }  // namespace
 
-ServiceCall::ServiceCall(const PageJob& job, const std::string& driver, const EngineSettings& settings)
-    : id_(NewJobId()) {
+ServiceCall::ServiceCall(const PageJob& job, const std::string& driver, const EngineSettings& settings) {
   try {
     Wait(job, driver, settings);
   } catch (...) {
@@ -185,6 +194,11 @@ void ServiceCall::Wait(const PageJob& job, const std::string& driver, const Engi
     if (!folder_.empty() && folder_ != service.folder) RemoveFiles();
     folder_ = service.folder;
     try {
+      AcquireSRWLockExclusive(&submitLock);
+      struct Release {
+        ~Release() { ReleaseSRWLockExclusive(&submitLock); }
+      } release;
+      if (id_.empty()) id_ = NextJobId();
       Submit(text);
     } catch (const Failure&) {
       // The service ended and took its folder along just now: the next one gets the page.
@@ -235,7 +249,7 @@ void ServiceCall::Wait(const PageJob& job, const std::string& driver, const Engi
 ServiceCall::~ServiceCall() { RemoveFiles(); }
 
 void ServiceCall::RemoveFiles() const noexcept {
-  if (folder_.empty()) return;
+  if (folder_.empty() || id_.empty()) return;
   for (const char* suffix : {kJobSuffix, kAliveSuffix, kPictureSuffix, kStatusSuffix})
     DeleteFileW(File(suffix).c_str());
   DeleteFileW((File(kJobSuffix) + L".part").c_str());

@@ -143,12 +143,15 @@ void Engine::Write(const std::string& message) {
     if (n < 0 && errno == EINTR) continue;
     // No reader left: the engine ended, or closed its pipe, as a read would find out too. Whichever
     // error the write met first, an engine whose process is over is reported as ended.
-    if (n <= 0) throw Stop{kDriverEngine, errno == EPIPE || Ended() ? kEngineEnded : "the engine stopped reading its pipe"};
+    if (n <= 0) {
+      ended_ = true;
+      throw Stop{kDriverEngine, errno == EPIPE || ProcessOver() ? kEngineEnded : "the engine stopped reading its pipe"};
+    }
     done += size_t(n);
   }
 }
 
-bool Engine::Ended() const {
+bool Engine::ProcessOver() const {
   siginfo_t info{};
   // WNOWAIT: the process stays for the destructor to reap, so its id cannot be reused meanwhile.
   return waitid(P_PID, id_t(pid_), &info, WEXITED | WNOHANG | WNOWAIT) == 0 && info.si_pid == pid_;
@@ -196,7 +199,10 @@ JsonValue Engine::Read() {
     buffer_.resize(had + kReadBytes);
     const ssize_t n = read(from_, &buffer_[had], kReadBytes);
     buffer_.resize(had + size_t(std::max<ssize_t>(n, 0)));
-    if (n <= 0) throw Stop{kDriverEngine, kEngineEnded};
+    if (n <= 0) {
+      ended_ = true;
+      throw Stop{kDriverEngine, kEngineEnded};
+    }
   }
 }
 
@@ -208,6 +214,11 @@ void Engine::RunWatch() {
 // The engine reserves far more address space than it uses, so only resident memory counts. Its
 // processes stay in its group (or, without a group of its own, in ours, which adds a driver).
 uint64_t Engine::ResidentBytes() const { return GroupResidentBytes(ownGroup_ ? pid_ : getpgrp()); }
+
+std::optional<std::pair<uint32_t, uint64_t>> Engine::LargestHelper() const {
+  if (!ownGroup_) return std::nullopt;
+  return LargestInGroup(pid_, pid_);
+}
 
 void Engine::CheckMemory(uint64_t ceiling) const {
   const uint64_t resident = ResidentBytes();
@@ -282,9 +293,21 @@ void PageRun::StartOpen() {
 
 void PageRun::Follow(const JsonValue& message) {
   const std::optional<int64_t> id = message["id"].Whole();
-  if (opened_ || !id || *id < 0 || *id > INT32_MAX || !waiting_.erase(int(*id))) return;
+  if (!id || *id < 0 || *id > INT32_MAX || !waiting_.erase(int(*id))) return;
   if (message["error"].GetKind() != JsonValue::Kind::Null)
-    throw Stop{kDriverEngine, "the engine refused to open a page: " + message["error"]["message"].Text()};
+    throw Stop{kDriverEngine, std::string(opened_ ? "the engine refused to draw the page: " : "the engine refused to open a page: ") +
+                                  message["error"]["message"].Text()};
+  if (opened_) {
+    if (*id == navigate_) {
+      navigated_ = true;
+      noLoad_ = !message["result"]["errorText"].Text().empty();
+    } else if (*id == capture_) {
+      if (!Base64Decode(message["result"]["data"].Text(), picture_) || picture_.empty())
+        throw Stop{kDriverEngine, "the engine's screenshot is no PNG"};
+      captured_ = true;
+    }
+    return;
+  }
   const JsonValue& result = message["result"];
   if (step_ == 1) {
     context_ = result["browserContextId"].Text();
@@ -326,6 +349,22 @@ bool PageRun::Navigate(const std::string& page, const PageScope& scope, int widt
   const JsonValue navigation =
       connection_.Call("Page.navigate", "{\"url\":" + JsonString(FileUrl(page)) + "}", session_, handler);
   return navigation["errorText"].Text().empty();
+}
+
+void PageRun::StartDraw(const std::string& page, const PageScope& scope, int width, int height) {
+  scope_ = scope;
+  // A session's commands run in turn: the viewport is set before the page loads.
+  waiting_.insert(connection_.Send("Emulation.setDeviceMetricsOverride",
+                                   "{\"width\":" + std::to_string(width) + ",\"height\":" + std::to_string(height) +
+                                       ",\"deviceScaleFactor\":1,\"mobile\":false}",
+                                   session_));
+  navigate_ = connection_.Send("Page.navigate", "{\"url\":" + JsonString(FileUrl(page)) + "}", session_);
+  waiting_.insert(navigate_);
+}
+
+void PageRun::StartCapture() {
+  capture_ = connection_.Send("Page.captureScreenshot", "{\"format\":\"png\",\"optimizeForSpeed\":true}", session_);
+  waiting_.insert(capture_);
 }
 
 void PageRun::WaitLoaded() {

@@ -6,6 +6,7 @@
 
 #include <cstdint>
 #include <functional>
+#include <optional>
 #include <set>
 #include <string>
 #include <vector>
@@ -49,16 +50,23 @@ class Engine {
   JsonValue Read();
   // Whether a message is waiting, within `waitMs`.
   bool Readable(int waitMs);
+  // What to poll, beside other things, for the engine's next bytes (after Readable(0) said none).
+  int Descriptor() const { return from_; }
 
   // The resident memory of the engine's processes, and a ceiling checked at every watch.
   uint64_t ResidentBytes() const;
   // Raises Stop when they hold more than `ceiling` bytes.
   void CheckMemory(uint64_t ceiling) const;
+  // The largest of the engine's processes but its first (the browser itself): its id and resident
+  // bytes. None without a process group of its own.
+  std::optional<std::pair<uint32_t, uint64_t>> LargestHelper() const;
+  // Whether the engine was found gone (its pipe closed): every page of it failed.
+  bool Ended() const { return ended_; }
   void SetWatch(Watch watch) { watch_ = std::move(watch); }
 
  private:
   // Whether the engine's process has ended; it is not reaped here.
-  bool Ended() const;
+  bool ProcessOver() const;
   void RunWatch();
   void StartReaper();
   size_t MessageEnd();
@@ -71,6 +79,7 @@ class Engine {
   size_t start_ = 0, scanned_ = 0;
   Watch watch_;
   int64_t nextWatch_ = 0;
+  bool ended_ = false;
 };
 
 // Commands to the engine and its replies; events go to whoever is listening.
@@ -123,6 +132,18 @@ class PageRun {
   // The viewport as a PNG.
   std::string Capture();
 
+  // The same steps without waiting, for pages drawn side by side: each reply and event, seen through
+  // Follow() and Handle(), moves the page on. Once Loaded(), StartCapture(); once Captured(), the
+  // PNG is Picture(). NoLoad() when the engine refused the page.
+  void StartDraw(const std::string& page, const PageScope& scope, int width, int height);
+  bool Loaded() const { return loaded_ && navigated_; }
+  bool NoLoad() const { return noLoad_; }
+  void StartCapture();
+  bool Captured() const { return captured_; }
+  std::string& Picture() { return picture_; }
+  // The page's own target, whose renderer draws it.
+  const std::string& Target() const { return target_; }
+
   // Acts on an event if it concerns this page (one of its sessions or its target).
   void Handle(const JsonValue& message);
 
@@ -138,6 +159,9 @@ class PageRun {
   bool opened_ = false;
   std::set<int> waiting_;  // commands of StartOpen not answered yet
   int step_ = 0;
+  int navigate_ = 0, capture_ = 0;  // the commands of StartDraw and StartCapture
+  bool navigated_ = false, noLoad_ = false, captured_ = false;
+  std::string picture_;
 };
 
 // One message from the engine may be at most this large (a picture of 16384 x 16384 pixels fits);

@@ -9,10 +9,12 @@
 //   closed the page, 5 the picture could not be written, 6 the engine went over its memory ceiling,
 //   7 the page is a link to a file outside its folder.
 // Usage: zelnar-page-driver --serve SPOOL ENGINE IDLE-MS [ENGINE-OPTION...]
-//   The page service for the pages put into SPOOL (page_service.h).
+//   The page service for the pages put into SPOOL (page_service.h), drawing as many pages at once as
+//   ZELNAR_BROWSER_PARALLEL says, else as the machine has cores (at least 2).
 #include <signal.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <string>
@@ -86,7 +88,11 @@ int RenderOnce(int argc, char** argv) {
 int Serve(int argc, char** argv) {
   if (argc < 5) return kDriverUsage;
   const uint32_t idleMs = ParseSetting(argv[4], kMaxIdleMs, kDefaultIdleMs);
-  return RunService(argv[2], argv[3], EngineArguments(argv + 5, argc - 5), idleMs);
+  const char* parallelText = std::getenv(kServiceParallelVariable);
+  const long cores = sysconf(_SC_NPROCESSORS_ONLN);
+  const uint32_t parallel = ParseSetting(parallelText ? parallelText : "", kMaxParallel,
+                                         uint32_t(std::max<long>(2, std::min<long>(cores, kMaxParallel))));
+  return RunService(argv[2], argv[3], EngineArguments(argv + 5, argc - 5), idleMs, parallel);
 }
 
 }  // namespace

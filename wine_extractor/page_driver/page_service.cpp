@@ -15,7 +15,9 @@
 #include <cstring>
 #include <exception>
 #include <filesystem>
+#include <map>
 #include <memory>
+#include <tuple>
 #include <optional>
 
 #include "wine_extractor/page_driver/devtools.h"
@@ -37,6 +39,8 @@ constexpr int64_t kBeatMs = 200;
 constexpr int64_t kFrozenMs = 2500;
 // Files of pages whose host has not come for them in this long are left over from a host that died.
 constexpr int64_t kLeftOverMs = 10000;
+// A page whose renderer crashes this soon after the memory watch ended the largest one is that page.
+constexpr int64_t kVictimMs = 2000;
 
 std::optional<std::string> ReadWhole(const std::string& path) {
   const int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW);
@@ -72,6 +76,18 @@ std::optional<ProcessIdentity> Identity(const std::string& pid) {
   return stat->identity;
 }
 
+// The engine's helpers give themselves titles: their arguments joined by spaces, or by NULs as given.
+bool IsRenderer(const std::string& command) {
+  static const std::string kType = "--type=renderer";
+  for (size_t at = command.find(kType); at != std::string::npos; at = command.find(kType, at + 1)) {
+    const size_t end = at + kType.size();
+    if (at > 0 && (command[at - 1] == ' ' || command[at - 1] == '\0') &&
+        (end == command.size() || command[end] == ' ' || command[end] == '\0'))
+      return true;
+  }
+  return false;
+}
+
 bool EndsWith(const std::string& text, const char* suffix) {
   const size_t n = strlen(suffix);
   return text.size() > n && text.compare(text.size() - n, n, suffix) == 0;
@@ -79,8 +95,13 @@ bool EndsWith(const std::string& text, const char* suffix) {
 
 class Service {
  public:
-  Service(std::string spool, std::string program, std::vector<std::string> arguments, uint32_t idleMs)
-      : spool_(std::move(spool)), program_(std::move(program)), arguments_(std::move(arguments)), idleMs_(idleMs) {}
+  Service(std::string spool, std::string program, std::vector<std::string> arguments, uint32_t idleMs,
+          uint32_t parallel)
+      : spool_(std::move(spool)),
+        program_(std::move(program)),
+        arguments_(std::move(arguments)),
+        idleMs_(idleMs),
+        parallel_(parallel) {}
 
   ~Service() {
     DropEngine();
@@ -132,8 +153,15 @@ class Service {
     int64_t lastWork = NowMs();
     bool spareTried = false;
     for (;;) {
-      if (std::optional<std::string> id = NextJob()) {
+      bool took = false;
+      while (slots_.size() < parallel_) {
+        const std::optional<std::string> id = NextJob();
+        if (!id) break;
         Take(*id);
+        took = true;
+      }
+      if (took || !slots_.empty()) {
+        if (!slots_.empty()) Drive();
         lastWork = NowMs();
         spareTried = false;
         continue;
@@ -214,101 +242,312 @@ class Service {
     closedir(dir);
   }
 
-  // The job waiting longest.
+  // The host of a job and its place among that host's jobs: the extractor names a job by its
+  // process's random token and a count (page_service.cpp); any other name is a host of its own.
+  static std::pair<std::string, uint64_t> HostOf(const std::string& id) {
+    if (id.size() != kHostTokenChars + kSequenceChars || id.find_first_not_of("0123456789abcdef") != std::string::npos)
+      return {id, 0};
+    return {id.substr(0, kHostTokenChars), std::stoull(id.substr(kHostTokenChars), nullptr, 16)};
+  }
+
+  // The job waiting longest among the first waiting job of each host: a host's jobs are taken in the
+  // order it made them.
   std::optional<std::string> NextJob() {
-    std::optional<std::string> oldest;
-    timespec oldestTime{};
+    struct Waiting {
+      std::string id;
+      uint64_t sequence;
+      timespec time;
+    };
+    std::map<std::string, Waiting> first;  // by host
     ForEachFile([&](const std::string& name) {
       if (!EndsWith(name, kJobSuffix)) return;
       struct stat info;
       if (stat(File(name).c_str(), &info) != 0) return;
-      if (!oldest || info.st_mtim.tv_sec < oldestTime.tv_sec ||
-          (info.st_mtim.tv_sec == oldestTime.tv_sec && info.st_mtim.tv_nsec < oldestTime.tv_nsec)) {
-        oldest = name.substr(0, name.size() - strlen(kJobSuffix));
-        oldestTime = info.st_mtim;
-      }
+      const std::string id = name.substr(0, name.size() - strlen(kJobSuffix));
+      const auto [host, sequence] = HostOf(id);
+      auto at = first.find(host);
+      if (at == first.end() || sequence < at->second.sequence) first[host] = Waiting{id, sequence, info.st_mtim};
     });
+    std::optional<std::string> oldest;
+    timespec oldestTime{};
+    for (const auto& [host, job] : first) {
+      if (!oldest || job.time.tv_sec < oldestTime.tv_sec ||
+          (job.time.tv_sec == oldestTime.tv_sec && job.time.tv_nsec < oldestTime.tv_nsec)) {
+        oldest = job.id;
+        oldestTime = job.time;
+      }
+    }
     return oldest;
   }
+
+  // One page being drawn, beside others, in a context of its own.
+  struct Slot {
+    std::string id, host;
+    uint64_t sequence = 0;
+    PageJob job;
+    PageScope scope;
+    std::unique_ptr<PageRun> run;
+    int64_t deadline = 0, hostSeen = 0;
+    bool reused = false, again = false, drawing = false, capturing = false;
+    std::optional<Stop> outcome;  // set once the page is done with
+  };
 
   void Take(const std::string& id) {
     const std::string taken = File(id + kTakenSuffix);
     if (rename(File(id + kJobSuffix).c_str(), taken.c_str()) != 0) return;
     const std::optional<std::string> text = ReadWhole(taken);
     const std::optional<PageJob> job = text ? ParseJob(*text) : std::nullopt;
-    Stop outcome{kDriverUsage, "the service cannot read the page's job"};
-    if (job) outcome = Render(id, *job);
-    // The status comes last: once it is there, nothing of the service's work on the page is left.
-    unlink(taken.c_str());
-    std::string answer = std::to_string(outcome.code);
-    if (!outcome.why.empty()) answer += " " + outcome.why;
-    if (outcome.code == kDriverHostGone || !WriteWhole(File(id + kStatusSuffix), answer + "\n")) {
-      for (const char* suffix : {kPictureSuffix, kStatusSuffix, kAliveSuffix}) unlink(File(id + suffix).c_str());
+    auto slot = std::make_unique<Slot>();
+    slot->id = id;
+    std::tie(slot->host, slot->sequence) = HostOf(id);
+    std::optional<PageScope> scope = job ? ScopeOfPage(job->page, RealPath) : std::nullopt;
+    if (!job || !scope) {
+      Answer(*slot, job ? Stop{kDriverRefused, ""} : Stop{kDriverUsage, "the service cannot read the page's job"});
+      return;
+    }
+    slot->job = *job;
+    slot->scope = *scope;
+    slot->scope.strict = job->strictFolder;
+    slot->deadline = NowMs() + job->timeLimitMs;
+    slot->hostSeen = NowMs();
+    Start(std::move(slot));
+  }
+
+  // Gives the page a context (the spare one when there is one) of the running engine, or of a new one.
+  void Start(std::unique_ptr<Slot> slot) {
+    Slot& page = *slot;
+    slots_.push_back(std::move(slot));
+    try {
+      page.reused = engine_ != nullptr;
+      StartEngine([this] { Tick(); });
+      if (spare_) {
+        page.run = std::move(spare_);
+      } else {
+        page.run = std::make_unique<PageRun>(*connection_);
+        page.run->StartOpen();
+      }
+      Advance(page);
+      OpenSpare();
+    } catch (Stop& stop) {
+      EngineFailed(stop);
     }
   }
 
-  // The page's status, and why it failed.
-  Stop Render(const std::string& id, const PageJob& job, bool again = false) {
-    std::optional<PageScope> scope = ScopeOfPage(job.page, RealPath);
-    if (!scope) return Stop{kDriverRefused, ""};
-    scope->strict = job.strictFolder;
-    const bool reused = engine_ != nullptr;
-    const std::string alive = File(id + kAliveSuffix);
-    const int64_t deadline = NowMs() + job.timeLimitMs;
-    const uint64_t ceiling = uint64_t(job.memoryLimitMb) << 20;
-    int64_t hostSeen = NowMs();
-    auto watch = [&] {
-      Beat();
-      const int64_t now = NowMs();
-      if (now > deadline) throw Stop{kDriverTimedOut, "the page took longer than its time limit"};
-      // Taken away here, put back by the waiting host.
-      if (unlink(alive.c_str()) == 0)
-        hostSeen = now;
-      else if (now - hostSeen > kHostGoneMs)
-        throw Stop{kDriverHostGone, "the host stopped waiting"};
-      engine_->CheckMemory(ceiling);
-    };
+  // While pages are drawn: hands the engine's messages to them, watches them, and returns when one
+  // is done, when a job came for a free slot, or after a while.
+  void Drive() {
     try {
-      StartEngine(watch);
-      if (!spare_) PrepareSpare();
-      while (!spare_->Ready()) connection_->Next();
-      connection_->Listen(nullptr);
-      std::unique_ptr<PageRun> run = std::move(spare_);
-      Stop status{kDriverNoLoad, ""};
-      if (run->Navigate(job.page, *scope, job.width, job.height)) {
-        // The next page's context is made while this one loads and is drawn.
-        spare_ = std::make_unique<PageRun>(*connection_);
-        PageRun* next = spare_.get();
-        connection_->Listen([next](const JsonValue& message) { next->Follow(message); });
-        next->StartOpen();
-        run->WaitLoaded();
-        watch();
-        status.code = WriteWhole(File(id + kPictureSuffix), run->Capture()) ? kDriverOk : kDriverWrite;
+      for (const int64_t until = NowMs() + kSampleMs; NowMs() < until;) {
+        if (engine_->Readable(0)) {
+          Dispatch(connection_->Next());
+        } else {
+          pollfd ready[2] = {{engine_->Descriptor(), POLLIN, 0}, {inotify_, POLLIN, 0}};
+          const bool free = slots_.size() < parallel_;
+          if (poll(ready, free ? 2 : 1, int(std::max<int64_t>(0, std::min(until, nextTick_) - NowMs()))) > 0 &&
+              free && (ready[1].revents & POLLIN)) {
+            char events[4096];
+            while (read(inotify_, events, sizeof events) > 0) {
+            }
+            Tick();
+            Settle();
+            return;
+          }
+        }
+        Tick();
+        if (Settle()) return;
       }
-      engine_->SetWatch(nullptr);
-      return status;
     } catch (Stop& stop) {
-      // Whatever the engine was doing is not to be trusted: the next page gets a new one.
-      DropEngine();
-      // An engine that ended while nothing was drawn (killed, crashed) fails the page it meets
-      // first: that page gets a new engine once.
-      if (stop.code == kDriverEngine && reused && !again) return Render(id, job, true);
-      if (stop.code == kDriverEngine) {
-        // The end of what the engine said, on the answer's one line.
-        std::string said = EngineLogTail(400);
-        std::replace(said.begin(), said.end(), '\n', '|');
-        if (!said.empty()) stop.why += "; the engine said: " + said;
-      }
-      return stop;
+      EngineFailed(stop);
     } catch (const std::exception& failure) {
-      // Anything else (no memory for a message, say) fails this page alone: the next one gets a
-      // new engine, and the service lives on.
-      DropEngine();
-      return Stop{kDriverEngine, std::string("the driver failed: ") + failure.what()};
-    } catch (...) {
-      DropEngine();
-      return Stop{kDriverEngine, "the driver failed"};
+      // Anything else (no memory for a message, say) fails the pages: they get a new engine, and the
+      // service lives on.
+      Stop stop{kDriverEngine, std::string("the driver failed: ") + failure.what()};
+      EngineFailed(stop);
     }
+  }
+
+  // A message of the engine, to whichever page it concerns. A page's own failure ends that page
+  // alone; an engine that is gone ends them all (the caller).
+  void Dispatch(const JsonValue& message) {
+    if (spare_) {
+      try {
+        spare_->Follow(message);
+        spare_->Handle(message);
+      } catch (const Stop&) {
+        if (engine_->Ended()) throw;
+        spare_.reset();
+      }
+    }
+    for (const std::unique_ptr<Slot>& slot : slots_) {
+      if (slot->outcome) continue;
+      try {
+        slot->run->Follow(message);
+        slot->run->Handle(message);
+        Advance(*slot);
+      } catch (Stop& stop) {
+        if (engine_->Ended()) throw;
+        Fail(*slot, stop);
+      }
+    }
+  }
+
+  // The page's next step, once the engine answered the one before.
+  void Advance(Slot& slot) {
+    PageRun& run = *slot.run;
+    if (slot.outcome || !run.Ready()) return;
+    if (!slot.drawing) {
+      slot.drawing = true;
+      run.StartDraw(slot.job.page, slot.scope, slot.job.width, slot.job.height);
+    } else if (run.NoLoad()) {
+      slot.outcome = Stop{kDriverNoLoad, ""};
+    } else if (!slot.capturing && run.Loaded()) {
+      // However fast the page loaded, the engine is measured once before it may give a picture.
+      nextTick_ = 0;
+      Tick();
+      if (slot.outcome) return;
+      slot.capturing = true;
+      run.StartCapture();
+    } else if (run.Captured()) {
+      slot.outcome = Stop{WriteWhole(File(slot.id + kPictureSuffix), run.Picture()) ? kDriverOk : kDriverWrite, ""};
+      run.Picture().clear();
+    }
+  }
+
+  void Fail(Slot& slot, const Stop& stop) {
+    if (slot.outcome) return;
+    slot.outcome = stop;
+    // The renderer the memory watch ended: the page that grew over the ceiling.
+    if (stop.code == kDriverEngine && victim_.at && NowMs() - victim_.at < kVictimMs)
+      slot.outcome = Stop{kDriverMemory, victim_.why};
+  }
+
+  // Every kSampleMs while pages are drawn: each page's time limit and host, and the engine's memory.
+  void Tick() {
+    const int64_t now = NowMs();
+    if (now < nextTick_) return;
+    nextTick_ = now + kSampleMs;
+    Beat();
+    uint64_t ceiling = UINT64_MAX;
+    for (const std::unique_ptr<Slot>& slot : slots_) {
+      if (slot->outcome) continue;
+      if (now > slot->deadline) {
+        Fail(*slot, Stop{kDriverTimedOut, "the page took longer than its time limit"});
+        continue;
+      }
+      // Taken away here, put back by the waiting host.
+      if (unlink(File(slot->id + kAliveSuffix).c_str()) == 0) {
+        slot->hostSeen = now;
+      } else if (now - slot->hostSeen > kHostGoneMs) {
+        Fail(*slot, Stop{kDriverHostGone, "the host stopped waiting"});
+        continue;
+      }
+      ceiling = std::min(ceiling, uint64_t(slot->job.memoryLimitMb) << 20);
+    }
+    if (ceiling != UINT64_MAX) CheckMemory(ceiling);
+  }
+
+  // Over the ceiling, the page that grew fails, not the pages beside it: each page lives in a
+  // renderer process of its own (contexts never share one), and the engine says no more of which
+  // process draws which page. So when ending the largest renderer alone brings the engine back under
+  // its ceiling, that renderer is ended, and the page it drew fails as its renderer crashes. Otherwise
+  // the engine as a whole is over its ceiling, and every page fails with it.
+  void CheckMemory(uint64_t ceiling) {
+    const uint64_t resident = engine_->ResidentBytes();
+    if (resident <= ceiling) return;
+    const std::optional<std::pair<uint32_t, uint64_t>> largest = engine_->LargestHelper();
+    const std::optional<std::string> command =
+        largest ? ReadWhole("/proc/" + std::to_string(largest->first) + "/cmdline") : std::nullopt;
+    if (command && IsRenderer(*command) && resident - largest->second <= ceiling) {
+      kill(pid_t(largest->first), SIGKILL);
+      victim_.at = NowMs();
+      victim_.why = "its renderer held " + std::to_string(largest->second >> 20) + " MB of the engine's " +
+                    std::to_string(resident >> 20) + " MB, over the ceiling";
+      return;
+    }
+    throw Stop{kDriverMemory, "the engine holds " + std::to_string(resident >> 20) + " MB, over its ceiling"};
+  }
+
+  // Answers the pages that are done; true when one was.
+  bool Settle() {
+    bool settled = false;
+    for (size_t i = 0; i < slots_.size();) {
+      if (!slots_[i]->outcome) {
+        ++i;
+        continue;
+      }
+      std::unique_ptr<Slot> slot = std::move(slots_[i]);
+      slots_.erase(slots_.begin() + ptrdiff_t(i));
+      slot->run.reset();  // its context goes
+      Answer(*slot, *slot->outcome);
+      settled = true;
+    }
+    if (settled && engine_) {
+      try {
+        OpenSpare();
+      } catch (Stop& stop) {
+        EngineFailed(stop);
+      }
+    }
+    return settled;
+  }
+
+  // The engine ended, broke the protocol or went over its ceiling: every page of it fails; the next
+  // ones get a new engine. An engine that ended while nothing was drawn (killed, crashed) fails the
+  // pages it meets first: those get a new engine once.
+  void EngineFailed(Stop stop) {
+    DropEngine();
+    std::vector<std::unique_ptr<Slot>> pages = std::move(slots_);
+    slots_.clear();
+    if (stop.code == kDriverEngine) {
+      // The end of what the engine said, on the answer's one line.
+      std::string said = EngineLogTail(400);
+      std::replace(said.begin(), said.end(), '\n', '|');
+      if (!said.empty()) stop.why += "; the engine said: " + said;
+    }
+    std::vector<std::unique_ptr<Slot>> again;
+    for (std::unique_ptr<Slot>& slot : pages) {
+      if (slot->outcome) {
+        Answer(*slot, *slot->outcome);
+      } else if (stop.code == kDriverEngine && slot->reused && !slot->again) {
+        slot->again = true;
+        slot->reused = slot->drawing = slot->capturing = false;
+        again.push_back(std::move(slot));
+      } else {
+        Answer(*slot, stop);
+      }
+    }
+    for (std::unique_ptr<Slot>& slot : again) Start(std::move(slot));
+  }
+
+  // The status comes last: once it is there, nothing of the service's work on the page is left. A
+  // host's answers come in the order of its jobs: one waits while an earlier job of its host is drawn.
+  void Answer(const Slot& slot, const Stop& outcome) {
+    unlink(File(slot.id + kTakenSuffix).c_str());
+    held_.push_back(Held{slot.id, slot.host, slot.sequence, outcome});
+    for (size_t i = 0; i < held_.size();) {
+      const Held& answer = held_[i];
+      const bool earlier = std::any_of(slots_.begin(), slots_.end(), [&](const std::unique_ptr<Slot>& other) {
+        return other->host == answer.host && other->sequence < answer.sequence;
+      });
+      if (earlier) {
+        ++i;
+        continue;
+      }
+      std::string text = std::to_string(answer.outcome.code);
+      if (!answer.outcome.why.empty()) text += " " + answer.outcome.why;
+      if (answer.outcome.code == kDriverHostGone || !WriteWhole(File(answer.id + kStatusSuffix), text + "\n")) {
+        for (const char* suffix : {kPictureSuffix, kStatusSuffix, kAliveSuffix}) unlink(File(answer.id + suffix).c_str());
+      }
+      held_.erase(held_.begin() + ptrdiff_t(i));
+      i = 0;
+    }
+  }
+
+  // A context made ahead, while fewer pages than slots are drawn.
+  void OpenSpare() {
+    if (spare_ || !engine_ || slots_.size() >= parallel_) return;
+    spare_ = std::make_unique<PageRun>(*connection_);
+    spare_->StartOpen();
   }
 
   // Starts the engine unless it runs; either way `watch` watches it, from its first reply on: an
@@ -334,6 +573,8 @@ class Service {
 
   void DropEngine() {
     if (connection_) connection_->Listen(nullptr);
+    // Every context before the connection it speaks through.
+    for (const std::unique_ptr<Slot>& slot : slots_) slot->run.reset();
     spare_.reset();
     connection_.reset();
     engine_.reset();
@@ -353,7 +594,7 @@ class Service {
       }
       if (engine_) {
         try {
-          while (engine_->Readable(0)) connection_->Next();
+          while (engine_->Readable(0)) Dispatch(connection_->Next());
         } catch (const Stop&) {
           DropEngine();  // killed or crashed between pages: a new one for the next
           return;
@@ -408,13 +649,26 @@ class Service {
   std::unique_ptr<Engine> engine_;
   std::unique_ptr<Connection> connection_;
   std::unique_ptr<PageRun> spare_;
+  uint32_t parallel_ = 1;
+  std::vector<std::unique_ptr<Slot>> slots_;
+  struct Held {
+    std::string id, host;
+    uint64_t sequence;
+    Stop outcome;
+  };
+  std::vector<Held> held_;
+  int64_t nextTick_ = 0;
+  struct {
+    int64_t at = 0;
+    std::string why;
+  } victim_;
 };
 
 }  // namespace
 
 int RunService(const std::string& spool, const std::string& program, const std::vector<std::string>& arguments,
-               uint32_t idleMs) {
-  Service service(spool, program, arguments, idleMs);
+               uint32_t idleMs, uint32_t parallel) {
+  Service service(spool, program, arguments, idleMs, parallel);
   if (!service.Claim()) return 0;
   return service.Serve();
 }

@@ -11,8 +11,9 @@ namespace wine_extractor {
 
 // Serves `spool` (a folder of the account running it; made private to it) with the engine
 // `program` started with `arguments`, until nothing came for `idleMs`; then removes the folder and
-// everything of its own. Returns at once when another service serves the folder.
+// everything of its own. Returns at once when another service serves the folder. Up to `parallel`
+// pages are drawn at once.
 int RunService(const std::string& spool, const std::string& program, const std::vector<std::string>& arguments,
-               uint32_t idleMs);
+               uint32_t idleMs, uint32_t parallel);
 
 }  // namespace wine_extractor

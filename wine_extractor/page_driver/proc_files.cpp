@@ -39,4 +39,20 @@ uint64_t GroupResidentBytes(int64_t group) {
   return pages * pageSize;
 }
 
+std::optional<std::pair<uint32_t, uint64_t>> LargestInGroup(int64_t group, int64_t except) {
+  static const uint64_t pageSize = uint64_t(sysconf(_SC_PAGESIZE));
+  std::optional<std::pair<uint32_t, uint64_t>> largest;
+  DIR* proc = opendir("/proc");
+  if (!proc) return largest;
+  while (const dirent* entry = readdir(proc)) {
+    if (entry->d_name[0] < '1' || entry->d_name[0] > '9') continue;
+    const std::optional<ProcStat> stat = ReadProcStat(entry->d_name);
+    if (!stat || stat->group != group || int64_t(stat->identity.pid) == except) continue;
+    if (!largest || stat->residentPages * pageSize > largest->second)
+      largest = std::make_pair(stat->identity.pid, stat->residentPages * pageSize);
+  }
+  closedir(proc);
+  return largest;
+}
+
 }  // namespace wine_extractor

@@ -62,7 +62,7 @@ std::string Isolation() {
 }  // namespace
 
 std::string ServiceScript(const std::string& driver, const std::string& engine, const std::string& temp,
-                          uint32_t idleMs) {
+                          uint32_t idleMs, uint32_t parallel) {
   std::string names;
   for (int i = 0; i < kSpoolNames; ++i) names += (i ? " " : "") + ShellQuote(SpoolName(i));
   return Fill(kServiceScript, {{"@TEMP@", ShellQuote(temp)},
@@ -70,6 +70,7 @@ std::string ServiceScript(const std::string& driver, const std::string& engine, 
                                  {"@DRIVER@", ShellQuote(driver)},
                                  {"@ENGINE@", ShellQuote(engine)},
                                  {"@IDLE@", std::to_string(idleMs)},
+                                 {"@PARALLEL@", parallel ? "ZELNAR_BROWSER_PARALLEL=" + std::to_string(parallel) + " " : ""},
                                  {"@ISOLATION@", Isolation()}});
 }
 

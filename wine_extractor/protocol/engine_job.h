@@ -66,9 +66,10 @@ std::string RunScript(const EngineJob& job);
 // The sh script, run as `sh -c`, that starts the page service in the first spool name under `temp`
 // (a Unix path) that is ours (SpoolName): the driver in a session of its own, detached from the
 // host, with the engine's home and temporary folders in the spool's scratch folder and the spool's
-// path as the marker of its processes.
+// path as the marker of its processes. `parallel` pages at once (ZELNAR_BROWSER_PARALLEL); 0 leaves
+// it to the driver.
 std::string ServiceScript(const std::string& driver, const std::string& engine, const std::string& temp,
-                          uint32_t idleMs);
+                          uint32_t idleMs, uint32_t parallel = 0);
 
 // The time limit as `timeout` reads it: seconds with three decimals.
 std::string TimeoutSeconds(uint32_t milliseconds);

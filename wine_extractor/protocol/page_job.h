@@ -18,6 +18,10 @@ inline constexpr char kTakenSuffix[] = ".run";
 inline constexpr char kAliveSuffix[] = ".alive";
 inline constexpr char kPictureSuffix[] = ".png";
 inline constexpr char kStatusSuffix[] = ".status";
+// A job's ID: its host process's random token and the count of that host's jobs, in lower-case hex;
+// the service answers a host's jobs in the order of their counts.
+inline constexpr size_t kHostTokenChars = 24;
+inline constexpr size_t kSequenceChars = 16;
 // The folder's name under the Windows temporary folder; when another account (or a link) holds a
 // name, the next is taken.
 inline constexpr char kSpoolName[] = "zelnar-page-service";

@@ -269,7 +269,7 @@ TEST_F(RunScript, EndsTheEngineAndRemovesTheFolderWhenTheHostIsGone) {
 // or a folder of others named like it is passed over, and nothing is written into it or changed.
 TEST_F(RunScript, StartsTheServiceOnlyInAFolderOfItsOwn) {
   const std::string q = wine_extractor::ShellQuote(base_);
-  const std::string driver = WriteEngine("serve", "pwd > \"$ZELNAR_BROWSER_RUN/../served\"; echo \"$2\" >> \"$ZELNAR_BROWSER_RUN/../served\"");
+  const std::string driver = WriteEngine("serve", "pwd > \"$ZELNAR_BROWSER_RUN/../served\"; echo \"$2 $ZELNAR_BROWSER_PARALLEL\" >> \"$ZELNAR_BROWSER_RUN/../served\"");
   struct Case { const char* what; const char* make; bool asRoot; };
   const Case cases[] = {
       {"none yet", "", false},
@@ -285,11 +285,11 @@ TEST_F(RunScript, StartsTheServiceOnlyInAFolderOfItsOwn) {
     }
     Shell("cd " + q + " && rm -rf zelnar-page-service* docs served && mkdir docs && echo keep > docs/file && chmod 755 docs");
     if (c.make[0]) Shell("cd " + q + " && " + std::string(c.make));
-    Shell("cd / && /bin/sh -c " + wine_extractor::ShellQuote(wine_extractor::ServiceScript(driver, "/opt/engine", base_, 100)));
+    Shell("cd / && /bin/sh -c " + wine_extractor::ShellQuote(wine_extractor::ServiceScript(driver, "/opt/engine", base_, 100, 3)));
     for (int i = 0; i < 100 && !Exists(base_ + "/served"); ++i) usleep(20000);
     usleep(50000);
     const std::string used = base_ + (c.make[0] ? "/zelnar-page-service-2" : "/zelnar-page-service");
-    EXPECT_EQ(Slurp(base_ + "/served"), used + "\n" + used + "\n");
+    EXPECT_EQ(Slurp(base_ + "/served"), used + "\n" + used + " 3\n");  // and how many pages at once
     EXPECT_EQ(Shell("stat -c %a " + wine_extractor::ShellQuote(used)), "700\n");
     EXPECT_EQ(Shell("cd " + q + " && ls -A docs && stat -c %a docs"), "file\n755\n") << "the link's target changed";
     if (c.make[0] && !c.asRoot && c.make[0] == 'm')
