@@ -21,9 +21,6 @@ constexpr ULONGLONG kServiceCheckMs = 50;
 constexpr ULONGLONG kStartMs = 10000;
 // What a page may take beyond its time limit: the service's own watch ends it at the limit.
 constexpr ULONGLONG kGraceMs = 2000;
-// A service shows it makes progress by touching its `service` file every few hundred milliseconds
-// (page_driver/page_service.cpp); one that has not for this long is frozen.
-constexpr ULONGLONG kFrozenMs = 2500;
 // A page waiting behind others that are drawn is given up after this long.
 constexpr ULONGLONG kQueueMs = 600000;
 
@@ -95,7 +92,7 @@ bool Healthy(const Service& service) {
   GetSystemTimeAsFileTime(&now);
   const ULONGLONG beat = (ULONGLONG(data.ftLastWriteTime.dwHighDateTime) << 32) | data.ftLastWriteTime.dwLowDateTime;
   const ULONGLONG current = (ULONGLONG(now.dwHighDateTime) << 32) | now.dwLowDateTime;
-  return current < beat || (current - beat) / 10000 < kFrozenMs;
+  return current < beat || (current - beat) / 10000 < ULONGLONG(kServiceFrozenMs);
 }
 
 std::wstring TempFolder() {

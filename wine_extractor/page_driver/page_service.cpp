@@ -33,10 +33,9 @@ constexpr int64_t kHostGoneMs = 1000;
 constexpr int64_t kLockWaitMs = 5000;
 // How long an engine may take to start and make a context while no page waits.
 constexpr int64_t kPrepareMs = 20000;
-// How often the service shows it makes progress (the `service` file's time), and after how long
-// without a sign another service takes it for frozen (the extractor: com_server/service_client.cpp).
+// How often the service shows it makes progress (the `service` file's time; kServiceFrozenMs without
+// a sign, it counts as frozen).
 constexpr int64_t kBeatMs = 200;
-constexpr int64_t kFrozenMs = 2500;
 // Files of pages whose host has not come for them in this long are left over from a host that died.
 constexpr int64_t kLeftOverMs = 10000;
 // A page whose renderer crashes this soon after the memory watch ended the largest one is that page.
@@ -213,7 +212,7 @@ class Service {
     if (killed && *killed == *named) return true;
     struct stat beat;
     const bool stopped = proc->state == 'T' || proc->state == 't';
-    const bool stale = stat(kServiceName, &beat) == 0 && NowRealMs(beat.st_mtim) + kFrozenMs < NowRealMs();
+    const bool stale = stat(kServiceName, &beat) == 0 && NowRealMs(beat.st_mtim) + kServiceFrozenMs < NowRealMs();
     if (!stopped && !stale) return false;
     kill(pid_t(named->pid), SIGKILL);
     killed = named;

@@ -18,6 +18,9 @@ inline constexpr char kTakenSuffix[] = ".run";
 inline constexpr char kAliveSuffix[] = ".alive";
 inline constexpr char kPictureSuffix[] = ".png";
 inline constexpr char kStatusSuffix[] = ".status";
+// The service touches its `service` file every few hundred milliseconds while it makes progress;
+// one that has not for this long is frozen, for the extractor and for a service that would replace it.
+inline constexpr int64_t kServiceFrozenMs = 2500;
 // A job's ID: its host process's random token and the count of that host's jobs, in lower-case hex;
 // the service answers a host's jobs in the order of their counts.
 inline constexpr size_t kHostTokenChars = 24;

@@ -552,7 +552,6 @@ TEST_F(PageService, AnswersEveryPageAndOutlivesAnEngineThatBreaks) {
   for (const Case& c : {Case{"draws", "0\n"}, Case{"dies-after", "0\n"},
                         Case{"malformed", "4 the engine sent a message that is not JSON"},
                         Case{"dies-during", "4 the engine ended or closed its pipe"},
-                        Case{"oversized", "4 the engine sent a message of more than 512 MB"},
                         Case{"huge-once", "4 the driver failed: std::bad_alloc", "0\n", 256}}) {
     SCOPED_TRACE(c.mode);
     const pid_t service = Start(c.mode, c.memoryMb);
