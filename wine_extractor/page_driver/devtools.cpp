@@ -421,7 +421,7 @@ void PageRun::Answer(const std::string& session, const JsonValue& params) {
     connection_.Send("Fetch.fulfillRequest", "{\"requestId\":" + id + ",\"responseCode\":204}", session);
     return;
   }
-  if (url.rfind("data:", 0) == 0) {  // inline: nothing is read
+  if (IsInline(url)) {
     connection_.Send("Fetch.continueRequest", "{\"requestId\":" + id + "}", session);
     return;
   }

@@ -65,9 +65,10 @@ RequestKind KindOfResource(const std::string& resourceType) {
   return RequestKind::kDocument;
 }
 
+bool IsInline(const std::string& url) { return StartsWith(url, "data:"); }
+
 bool RequestAllowed(const std::string& url, const PageScope& scope, RealPathFn realPath, RequestKind kind) {
-  // Inline content: nothing is fetched.
-  return StartsWith(url, "data:") || AllowedFile(url, scope, realPath, kind);
+  return IsInline(url) || AllowedFile(url, scope, realPath, kind);
 }
 
 std::optional<std::string> AllowedFile(const std::string& url, const PageScope& scope, RealPathFn realPath,

@@ -44,7 +44,10 @@ std::optional<PageScope> ScopeOfPage(const std::string& page, RealPathFn realPat
 std::optional<std::string> AllowedFile(const std::string& url, const PageScope& scope, RealPathFn realPath,
                                        RequestKind kind = RequestKind::kDocument);
 
-// Whether the engine may make the request: data: addresses, and the files AllowedFile allows.
+// Whether `url` is inline content (a data: address): nothing is read for it.
+bool IsInline(const std::string& url);
+
+// Whether the engine may make the request: inline content, and the files AllowedFile allows.
 bool RequestAllowed(const std::string& url, const PageScope& scope, RealPathFn realPath,
                     RequestKind kind = RequestKind::kDocument);
 

@@ -646,17 +646,18 @@ TEST_P(BrowserExtractor, DrawsNothingFromOutsideWhileLinksAreSwappedIn) {
       L"race.html", BoxesPage({}, "<iframe src=\"frame.svg\" style=\"position:absolute; left:0; top:0; border:0;"
                                   " width:60px; height:60px\"></iframe><img src=\"picture.svg\""
                                   " style=\"position:absolute; left:100px; top:0\">"));
-  // Bounded: it stops when told, or after a minute.
-  test::RunShell(pages_, "( end=$(($(date +%s) + 60)); while [ ! -e ../stop ] && [ $(date +%s) -lt $end ]; do "
+  // Bounded: it stops when told, when the test's files go, or after five minutes, and says it ended.
+  test::RunShell(pages_, "( end=$(($(date +%s) + 300)); while [ ! -e ../stop ] && [ -e ../green.svg ] &&"
+                         " [ $(date +%s) -lt $end ]; do "
                          "cp ../green.svg f.tmp && mv f.tmp frame.svg && cp ../green.svg p.tmp && mv p.tmp picture.svg && "
                          "ln -sf ../secret.svg f.tmp && mv f.tmp frame.svg && ln -sf ../.hidden/secret.svg p.tmp && "
-                         "mv p.tmp picture.svg; done; rm -f ../stop ) </dev/null >/dev/null 2>&1 &");
+                         "mv p.tmp picture.svg; done; : > ../ended ) </dev/null >/dev/null 2>&1 &");
   for (int i = 0; i < 10; ++i) {
     const Picture picture = Render(page);
     ASSERT_EQ(picture.result, 0);
     for (int x : {30, 130}) EXPECT_NE(picture.At(x, 30), (Rgb{255, 0, 0})) << "page " << i << " drew the secret";
   }
-  test::RunShell(root_, "touch stop; while [ -e stop ]; do sleep 0.05; done", 5000);
+  test::RunShell(root_, "touch stop; while [ ! -e ended ]; do sleep 0.05; done; rm -f stop ended", 10000);
   ExpectNothingLeftBehind();
 }
 
