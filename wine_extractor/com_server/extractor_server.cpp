@@ -174,6 +174,14 @@ HRESULT __stdcall DllGetClassObject(REFCLSID id, REFIID iid, void** out) {
   if (!out) return E_POINTER;
   *out = nullptr;
   if (id != wine_extractor::kClassId) return CLASS_E_CLASSNOTAVAILABLE;
+  // Loaded once for the host's life: a host that opens and closes COM around every picture would
+  // otherwise load the module again for each.
+  static const bool pinned = [] {
+    HMODULE self = nullptr;
+    return GetModuleHandleExW(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS | GET_MODULE_HANDLE_EX_FLAG_PIN,
+                              reinterpret_cast<LPCWSTR>(&DllGetClassObject), &self) != FALSE;
+  }();
+  (void)pinned;
   return wine_extractor::factory.QueryInterface(iid, out);
 }
 

@@ -26,6 +26,15 @@ constexpr size_t kReadBytes = 65536;
 
 // Every request stops at the policy first, the page's own included.
 constexpr char kEveryRequest[] = "{\"patterns\":[{\"urlPattern\":\"*\"}]}";
+// Speed over size: the file lives for a moment and is read once.
+constexpr char kFrameWithPicture[] = "{\"screenshot\":{\"format\":\"png\",\"optimizeForSpeed\":true}}";
+// A page that gives no picture in this many frames is failed rather than asked forever.
+constexpr int kMaxFrames = 50;
+
+// A blank page in `context` that draws only when asked (see PageRun::StartCapture).
+std::string BlankPageIn(const std::string& context) {
+  return "{\"url\":\"about:blank\",\"enableBeginFrameControl\":true,\"browserContextId\":" + JsonString(context) + "}";
+}
 
 }  // namespace
 
@@ -268,9 +277,7 @@ void PageRun::Open() {
   context_ = connection_.Call("Target.createBrowserContext", "{\"disposeOnDetach\":true}", "", handler)
                  ["browserContextId"].Text();
   if (context_.empty()) throw Stop{kDriverEngine, "the engine made no browser context"};
-  target_ = connection_.Call("Target.createTarget",
-                             "{\"url\":\"about:blank\",\"browserContextId\":" + JsonString(context_) + "}", "",
-                             handler)["targetId"].Text();
+  target_ = connection_.Call("Target.createTarget", BlankPageIn(context_), "", handler)["targetId"].Text();
   if (target_.empty()) throw Stop{kDriverEngine, "the engine made no page"};
   session_ = connection_.Call("Target.attachToTarget", "{\"targetId\":" + JsonString(target_) + ",\"flatten\":true}",
                               "", handler)["sessionId"].Text();
@@ -302,7 +309,11 @@ void PageRun::Follow(const JsonValue& message) {
       navigated_ = true;
       noLoad_ = !message["result"]["errorText"].Text().empty();
     } else if (*id == capture_) {
-      if (!Base64Decode(message["result"]["data"].Text(), picture_) || picture_.empty())
+      if (message["result"]["screenshotData"].GetKind() == JsonValue::Kind::Null) {
+        StartCapture();
+        return;
+      }
+      if (!Base64Decode(message["result"]["screenshotData"].Text(), picture_) || picture_.empty())
         throw Stop{kDriverEngine, "the engine's screenshot is no PNG"};
       captured_ = true;
     }
@@ -312,8 +323,7 @@ void PageRun::Follow(const JsonValue& message) {
   if (step_ == 1) {
     context_ = result["browserContextId"].Text();
     if (context_.empty()) throw Stop{kDriverEngine, "the engine made no browser context"};
-    waiting_ = {connection_.Send("Target.createTarget",
-                                 "{\"url\":\"about:blank\",\"browserContextId\":" + JsonString(context_) + "}")};
+    waiting_ = {connection_.Send("Target.createTarget", BlankPageIn(context_))};
   } else if (step_ == 2) {
     target_ = result["targetId"].Text();
     if (target_.empty()) throw Stop{kDriverEngine, "the engine made no page"};
@@ -362,8 +372,13 @@ void PageRun::StartDraw(const std::string& page, const PageScope& scope, int wid
   waiting_.insert(navigate_);
 }
 
+// The page draws only when asked (its target was made with begin-frame control): one frame, drawn
+// with every stage and taken as it is drawn, which spares the wait for the next regular frame and a
+// second drawing. The engine may give a frame without a picture (while the renderer starts, or with
+// nothing new to draw), so a few frames are asked for.
 void PageRun::StartCapture() {
-  capture_ = connection_.Send("Page.captureScreenshot", "{\"format\":\"png\",\"optimizeForSpeed\":true}", session_);
+  if (++frames_ > kMaxFrames) throw Stop{kDriverEngine, "the engine drew no picture of the page"};
+  capture_ = connection_.Send("HeadlessExperimental.beginFrame", kFrameWithPicture, session_);
   waiting_.insert(capture_);
 }
 
@@ -372,13 +387,13 @@ void PageRun::WaitLoaded() {
 }
 
 std::string PageRun::Capture() {
-  auto handler = [this](const JsonValue& message) { Handle(message); };
-  // Speed over size: the file lives for a moment and is read once.
-  const JsonValue shot =
-      connection_.Call("Page.captureScreenshot", "{\"format\":\"png\",\"optimizeForSpeed\":true}", session_, handler);
-  std::string png;
-  if (!Base64Decode(shot["data"].Text(), png) || png.empty()) throw Stop{kDriverEngine, "the engine's screenshot is no PNG"};
-  return png;
+  StartCapture();
+  while (!captured_) {
+    const JsonValue message = connection_.Next();
+    Follow(message);
+    Handle(message);
+  }
+  return std::move(picture_);
 }
 
 void PageRun::Handle(const JsonValue& message) {

@@ -161,6 +161,7 @@ class PageRun {
   int step_ = 0;
   int navigate_ = 0, capture_ = 0;  // the commands of StartDraw and StartCapture
   bool navigated_ = false, noLoad_ = false, captured_ = false;
+  int frames_ = 0;  // frames asked for a picture
   std::string picture_;
 };
 

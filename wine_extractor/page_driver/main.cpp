@@ -30,8 +30,9 @@ namespace {
 using namespace wine_extractor;
 
 std::vector<std::string> EngineArguments(char** options, int count) {
+  // Pages draw only when the driver asks (see PageRun::StartCapture).
   std::vector<std::string> arguments = {"--headless", "--remote-debugging-pipe", "--hide-scrollbars",
-                                        "--force-device-scale-factor=1"};
+                                        "--force-device-scale-factor=1", "--deterministic-mode"};
   for (int i = 0; i < count; ++i) arguments.push_back(options[i]);
   arguments.push_back("about:blank");
   return arguments;

@@ -552,6 +552,7 @@ TEST_F(PageService, AnswersEveryPageAndOutlivesAnEngineThatBreaks) {
   };
   for (const Case& c : {Case{"draws", "0\n"}, Case{"dies-after", "0\n"},
                         Case{"malformed", "4 the engine sent a message that is not JSON"},
+                        Case{"never-draws", "4 the engine drew no picture of the page"},
                         Case{"dies-during", "4 the engine ended or closed its pipe"},
                         Case{"huge-once", "4 the driver failed: std::bad_alloc", "0\n", 256}}) {
     SCOPED_TRACE(c.mode);
