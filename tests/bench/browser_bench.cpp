@@ -11,8 +11,9 @@
 //   MODE series: every picture after the first of one host process going through all pages with the
 //     kept-alive engine (one pair per page); then the same pages back to back, for comparison.
 //   MODE hosts: four host processes drawing 5 pages each at the same moment against one host drawing
-//     all 20, with the kept-alive engine running: PAIRS pairs, the order alternating; then the page
-//     service's proportional set size idle and while four hosts draw.
+//     all 20, with the kept-alive engine running: PAIRS pairs, the order alternating, with how busy
+//     the machine's processors were meanwhile; then the page service's proportional set size idle
+//     and while four hosts draw.
 //   MODE host FIRST COUNT (internal): a host process of `hosts`, drawing COUNT pages from the FIRST
 //     once the parent says go.
 #include <windows.h>
@@ -48,6 +49,37 @@ std::string UnixPath(const std::string& windowsPath) {
   std::string text = unix ? unix : "";
   if (unix) HeapFree(GetProcessHeap(), 0, unix);
   return text;
+}
+
+// The machine's processor time since boot, busy and in all, in ticks (the first line of /proc/stat):
+// how busy the engine keeps the machine bounds what drawing side by side can gain.
+struct ProcessorTime {
+  double busy = 0, all = 0;
+};
+ProcessorTime ReadProcessorTime() {
+  using ToDosFn = wchar_t*(CDECL*)(const char*);
+  auto toDos = reinterpret_cast<ToDosFn>(
+      reinterpret_cast<void*>(GetProcAddress(GetModuleHandleW(L"kernel32.dll"), "wine_get_dos_file_name")));
+  wchar_t* path = toDos ? toDos("/proc/stat") : nullptr;
+  if (!path) return {};
+  const HANDLE file = CreateFileW(path, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
+  HeapFree(GetProcessHeap(), 0, path);
+  if (file == INVALID_HANDLE_VALUE) return {};
+  char text[512] = {};
+  DWORD read = 0;
+  ReadFile(file, text, sizeof text - 1, &read, nullptr);
+  CloseHandle(file);
+  ProcessorTime time;
+  const char* at = std::strchr(text, ' ');
+  for (int field = 0; at && field < 8; ++field) {
+    char* end = nullptr;
+    const double ticks = std::strtod(at, &end);
+    if (end == at) break;
+    time.all += ticks;
+    if (field != 3 && field != 4) time.busy += ticks;  // all but idle and waiting for I/O
+    at = end;
+  }
+  return time;
 }
 
 double Median(std::vector<double> values) {
@@ -156,7 +188,7 @@ double ServicePssMb(const std::wstring& scratch) {
 // go to the last one's end, or a negative one when one failed. `whileDrawing` runs after go.
 template <typename WhileDrawing>
 double Hosts(const char* self, const char* plugin, const char* pages, int width, int height, int count, int each,
-             WhileDrawing whileDrawing) {
+             WhileDrawing whileDrawing, double* busyShare = nullptr) {
   HANDLE ready = CreateSemaphoreW(nullptr, 0, count, nullptr);
   HANDLE go = CreateEventW(nullptr, TRUE, FALSE, nullptr);
   SetHandleInformation(ready, HANDLE_FLAG_INHERIT, HANDLE_FLAG_INHERIT);
@@ -175,6 +207,7 @@ double Hosts(const char* self, const char* plugin, const char* pages, int width,
     hosts.push_back(process.hProcess);
   }
   for (size_t i = 0; i < hosts.size(); ++i) WaitForSingleObject(ready, 60000);
+  const ProcessorTime before = ReadProcessorTime();
   const double start = NowMs();
   SetEvent(go);
   whileDrawing();
@@ -187,6 +220,8 @@ double Hosts(const char* self, const char* plugin, const char* pages, int width,
     CloseHandle(host);
   }
   const double elapsed = NowMs() - start;
+  const ProcessorTime after = ReadProcessorTime();
+  if (busyShare && after.all > before.all) *busyShare = (after.busy - before.busy) / (after.all - before.all);
   CloseHandle(ready);
   CloseHandle(go);
   return ok ? elapsed : -1;
@@ -249,14 +284,16 @@ int main(int argc, char** argv) {
     const int hosts = 4, each = 5;
     char self[MAX_PATH];
     GetModuleFileNameA(nullptr, self, MAX_PATH);
-    std::vector<double> one, four, ratios;
+    std::vector<double> one, four, ratios, oneBusy, fourBusy;
     for (int pair = 0; pair < pairs && ok; ++pair) {
       for (int side = 0; side < 2 && ok; ++side) {
         const bool many = (side + pair) % 2 == 0;
+        double busy = 0;
         const double ms = Hosts(self, argv[1], argv[3], width, height, many ? hosts : 1, many ? each : hosts * each,
-                                [] {});
+                                [] {}, &busy);
         ok = ms > 0;
         (many ? four : one).push_back(ms);
+        (many ? fourBusy : oneBusy).push_back(100 * busy);
       }
       if (ok) ratios.push_back(one.back() / four.back());
     }
@@ -267,6 +304,8 @@ int main(int argc, char** argv) {
                   each, hosts * each, size.c_str(), ratios.size(), Median(one), 1000.0 * hosts * each / Median(one),
                   Median(four), 1000.0 * hosts * each / Median(four), Median(ratios),
                   *std::min_element(ratios.begin(), ratios.end()), *std::max_element(ratios.begin(), ratios.end()));
+      std::printf("  the machine's processors busy (median): %.0f %% while one host draws, %.0f %% while four do\n",
+                  Median(oneBusy), Median(fourBusy));
       const double idle = ServicePssMb(bench.scratch);
       double drawing = 0;
       Hosts(self, argv[1], argv[3], width, height, hosts, each, [&] {
