@@ -28,6 +28,8 @@
 
 #include "tests/support/linux_shell.h"
 #include "tests/support/settings_key.h"
+#include "wine_extractor/com_server/failure.h"
+#include "wine_extractor/com_server/wine_paths.h"
 
 namespace {
 
@@ -41,14 +43,11 @@ double NowMs() {
 }
 
 std::string UnixPath(const std::string& windowsPath) {
-  using ToUnixFn = char*(CDECL*)(const wchar_t*);
-  auto toUnix = reinterpret_cast<ToUnixFn>(
-      reinterpret_cast<void*>(GetProcAddress(GetModuleHandleW(L"kernel32.dll"), "wine_get_unix_file_name")));
-  std::wstring wide(windowsPath.begin(), windowsPath.end());
-  char* unix = toUnix ? toUnix(wide.c_str()) : nullptr;
-  std::string text = unix ? unix : "";
-  if (unix) HeapFree(GetProcessHeap(), 0, unix);
-  return text;
+  try {
+    return wine_extractor::UnixPath(std::wstring(windowsPath.begin(), windowsPath.end()));
+  } catch (const wine_extractor::Failure&) {
+    return "";
+  }
 }
 
 // The machine's processor time since boot, busy and in all, in ticks (the first line of /proc/stat):
@@ -57,13 +56,13 @@ struct ProcessorTime {
   double busy = 0, all = 0;
 };
 ProcessorTime ReadProcessorTime() {
-  using ToDosFn = wchar_t*(CDECL*)(const char*);
-  auto toDos = reinterpret_cast<ToDosFn>(
-      reinterpret_cast<void*>(GetProcAddress(GetModuleHandleW(L"kernel32.dll"), "wine_get_dos_file_name")));
-  wchar_t* path = toDos ? toDos("/proc/stat") : nullptr;
-  if (!path) return {};
-  const HANDLE file = CreateFileW(path, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
-  HeapFree(GetProcessHeap(), 0, path);
+  std::wstring path;
+  try {
+    path = wine_extractor::WindowsPath("/proc/stat");
+  } catch (const wine_extractor::Failure&) {
+    return {};
+  }
+  const HANDLE file = CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
   if (file == INVALID_HANDLE_VALUE) return {};
   char text[512] = {};
   DWORD read = 0;
