@@ -10,7 +10,7 @@
 //   7 the page is a link to a file outside its folder.
 // Usage: zelnar-page-driver --serve SPOOL ENGINE IDLE-MS [ENGINE-OPTION...]
 //   The page service for the pages put into SPOOL (page_service.h), drawing as many pages at once as
-//   ZELNAR_BROWSER_PARALLEL says, else as the machine has cores (at least 2).
+//   ZELNAR_BROWSER_PARALLEL says, else one at a time.
 #include <signal.h>
 #include <unistd.h>
 
@@ -90,9 +90,7 @@ int Serve(int argc, char** argv) {
   if (argc < 5) return kDriverUsage;
   const uint32_t idleMs = ParseSetting(argv[4], kMaxIdleMs, kDefaultIdleMs);
   const char* parallelText = std::getenv(kServiceParallelVariable);
-  const long cores = sysconf(_SC_NPROCESSORS_ONLN);
-  const uint32_t parallel = ParseSetting(parallelText ? parallelText : "", kMaxParallel,
-                                         uint32_t(std::max<long>(2, std::min<long>(cores, kMaxParallel))));
+  const uint32_t parallel = ParseSetting(parallelText ? parallelText : "", kMaxParallel, kDefaultParallel);
   return RunService(argv[2], argv[3], EngineArguments(argv + 5, argc - 5), idleMs, parallel);
 }
 

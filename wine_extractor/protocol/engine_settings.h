@@ -33,11 +33,12 @@ inline constexpr wchar_t kIdleVariable[] = L"ZELNAR_BROWSER_IDLE_MS";
 // its own folder and below.
 inline constexpr wchar_t kStrictFolderVariable[] = L"ZELNAR_BROWSER_STRICT_FOLDER";
 
-// ZELNAR_BROWSER_PARALLEL: how many pages the page service draws at once; by default as many as the
-// machine has cores, and at least 2. Read by the service when it starts.
+// ZELNAR_BROWSER_PARALLEL: how many pages the page service draws at once; by default one: pages of
+// several folders drawn side by side could fail one another. Read by the service when it starts.
 inline constexpr wchar_t kParallelVariable[] = L"ZELNAR_BROWSER_PARALLEL";
 inline constexpr char kServiceParallelVariable[] = "ZELNAR_BROWSER_PARALLEL";
 inline constexpr uint32_t kMaxParallel = 64;
+inline constexpr uint32_t kDefaultParallel = 1;
 
 struct EngineSettings {
   std::string engine = kDefaultEngine;  // UTF-8, as Unix paths are under Wine
@@ -47,7 +48,7 @@ struct EngineSettings {
   bool keepAlive = true;
   uint32_t idleMs = kDefaultIdleMs;
   bool strictFolder = false;
-  uint32_t parallel = 0;  // 0: from the number of cores
+  uint32_t parallel = 0;  // 0: the service's default
 };
 
 // Decimal milliseconds from 1 to kMaxTimeLimitMs; anything else (empty, signs, spaces, out of range)

@@ -179,6 +179,7 @@ class BrowserExtractor : public testing::TestWithParam<bool> {
     SetEnvironmentVariableW(kDriverVariable, nullptr);
     SetEnvironmentVariableW(kTimeLimitVariable, nullptr);
     SetEnvironmentVariableW(kMemoryLimitVariable, nullptr);
+    SetEnvironmentVariableW(L"ZELNAR_BROWSER_PARALLEL", nullptr);
     test::DeleteSettingsKey();
     RemoveRoot();
   }
@@ -972,6 +973,8 @@ TEST_P(PageService, DrawsAPageBesideAnotherHostsWhateverBecomesOfThatOne) {
       {"a host killed mid-page", nullptr, true, 1},
   };
   const std::string taken = "ls " + ShellQuote(Spool()) + " | grep -c '\\.run$'";
+  // One page at a time unless asked for more.
+  SetEnvironmentVariableW(L"ZELNAR_BROWSER_PARALLEL", L"2");
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);
     SetEnvironmentVariableW(kMemoryLimitVariable, c.memoryLimit);
