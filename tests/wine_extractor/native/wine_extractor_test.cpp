@@ -15,6 +15,7 @@
 #include <fstream>
 #include <sstream>
 #include <string>
+#include <vector>
 
 #include "wine_extractor/page_driver/base64.h"
 #include "wine_extractor/page_driver/job_reader.h"
@@ -24,6 +25,7 @@
 #include "wine_extractor/page_driver/request_policy.h"
 #include "wine_extractor/protocol/engine_job.h"
 #include "wine_extractor/protocol/engine_settings.h"
+#include "wine_extractor/protocol/page_job.h"
 
 namespace {
 
@@ -489,21 +491,23 @@ TEST(PageJob, GoesToTheServiceAndBackWhateverThePath) {
 }
 
 // The page service with a stand-in engine (fake_engines/engine): one service per spool, every page
-// answered by a status, an engine that breaks fails its own page alone, and the idle end leaves
-// nothing behind.
+// answered by a status, an engine that breaks fails its own pages alone, pages drawn side by side get
+// their own rules, and the idle end leaves nothing behind.
 class PageService : public testing::Test {
  protected:
   void SetUp() override {
-    base_ = TempTree("mkdir -m 700 spool tmp && echo '<p>page' >page.html");
+    base_ = TempTree("mkdir -m 700 spool tmp secret && echo '<p>page' >page.html && echo secret >secret/doc.html");
     ASSERT_FALSE(base_.empty());
   }
   void TearDown() override { Shell("rm -rf '" + base_ + "'"); }
 
-  // The service with the fake engine in `mode`; with `memoryMb`, the address space it may hold.
-  pid_t Start(const std::string& mode, rlim_t memoryMb = 0) {
+  // The service with the fake engine in `mode`, drawing `parallel` pages at once; with `memoryMb`,
+  // the address space it may hold.
+  pid_t Start(const std::string& mode, rlim_t memoryMb = 0, int parallel = 1) {
     const pid_t pid = fork();
     if (pid == 0) {
       setenv("TMPDIR", (base_ + "/tmp").c_str(), 1);
+      setenv("ZELNAR_BROWSER_PARALLEL", std::to_string(parallel).c_str(), 1);
       const rlimit limit{memoryMb << 20, memoryMb << 20};
       if (memoryMb) setrlimit(RLIMIT_AS, &limit);
       execl(ZELNAR_PAGE_DRIVER, ZELNAR_PAGE_DRIVER, "--serve", (base_ + "/spool").c_str(),
@@ -513,19 +517,48 @@ class PageService : public testing::Test {
     return pid;
   }
 
-  // Hands in a page as the extractor does and waits for its status, keeping the host's sign of life.
-  std::string Serve(const std::string& id) {
+  // Hands in a page (a path under the test's folder) as the extractor does. A time limit no busy
+  // machine reaches, unless one is asked for: each case ends the page by itself.
+  void Submit(const std::string& id, const std::string& page = "page.html", uint32_t limitMs = 30000) {
     const std::string spool = base_ + "/spool/" + id;
-    // A time limit no busy machine reaches: each mode ends the page by itself.
-    const std::string job = wine_extractor::FormatJob({base_ + "/page.html", 64, 48, 30000, 2048, false});
+    const std::string job = wine_extractor::FormatJob({base_ + "/" + page, 64, 48, limitMs, 2048, false});
     std::ofstream(spool + ".part", std::ios::binary) << job;
     rename((spool + ".part").c_str(), (spool + ".job").c_str());
+  }
+
+  // Waits for the statuses of `ids`, keeping their host's sign of life; each as it came.
+  std::vector<std::string> Wait(const std::vector<std::string>& ids) {
+    std::vector<std::string> statuses(ids.size());
     for (int i = 0; i < 8000; ++i) {
-      if (Exists(spool + ".status")) return Slurp(spool + ".status");
-      if (!Exists(spool + ".alive")) std::ofstream(spool + ".alive");
+      bool all = true;
+      for (size_t n = 0; n < ids.size(); ++n) {
+        const std::string spool = base_ + "/spool/" + ids[n];
+        if (statuses[n].empty() && Exists(spool + ".status")) statuses[n] = Slurp(spool + ".status");
+        if (statuses[n].empty() && !Exists(spool + ".alive")) std::ofstream(spool + ".alive");
+        all = all && !statuses[n].empty();
+      }
+      // The heartbeat while the pages are drawn.
+      struct stat beat;
+      timespec now;
+      clock_gettime(CLOCK_REALTIME, &now);
+      if (stat((base_ + "/spool/service").c_str(), &beat) == 0)
+        stalest_ = std::max<int64_t>(stalest_, (now.tv_sec - beat.st_mtim.tv_sec) * 1000 +
+                                                   (now.tv_nsec - beat.st_mtim.tv_nsec) / 1000000);
+      if (all) return statuses;
       usleep(5000);
     }
-    return "no status";
+    for (std::string& status : statuses)
+      if (status.empty()) status = "no status";
+    return statuses;
+  }
+  std::string Serve(const std::string& id, const std::string& page = "page.html") {
+    Submit(id, page);
+    return Wait({id})[0];
+  }
+  // What the fake engine drew for a page: how its requests were answered.
+  std::string Drawn(const std::string& id) {
+    const std::string picture = Slurp(base_ + "/spool/" + id + ".png");
+    return picture.size() >= 8 && picture.compare(0, 8, "\x89PNG\r\n\x1a\n") == 0 ? picture.substr(8) : "no picture";
   }
 
   // The service's exit status once it has ended by itself, or -1.
@@ -540,7 +573,17 @@ class PageService : public testing::Test {
     return -1;
   }
 
+  void ExpectIdleEnd(pid_t service) {
+    Shell("cd '" + base_ + "/spool' && rm -f *.png *.status *.alive");
+    // Idle, it ends its engine and takes its folder away.
+    EXPECT_EQ(Ended(service, 10000), 0);
+    EXPECT_FALSE(Exists(base_ + "/spool"));
+    EXPECT_EQ(Shell("pgrep -f '" ZELNAR_FAKE_ENGINES "/engin[e]' | wc -l"), "0\n");
+    mkdir((base_ + "/spool").c_str(), 0700);
+  }
+
   std::string base_;
+  int64_t stalest_ = 0;  // the oldest the heartbeat was seen while pages were waited for
 };
 
 TEST_F(PageService, AnswersEveryPageAndOutlivesAnEngineThatBreaks) {
@@ -553,7 +596,10 @@ TEST_F(PageService, AnswersEveryPageAndOutlivesAnEngineThatBreaks) {
   for (const Case& c : {Case{"draws", "0\n"}, Case{"dies-after", "0\n"},
                         Case{"malformed", "4 the engine sent a message that is not JSON"},
                         Case{"never-draws", "4 the engine drew no picture of the page"},
-                        Case{"dies-during", "4 the engine ended or closed its pipe"},
+                        Case{"dies-during", "4 the engine ended"},
+                        // Found at once, not at the page's time limit.
+                        Case{"stops-during", "4 the engine was stopped"},
+                        Case{"deaf-during", "4 the engine did not answer within a second"},
                         Case{"huge-once", "4 the driver failed: std::bad_alloc", "0\n", 256}}) {
     SCOPED_TRACE(c.mode);
     const pid_t service = Start(c.mode, c.memoryMb);
@@ -565,18 +611,78 @@ TEST_F(PageService, AnswersEveryPageAndOutlivesAnEngineThatBreaks) {
       EXPECT_FALSE(Exists(base_ + "/spool/" + id + ".run")) << id;
     }
     if (c.mode == std::string("draws")) {
-      EXPECT_EQ(Slurp(base_ + "/spool/first.png"), "\x89PNG\r\n\x1a\n");
+      EXPECT_EQ(Drawn("first"), "shown page.html");
       // A second service for the same spool leaves it to the first and returns at once.
       EXPECT_EQ(Ended(Start(c.mode), 3000), 0);
       EXPECT_EQ(kill(service, 0), 0);
     }
-    for (const char* id : {"first", "second"})
-      for (const char* suffix : {".png", ".status", ".alive"}) unlink((base_ + "/spool/" + id + suffix).c_str());
-    // Idle, it ends its engine and takes its folder away.
-    EXPECT_EQ(Ended(service, 10000), 0);
-    EXPECT_FALSE(Exists(base_ + "/spool"));
-    EXPECT_EQ(Shell("pgrep -f '" ZELNAR_FAKE_ENGINES "/engin[e]' | wc -l"), "0\n");
-    mkdir((base_ + "/spool").c_str(), 0700);
+    ExpectIdleEnd(service);
+  }
+}
+
+// Pages drawn at once, each under its own rules, whatever the pages beside it do; the service never
+// stalls on one page's answer nor spins on a job it cannot take.
+TEST_F(PageService, GivesEachPageItsOwnRulesAndFailureSideBySide) {
+  Shell("cd '" + base_ + "' && for d in b f1 f2 f3 f4 s n; do mkdir $d; done && for n in 1 2 3; do echo x >b/frame$n.html; done"
+        " && for d in f1 f2 f3 f4 s n; do echo x >$d/page.html; done && echo x >n/frame.html && echo x >s/slow.html"
+        " && head -c 31000000 /dev/zero | tr '\\0' x >n/big.html");
+  struct Page {
+    const char* id;
+    const char* page;
+    const char* status;
+    const char* drawn = "";  // how its requests were answered, for a picture
+    uint32_t limitMs = 30000;
+  };
+  struct Case {
+    const char* what;
+    int parallel;
+    std::vector<Page> pages;
+    bool serially = false;  // one after the other, not at once
+  };
+  const Case cases[] = {
+      {"a burst of pages of one folder, each with a frame from outside", 3,
+       {{"b1", "b/frame1.html", "0\n", "shown frame1.html refused doc.html"},
+        {"b2", "b/frame2.html", "0\n", "shown frame2.html refused doc.html"},
+        {"b3", "b/frame3.html", "0\n", "shown frame3.html refused doc.html"}}},
+      {"pages of four folders", 4,
+       {{"p1", "f1/page.html", "0\n", "shown page.html"}, {"p2", "f2/page.html", "0\n", "shown page.html"},
+        {"p3", "f3/page.html", "0\n", "shown page.html"}, {"p4", "f4/page.html", "0\n", "shown page.html"}}},
+      {"a page beside a slow page of another folder", 2,
+       {{"slow", "s/slow.html", "124 the page took longer than its time limit", "", 1500},
+        {"near", "n/frame.html", "0\n", "shown frame.html refused doc.html"}}},
+      {"the context made ahead meets the next page", 2,
+       {{"one", "f1/page.html", "0\n", "shown page.html"}, {"two", "n/frame.html", "0\n", "shown frame.html refused doc.html"}},
+       true},
+      // Its 41 MB answer is read slowly: meanwhile the other page's limit and the heartbeat go on.
+      {"a page beside one whose answer is large", 2,
+       {{"big", "n/big.html", "0\n", "shown big.html"},
+        {"late", "s/slow.html", "124 the page took longer than its time limit", "", 1000}}},
+      {"a job that cannot be taken", 1,
+       {{"stuck", "page.html", "4 the service cannot take the page's job"}, {"after", "page.html", "0\n", "shown page.html"}},
+       true},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    const pid_t service = Start("draws", 0, c.parallel);
+    std::vector<std::string> ids;
+    std::vector<std::string> statuses;
+    for (const Page& page : c.pages) {
+      ids.push_back(page.id);
+      if (ids.back() == "stuck") Shell("mkdir -p '" + base_ + "/spool/stuck.run/x'");
+      Submit(page.id, page.page, page.limitMs);
+      if (c.serially) statuses.push_back(Wait({page.id})[0]);
+    }
+    stalest_ = 0;
+    if (!c.serially) statuses = Wait(ids);
+    EXPECT_LT(stalest_, int64_t(wine_extractor::kServiceFrozenMs)) << "the service looked frozen";
+    for (size_t n = 0; n < ids.size(); ++n) {
+      SCOPED_TRACE(ids[n]);
+      EXPECT_EQ(statuses[n].rfind(c.pages[n].status, 0), 0u) << statuses[n];
+      if (c.pages[n].status[0] == '0') EXPECT_EQ(Drawn(ids[n]), c.pages[n].drawn);
+    }
+    EXPECT_EQ(kill(service, 0), 0) << "the service ended";
+    Shell("rm -rf '" + base_ + "/spool/stuck.run'");
+    ExpectIdleEnd(service);
   }
 }
 
