@@ -17,10 +17,11 @@ constexpr char kAttachChildren[] = "{\"autoAttach\":true,\"waitForDebuggerOnStar
 constexpr char kFrameWithPicture[] = "{\"screenshot\":{\"format\":\"png\",\"optimizeForSpeed\":true}}";
 // A page that gives no picture in this many frames is failed rather than asked forever.
 constexpr int kMaxFrames = 50;
-// A page that has not loaded this long after its navigation is given a frame, and again as long as it
+// A page that has not loaded this long after its navigation is laid out, and again as long as it
 // loads: an element that starts loading only once laid out (an <object> behind a stylesheet) holds the
-// load event back on a page that draws only when asked.
-constexpr int64_t kPumpMs = 100;
+// load event back on a page that draws only when asked. Asking for the layout's metrics lays it out
+// without a frame (frames asked while the last is still drawn crash the engine's GPU process).
+constexpr int64_t kLayoutMs = 100;
 
 }  // namespace
 
@@ -117,10 +118,10 @@ void PageRun::OnReply(const JsonValue& message) {
         return;
       }
       step_ = Step::kLoading;
-      nextPump_ = NowMs() + kPumpMs;
+      nextLayout_ = NowMs() + kLayoutMs;
       break;
-    case Purpose::kPump:
-      pumpFrame_ = false;
+    case Purpose::kLayout:
+      layoutAsked_ = false;
       break;
     case Purpose::kCapture:
       if (result["screenshotData"].GetKind() == JsonValue::Kind::Null) {
@@ -184,10 +185,10 @@ void PageRun::SessionEnded(const std::string& what, bool crashed) {
 }
 
 void PageRun::Tick(int64_t now) {
-  if (step_ != Step::kLoading || loaded_ || pumpFrame_ || now < nextPump_) return;
-  pumpFrame_ = true;
-  nextPump_ = now + kPumpMs;
-  Send(Purpose::kPump, "HeadlessExperimental.beginFrame", "{}", session_);
+  if (step_ != Step::kLoading || loaded_ || layoutAsked_ || now < nextLayout_) return;
+  layoutAsked_ = true;
+  nextLayout_ = now + kLayoutMs;
+  Send(Purpose::kLayout, "Page.getLayoutMetrics", "{}", session_);
 }
 
 // The page draws only when asked (its target was made with begin-frame control): one frame, drawn

@@ -40,11 +40,11 @@ class PageRun {
   // What the engine says to this page; raise Stop when the page cannot go on.
   void OnReply(const JsonValue& message);
   void OnEvent(const JsonValue& message);
-  // Now and then while it loads: a frame, which some pages need before they end loading.
+  // Now and then while it loads: a layout, which some pages need before they end loading.
   void Tick(int64_t now);
 
   // Loaded, ready for the one frame with its picture; StartCapture() asks for it.
-  bool WantsCapture() const { return step_ == Step::kLoading && loaded_ && !pumpFrame_; }
+  bool WantsCapture() const { return step_ == Step::kLoading && loaded_ && !layoutAsked_; }
   void StartCapture();
 
   // Done with: a picture (outcome 0) or a failure. Fail() ends it with `stop` unless it is done.
@@ -61,7 +61,7 @@ class PageRun {
 
  private:
   enum class Step { kNone, kContext, kTarget, kAttach, kRules, kReady, kNavigating, kLoading, kCapturing, kDone };
-  enum class Purpose { kStep, kRule, kChild, kMetrics, kNavigate, kPump, kCapture };
+  enum class Purpose { kStep, kRule, kChild, kMetrics, kNavigate, kLayout, kCapture };
 
   int Send(Purpose purpose, const std::string& method, const std::string& params, const std::string& session = "");
   void Navigate();
@@ -80,8 +80,8 @@ class PageRun {
   std::optional<PageScope> scope_;
   std::string page_;
   int width_ = 0, height_ = 0;
-  bool loaded_ = false, pumpFrame_ = false, crashed_ = false;
-  int64_t nextPump_ = 0;
+  bool loaded_ = false, layoutAsked_ = false, crashed_ = false;
+  int64_t nextLayout_ = 0;
   int frames_ = 0;  // frames asked for a picture
   std::string picture_;
   std::optional<Stop> outcome_;
