@@ -9,6 +9,13 @@
 #include "wine_extractor/page_driver/spool.h"
 
 namespace wine_extractor {
+namespace {
+
+// A service that ends as soon as it has no page still waits this long for its first one: the host
+// that started it hands the page in once it has seen it run.
+constexpr int64_t kFirstPageMs = 3000;
+
+}  // namespace
 
 // One loop on one clock: take the jobs there is room for, let the scheduler move the pages on, answer
 // the pages done with, stop the pages whose host went away, beat while the engine is sound, and end
@@ -21,6 +28,7 @@ int RunService(const std::string& path, const std::string& program, const std::v
   // A service that ends as soon as it has no page makes nothing ahead.
   Scheduler scheduler(program, arguments, parallel, idleMs > 0);
   int64_t lastWork = NowMs(), nextHostCheck = 0;
+  bool served = false;
   for (;;) {
     try {
       while (scheduler.Free()) {
@@ -28,9 +36,10 @@ int RunService(const std::string& path, const std::string& program, const std::v
         if (!id) break;
         if (std::optional<PageOrder> order = queue.Take(*id)) scheduler.Take(std::move(*order));
         lastWork = NowMs();
+        served = true;
       }
-      const int64_t idle = NowMs() - lastWork;
-      const int wait = scheduler.Busy() ? kSampleMs : int(std::clamp<int64_t>(int64_t(idleMs) - idle, 0, 1000));
+      const int64_t idleLimit = served ? int64_t(idleMs) : std::max<int64_t>(idleMs, kFirstPageMs);
+      const int wait = scheduler.Busy() ? kSampleMs : int(std::clamp<int64_t>(idleLimit - (NowMs() - lastWork), 0, 1000));
       if (scheduler.Turn(wait, spool.WakeDescriptor())) spool.Drain();
       for (const FinishedPage& page : scheduler.TakeFinished()) queue.Answer(page);
       const int64_t now = NowMs();
@@ -43,11 +52,11 @@ int RunService(const std::string& path, const std::string& program, const std::v
         }
       }
       if (scheduler.Healthy()) spool.Beat();
-      if (scheduler.Busy() || now - lastWork < int64_t(idleMs) || queue.Next()) continue;
+      if (scheduler.Busy() || now - lastWork < idleLimit || queue.Next()) continue;
       scheduler.DropEngine();
       if (spool.End()) return 0;
       // Files of a host about to collect its answer keep the folder: look again shortly.
-      lastWork = now - int64_t(idleMs) + 100;
+      lastWork = now - idleLimit + 100;
     } catch (const std::exception& failure) {
       // The service itself failed (no memory, say): the pages in flight fail, the next ones get a new engine.
       scheduler.EngineFailed(Stop{kDriverEngine, std::string("the service failed: ") + failure.what()});

@@ -997,6 +997,43 @@ TEST_P(PageService, DrawsAPageBesideAnotherHostsWhateverBecomesOfThatOne) {
   }
 }
 
+// Pages drawn at once each under their own rules: a burst of three pages of one folder, each framing a
+// document from outside it, alone and beside a page of another folder that takes the engine long.
+TEST_P(PageService, DrawsPagesSideBySideEachUnderItsOwnRules) {
+  SetEnvironmentVariableW(L"ZELNAR_BROWSER_PARALLEL", L"4");
+  const std::wstring secret = pages_ + L"\\secret", folder = pages_ + L"\\b", other = pages_ + L"\\slow";
+  for (const std::wstring& dir : {secret, folder, other}) ASSERT_TRUE(CreateDirectoryW(dir.c_str(), nullptr));
+  WritePage(L"doc.html", BoxesPage({{0, 0, 800, 600, {255, 0, 0}}}), secret);
+  std::string slow = "<!DOCTYPE html><html><body>";
+  for (int i = 0; i < 150000; ++i) slow += "<div style=\"box-shadow:0 0 9px red\">" + std::to_string(i) + "</div>";
+  const std::wstring big = WritePage(L"big.html", slow + "</body></html>", other);
+  const std::vector<Box> boxes = {{0, 0, 800, 600, {40, 170, 90}}};
+  const std::string frame = "<iframe src=\"../secret/doc.html\" style=\"position:absolute; left:100px; top:100px;"
+                            " border:0; width:60px; height:60px\"></iframe>";
+  for (const bool beside : {false, true}) {
+    SCOPED_TRACE(beside ? "beside a slow page" : "alone");
+    PROCESS_INFORMATION host{};
+    if (beside) ASSERT_TRUE(StartHost(root_, big, host));
+    std::vector<Picture> pictures(3);
+    std::vector<std::thread> threads;
+    for (int i = 0; i < 3; ++i) {
+      const std::wstring page = WritePage(L"frame" + std::to_wstring(i) + L".html", BoxesPage(boxes, frame), folder);
+      threads.emplace_back([&, i, page] { pictures[i] = Render(page); });
+    }
+    for (std::thread& thread : threads) thread.join();
+    for (const Picture& picture : pictures) {
+      ASSERT_EQ(picture.result, 0) << picture.why;
+      EXPECT_EQ(picture.At(400, 300), (Rgb{40, 170, 90}));
+      EXPECT_NE(picture.At(130, 130), (Rgb{255, 0, 0})) << "a document from outside the page's folder was shown";
+    }
+    if (beside) {
+      EXPECT_EQ(WaitForSingleObject(host.hProcess, 120000), WAIT_OBJECT_0);
+      CloseHandle(host.hProcess);
+    }
+  }
+  ExpectNothingLeftBehind();
+}
+
 INSTANTIATE_TEST_SUITE_P(, PageService, testing::Values(true),
                          [](const testing::TestParamInfo<bool>&) { return "KeptAlive"; });
 
