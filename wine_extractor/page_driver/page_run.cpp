@@ -70,7 +70,7 @@ void PageRun::OnReply(const JsonValue& message) {
   // A frame's session may end before its rules are set: nothing of it is drawn then.
   if (purpose == Purpose::kChild) return;
   if (message["error"].GetKind() != JsonValue::Kind::Null)
-    throw Stop{kDriverEngine, std::string(Navigated() ? "the engine refused to draw the page: "
+    throw Stop{kDriverEngine, std::string(step_ >= Step::kNavigating ? "the engine refused to draw the page: "
                                                       : "the engine refused to open a page: ") +
                                   message["error"]["message"].Text()};
   const JsonValue& result = message["result"];

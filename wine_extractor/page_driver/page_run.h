@@ -34,8 +34,8 @@ class PageRun {
   bool Ready() const { return step_ == Step::kReady; }
   // Draws `page` in a viewport of width x height under `scope`, at once or as soon as it is Ready().
   void Draw(const std::string& page, const PageScope& scope, int width, int height);
-  // Whether the engine was asked to load the page: from then on it counts as drawn.
-  bool Navigated() const { return step_ >= Step::kNavigating; }
+  // Whether the engine took the page to load: from then on it counts as drawn by that engine.
+  bool Navigated() const { return step_ >= Step::kLoading; }
 
   // What the engine says to this page; raise Stop when the page cannot go on.
   void OnReply(const JsonValue& message);
