@@ -15,7 +15,6 @@
 
 #include "wine_extractor/page_driver/base64.h"
 #include "wine_extractor/protocol/engine_job.h"
-#include "wine_extractor/page_driver/page_file.h"
 #include "wine_extractor/page_driver/proc_files.h"
 
 namespace wine_extractor {
@@ -423,36 +422,11 @@ void PageRun::Handle(const JsonValue& message) {
   }
 }
 
-// A frame gets its first document, if the policy allows it; any later navigation of that frame (a
-// refresh, a redirect, a link aimed at it) is answered "no content", which leaves the frame as it
-// is: the page first loaded is the one drawn, and a page that keeps navigating cannot keep the load
-// from ending. The engine opens no page file itself: the driver reads the very file it judged and
-// hands over its bytes, so a file swapped for a link in between is never read.
+// The answer comes from the request rules (request_answer.h); the page keeps what they refused.
 void PageRun::Answer(const std::string& session, const JsonValue& params) {
-  const std::string id = JsonString(params["requestId"].Text());
-  const std::string& kind = params["resourceType"].Text();
-  const std::string& url = params["request"]["url"].Text();
-  if (kind == "Document" && !framesWithDocument_.insert(params["frameId"].Text()).second) {
-    connection_.Send("Fetch.fulfillRequest", "{\"requestId\":" + id + ",\"responseCode\":204}", session);
-    return;
-  }
-  if (IsInline(url)) {
-    connection_.Send("Fetch.continueRequest", "{\"requestId\":" + id + "}", session);
-    return;
-  }
-  const std::optional<std::string> file = AllowedFile(url, scope_, RealPath, KindOfResource(kind));
-  const std::optional<std::string> bytes = file ? ReadPageFile(*file) : std::nullopt;
-  if (!bytes) {
-    connection_.Send("Fetch.failRequest", "{\"requestId\":" + id + ",\"errorReason\":\"BlockedByClient\"}", session);
-    return;
-  }
-  const std::string contentType = ContentTypeOf(*file);
-  // Without a type the engine looks at the bytes, as it does for a local file of no known extension.
-  const std::string headers =
-      contentType.empty() ? "[]" : "[{\"name\":\"Content-Type\",\"value\":" + JsonString(contentType) + "}]";
-  connection_.Send("Fetch.fulfillRequest", "{\"requestId\":" + id + ",\"responseCode\":200,\"responseHeaders\":" +
-                                               headers + ",\"body\":\"" + Base64Encode(*bytes) + "\"}",
-                   session);
+  RequestReply reply = AnswerRequest(params, scope_, framesWithDocument_);
+  if (reply.refusal) refusals_.Add(std::move(*reply.refusal));
+  connection_.Send(reply.method, reply.params, session);
 }
 
 }  // namespace wine_extractor

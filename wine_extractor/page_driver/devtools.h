@@ -13,6 +13,7 @@
 
 #include "wine_extractor/page_driver/json_value.h"
 #include "wine_extractor/protocol/driver_status.h"
+#include "wine_extractor/page_driver/request_answer.h"
 #include "wine_extractor/page_driver/request_policy.h"
 
 namespace wine_extractor {
@@ -146,6 +147,8 @@ class PageRun {
 
   // Acts on an event if it concerns this page (one of its sessions or its target).
   void Handle(const JsonValue& message);
+  // The requests of the page that the rules refused.
+  const RefusalLog& Refusals() const { return refusals_; }
 
  private:
   void Answer(const std::string& session, const JsonValue& params);
@@ -155,6 +158,7 @@ class PageRun {
   std::string context_, target_, session_;
   std::set<std::string> sessions_;  // the page's, and those of its frames in processes of their own
   std::set<std::string> framesWithDocument_;
+  RefusalLog refusals_;
   bool loaded_ = false;
   bool opened_ = false;
   std::set<int> waiting_;  // commands of StartOpen not answered yet

@@ -23,6 +23,7 @@
 #include "wine_extractor/page_driver/devtools.h"
 #include "wine_extractor/page_driver/job_reader.h"
 #include "wine_extractor/page_driver/proc_files.h"
+#include "wine_extractor/protocol/page_status.h"
 
 namespace wine_extractor {
 namespace {
@@ -289,6 +290,7 @@ class Service {
     int64_t deadline = 0, hostSeen = 0;
     bool reused = false, again = false, drawing = false, capturing = false;
     std::optional<Stop> outcome;  // set once the page is done with
+    RefusalLog refusals;           // its run's, once its context went
   };
 
   void Take(const std::string& id) {
@@ -476,6 +478,7 @@ class Service {
       }
       std::unique_ptr<Slot> slot = std::move(slots_[i]);
       slots_.erase(slots_.begin() + ptrdiff_t(i));
+      if (slot->run) slot->refusals = slot->run->Refusals();
       slot->run.reset();  // its context goes
       Answer(*slot, *slot->outcome);
       settled = true;
@@ -522,7 +525,7 @@ class Service {
   // host's answers come in the order of its jobs: one waits while an earlier job of its host is drawn.
   void Answer(const Slot& slot, const Stop& outcome) {
     unlink(File(slot.id + kTakenSuffix).c_str());
-    held_.push_back(Held{slot.id, slot.host, slot.sequence, outcome});
+    held_.push_back(Held{slot.id, slot.host, slot.sequence, outcome, slot.refusals});
     for (size_t i = 0; i < held_.size();) {
       const Held& answer = held_[i];
       const bool earlier = std::any_of(slots_.begin(), slots_.end(), [&](const std::unique_ptr<Slot>& other) {
@@ -532,9 +535,9 @@ class Service {
         ++i;
         continue;
       }
-      std::string text = std::to_string(answer.outcome.code);
-      if (!answer.outcome.why.empty()) text += " " + answer.outcome.why;
-      if (answer.outcome.code == kDriverHostGone || !WriteWhole(File(answer.id + kStatusSuffix), text + "\n")) {
+      PageStatus status{answer.outcome.code, answer.outcome.why, {}};
+      answer.refusals.AddTo(status.refused);
+      if (answer.outcome.code == kDriverHostGone || !WriteWhole(File(answer.id + kStatusSuffix), FormatStatus(status))) {
         for (const char* suffix : {kPictureSuffix, kStatusSuffix, kAliveSuffix}) unlink(File(answer.id + suffix).c_str());
       }
       held_.erase(held_.begin() + ptrdiff_t(i));
@@ -573,7 +576,10 @@ class Service {
   void DropEngine() {
     if (connection_) connection_->Listen(nullptr);
     // Every context before the connection it speaks through.
-    for (const std::unique_ptr<Slot>& slot : slots_) slot->run.reset();
+    for (const std::unique_ptr<Slot>& slot : slots_) {
+      if (slot->run) slot->refusals = slot->run->Refusals();
+      slot->run.reset();
+    }
     spare_.reset();
     connection_.reset();
     engine_.reset();
@@ -654,6 +660,7 @@ class Service {
     std::string id, host;
     uint64_t sequence;
     Stop outcome;
+    RefusalLog refusals;
   };
   std::vector<Held> held_;
   int64_t nextTick_ = 0;
