@@ -6,6 +6,7 @@
 #include <string>
 
 #include "wine_extractor/protocol/engine_settings.h"
+#include "wine_extractor/protocol/page_status.h"
 
 namespace wine_extractor {
 
@@ -16,6 +17,9 @@ inline constexpr int kMaxSide = 16384;
 // out in a viewport of that size. Raises Failure when the size is out of range, the page cannot be
 // read, the engine is missing, fails or runs out of time, or its picture is absent or broken; the
 // call's folder and the engine's processes are gone by then (or go as soon as the engine ends).
-HBITMAP RenderPage(const std::wstring& page, int width, int height, const EngineSettings& settings);
+// `refused` gets the page's requests that the request rules refused, before any Failure is raised:
+// the page service tells them, a picture of its own engine does not.
+HBITMAP RenderPage(const std::wstring& page, int width, int height, const EngineSettings& settings,
+                   RefusedRequests& refused);
 
 }  // namespace wine_extractor

@@ -11,14 +11,15 @@ std::wstring Widen(const char* ascii) { return std::wstring(ascii, ascii + strle
 
 bool Exists(const std::wstring& path) { return GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES; }
 
-std::optional<std::string> ReadSmall(const std::wstring& path) {
+std::optional<std::string> ReadSmall(const std::wstring& path, size_t maxBytes) {
   zelnar::FileHandle file(CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
                                       nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
   if (!file) return std::nullopt;
-  char text[1024];
+  std::string text(maxBytes, '\0');
   DWORD read = 0;
-  if (!ReadFile(file.Get(), text, sizeof text, &read, nullptr) || read == 0) return std::nullopt;
-  return std::string(text, read);
+  if (!ReadFile(file.Get(), &text[0], DWORD(text.size()), &read, nullptr) || read == 0) return std::nullopt;
+  text.resize(read);
+  return text;
 }
 
 void WriteWhole(const std::wstring& path, const std::string& bytes, DWORD creation) {

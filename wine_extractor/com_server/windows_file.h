@@ -14,8 +14,8 @@ std::wstring Widen(const char* ascii);
 
 bool Exists(const std::wstring& path);
 
-// Up to the first kilobyte of a file; none when it cannot be read or is empty.
-std::optional<std::string> ReadSmall(const std::wstring& path);
+// Up to the first `maxBytes` of a file; none when it cannot be read or is empty.
+std::optional<std::string> ReadSmall(const std::wstring& path, size_t maxBytes = 1024);
 
 // Writes `bytes` as the whole file; `creation` is CreateFileW's (CREATE_NEW, CREATE_ALWAYS). Raises
 // Failure.

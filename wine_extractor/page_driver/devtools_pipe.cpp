@@ -79,6 +79,7 @@ void DevToolsPipe::Fill() {
     if (n < 0 && errno == EINTR) continue;
     if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) return;
     if (n <= 0) throw Stop{kDriverEngine, kEngineEnded};
+    readMs_ = NowMs();
     if (size_t(n) < kReadBytes) return;
   }
 }

@@ -28,8 +28,10 @@ class DevToolsPipe {
   // Whether a command waits to be written, and whether all of command `id` has been.
   bool Pending() const { return !outgoing_.empty(); }
   bool Written(int id) const;
-  // When the engine last took bytes of ours (or when the queue was last empty).
+  // When the engine last took bytes of ours (or when the queue was last empty), and when it last sent
+  // some: while a large message goes either way, no other can.
   int64_t LastProgressMs() const { return progressMs_; }
+  int64_t LastReadMs() const { return readMs_; }
 
   // Reads what the engine sent meanwhile; raises Stop when it is gone or sends too much at once.
   void Fill();
@@ -51,7 +53,7 @@ class DevToolsPipe {
   std::deque<Outgoing> outgoing_;
   size_t written_ = 0;  // of the first outgoing message
   int writtenId_ = 0;   // every command up to this one is written whole
-  int64_t progressMs_ = 0;
+  int64_t progressMs_ = 0, readMs_ = 0;
   std::string buffer_;  // messages from start_ on; those before scanned_ hold no end
   size_t start_ = 0, scanned_ = 0;
 };

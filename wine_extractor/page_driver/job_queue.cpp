@@ -12,6 +12,7 @@
 #include "wine_extractor/page_driver/clock.h"
 #include "wine_extractor/page_driver/job_reader.h"
 #include "wine_extractor/page_driver/spool_files.h"
+#include "wine_extractor/protocol/page_status.h"
 
 namespace wine_extractor {
 namespace {
@@ -98,16 +99,16 @@ void JobQueue::Answer(const FinishedPage& page) {
   Stop outcome = page.outcome;
   if (outcome.code == kDriverOk && !WriteWhole(page.id + kPictureSuffix, page.picture))
     outcome = Stop{kDriverWrite, "the picture could not be written"};
-  AnswerNow(page.id, outcome);
+  AnswerNow(page.id, outcome, page.refusals);
 }
 
 // The status comes last: once it is there, nothing of the service's work on the page is left.
-void JobQueue::AnswerNow(const std::string& id, const Stop& outcome) {
+void JobQueue::AnswerNow(const std::string& id, const Stop& outcome, const RefusalLog& refusals) {
   hostSeen_.erase(id);
   unlink((id + kTakenSuffix).c_str());
-  std::string text = std::to_string(outcome.code);
-  if (!outcome.why.empty()) text += " " + outcome.why;
-  if (outcome.code == kDriverHostGone || !WriteWhole(id + kStatusSuffix, text + "\n"))
+  PageStatus status{outcome.code, outcome.why, {}};
+  refusals.AddTo(status.refused);
+  if (outcome.code == kDriverHostGone || !WriteWhole(id + kStatusSuffix, FormatStatus(status)))
     for (const char* suffix : {kPictureSuffix, kStatusSuffix, kAliveSuffix}) unlink((id + suffix).c_str());
 }
 

@@ -25,7 +25,7 @@ class JobQueue {
   void Answer(const FinishedPage& page);
 
  private:
-  void AnswerNow(const std::string& id, const Stop& outcome);
+  void AnswerNow(const std::string& id, const Stop& outcome, const RefusalLog& refusals = {});
 
   std::map<std::string, int64_t> hostSeen_;  // by page id
   std::set<std::string> refused_;            // jobs that could not even be removed

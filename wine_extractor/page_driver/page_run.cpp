@@ -173,7 +173,7 @@ void PageRun::Adopt(const JsonValue& params) {
 void PageRun::Answer(const std::string& session, const JsonValue& params) {
   // A context made ahead has no rules yet: it loads nothing.
   RequestReply reply = scope_ ? AnswerRequest(params, *scope_, framesWithDocument_) : RefuseRequest(params);
-  if (reply.refusal) refusals_.push_back(std::move(*reply.refusal));
+  if (reply.refusal) refusals_.Add(std::move(*reply.refusal));
   Send(Purpose::kChild, reply.method, reply.params, session);
 }
 

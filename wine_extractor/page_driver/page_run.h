@@ -57,7 +57,7 @@ class PageRun {
   // Whether it failed because its renderer crashed.
   bool Crashed() const { return crashed_; }
   // The requests refused while the page was drawn.
-  const std::vector<Refusal>& Refusals() const { return refusals_; }
+  const RefusalLog& Refusals() const { return refusals_; }
 
  private:
   enum class Step { kNone, kContext, kTarget, kAttach, kRules, kReady, kNavigating, kLoading, kCapturing, kDone };
@@ -85,7 +85,7 @@ class PageRun {
   int frames_ = 0;  // frames asked for a picture
   std::string picture_;
   std::optional<Stop> outcome_;
-  std::vector<Refusal> refusals_;
+  RefusalLog refusals_;
 };
 
 }  // namespace wine_extractor

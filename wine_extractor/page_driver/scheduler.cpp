@@ -12,7 +12,8 @@
 namespace wine_extractor {
 namespace {
 
-// An engine that has answered once answers a cheap command within this long, or is ended.
+// An engine that has answered once answers a cheap command within this long of its last sign of life,
+// or is ended.
 constexpr int64_t kAnswerMs = 1000;
 // What a starting engine may take for its first answer.
 constexpr int64_t kStartMs = 20000;
@@ -243,7 +244,10 @@ void Scheduler::WatchEngine(int64_t now) {
     return;
   }
   if (ping_ && !pingWritten_ && pipe_->Written(ping_)) pingWritten_ = now;
-  if (ping_ && pingWritten_ && now - pingWritten_ > limit) {
+  // The second counts from the engine's last sign of life: a large message it sends or reads holds
+  // every answer back, and is no silence.
+  const int64_t alive = std::max({pingWritten_, pipe_->LastReadMs(), pipe_->LastProgressMs()});
+  if (ping_ && pingWritten_ && now - alive > limit) {
     healthy_ = false;
     EngineFailed(Stop{kDriverEngine, answered_ ? "the engine did not answer within a second"
                                                : "the engine did not start"});

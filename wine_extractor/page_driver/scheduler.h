@@ -33,7 +33,7 @@ struct FinishedPage {
   std::string id;
   Stop outcome;
   std::string picture;
-  std::vector<Refusal> refusals;
+  RefusalLog refusals;
 };
 
 class Scheduler {

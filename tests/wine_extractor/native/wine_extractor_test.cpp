@@ -13,6 +13,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <fstream>
+#include <set>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -22,10 +23,12 @@
 #include "wine_extractor/page_driver/json_value.h"
 #include "wine_extractor/page_driver/page_file.h"
 #include "wine_extractor/page_driver/proc_files.h"
+#include "wine_extractor/page_driver/request_answer.h"
 #include "wine_extractor/page_driver/request_policy.h"
 #include "wine_extractor/protocol/engine_job.h"
 #include "wine_extractor/protocol/engine_settings.h"
 #include "wine_extractor/protocol/page_job.h"
+#include "wine_extractor/protocol/page_status.h"
 
 namespace {
 
@@ -420,55 +423,143 @@ TEST(RequestPolicy, FollowsEveryLinkToWhereItReallyLeads) {
   Shell("rm -rf '" + base + "'");
 }
 
+// The answer to one paused request of `type`, as a page drawn under `scope` gets it: "" when its file is
+// handed over, the rule that refused it, or "-" when it failed without a rule (no such file).
+std::string Answered(const std::string& url, const wine_extractor::PageScope& scope, const std::string& type) {
+  std::set<std::string> frames;
+  const std::optional<wine_extractor::JsonValue> params = wine_extractor::JsonValue::Parse(
+      R"({"requestId":"r","frameId":"f","resourceType":)" + wine_extractor::JsonString(type) +
+      R"(,"request":{"url":)" + wine_extractor::JsonString(url) + "}}");
+  const wine_extractor::RequestReply reply = wine_extractor::AnswerRequest(*params, scope, frames);
+  if (reply.method == "Fetch.fulfillRequest") return "";
+  EXPECT_EQ(reply.method, "Fetch.failRequest");
+  if (!reply.refusal) return "-";
+  EXPECT_EQ(reply.refusal->kind, type);
+  EXPECT_EQ(reply.refusal->url, url);
+  return reply.refusal->rule;
+}
+
 // Per kind of request and place, on a real tree: what the driver hands the engine (judged, then
-// opened without following links). The page lies in base/docs/sub.
-TEST(RequestPolicy, ServesDocumentsFromInsideAndResourcesFromAboveTooButNothingHidden) {
-  const std::string base = TempTree("mkdir -p docs/sub/deeper docs/static .hidden && "
+// opened without following links), or the rule that refuses it. The pages lie in base/docs/sub and,
+// as a toolchain keeps its documentation, in base/.tool/html/std: hidden names count only below the
+// folder that the page and the file share.
+TEST(RequestPolicy, ServesDocumentsFromInsideAndResourcesFromAboveButNothingHiddenBesideThePage) {
+  const std::string base = TempTree("mkdir -p docs/sub/deeper docs/static .hidden .tool/html/std/.own "
+      ".tool/html/static.files .tool/html/.cache && "
       "touch docs/sub/page.html docs/sub/a.css docs/sub/deeper/b.css docs/static/c.css docs/d.css .hidden/e.css && "
       "ln -s ../static/c.css docs/sub/up.css && ln -s ../../.hidden/e.css docs/sub/to-hidden.css && "
-      "mkfifo docs/static/fifo.css && printf 1234 > docs/four && ln -s docs docs-link");
+      "mkfifo docs/static/fifo.css && printf 1234 > docs/four && ln -s docs docs-link && "
+      "touch .tool/html/std/page.html .tool/html/std/a.css .tool/html/std/.own/b.css .tool/html/static.files/s.css "
+      ".tool/html/.cache/c.css && ln -s ../../../.hidden/e.css .tool/html/static.files/away.css");
   ASSERT_FALSE(base.empty());
-  const std::string pages = base + "/docs/sub";
-  struct Case { std::string path; bool document, resource; };
+  const char *out = "a document from outside the page's folder", *hidden = "a hidden folder",
+             *notRegular = "not a regular file", *system = "a system folder";
+  struct Case { const char* page; std::string path; const char* document; const char* resource; };
   const Case cases[] = {
-      {pages + "/a.css", true, true},                  // beside
-      {pages + "/deeper/b.css", true, true},           // below
-      {base + "/docs/static/c.css", false, true},      // above
-      {base + "/docs/d.css", false, true},
-      {"/etc/hostname", false, true},                  // from the root down
-      {pages + "/up.css", false, true},                // a link from inside to above
-      {pages + "/to-hidden.css", false, false},        // a link into a hidden folder
-      {base + "/.hidden/e.css", false, false},
-      {base + "/docs/static/fifo.css", false, false},  // judged, but no regular file
-      {"/proc/self/environ", false, false},
-      {"/dev/zero", false, false},
-      {"/sys/kernel/mm/transparent_hugepage/enabled", false, false},
+      {"docs/sub", "docs/sub/a.css", "", ""},                       // beside
+      {"docs/sub", "docs/sub/deeper/b.css", "", ""},                // below
+      {"docs/sub", "docs/static/c.css", out, ""},                   // above
+      {"docs/sub", "docs/d.css", out, ""},
+      {"docs/sub", "/etc/hostname", out, ""},                       // from the root down
+      {"docs/sub", "docs/sub/up.css", out, ""},                     // a link from inside to above
+      {"docs/sub", "docs/sub/to-hidden.css", out, hidden},          // a link into a hidden folder
+      {"docs/sub", ".hidden/e.css", out, hidden},
+      {"docs/sub", "docs/static/fifo.css", out, notRegular},        // judged, but no regular file
+      {"docs/sub", "docs/sub/deeper/", notRegular, notRegular},     // a folder
+      {"docs/sub", "docs/sub/absent.css", "-", "-"},
+      {"docs/sub", "/proc/self/environ", system, system},
+      {"docs/sub", "/dev/zero", system, system},
+      {"docs/sub", "/sys/kernel/mm/transparent_hugepage/enabled", system, system},
+      {".tool/html/std", ".tool/html/std/a.css", "", ""},           // the page's own folder hidden
+      {".tool/html/std", ".tool/html/std/.own/b.css", hidden, hidden},
+      {".tool/html/std", ".tool/html/static.files/s.css", out, ""}, // page and file under one hidden folder
+      {".tool/html/std", ".tool/html/.cache/c.css", out, hidden},   // a hidden folder between them
+      {".tool/html/std", ".tool/html/static.files/away.css", out, hidden},  // a link to a hidden folder elsewhere
+      {".tool/html/std", "docs/d.css", out, ""},
+      {".tool/html/std", ".hidden/e.css", out, hidden},
   };
   for (bool strict : {false, true}) {
-    std::optional<wine_extractor::PageScope> scope = wine_extractor::ScopeOfPage(pages + "/page.html", wine_extractor::RealPath);
-    ASSERT_TRUE(scope);
-    scope->strict = strict;
     for (const Case& c : cases) {
-      SCOPED_TRACE(c.path + (strict ? " (strict)" : ""));
-      for (auto kind : {wine_extractor::RequestKind::kDocument, wine_extractor::RequestKind::kResource}) {
-        const std::optional<std::string> file =
-            wine_extractor::AllowedFile(wine_extractor::FileUrl(c.path), *scope, wine_extractor::RealPath, kind);
-        const bool served = file && wine_extractor::ReadPageFile(*file);
-        EXPECT_EQ(served, kind == wine_extractor::RequestKind::kDocument || strict ? c.document : c.resource);
-      }
+      const std::string path = c.path[0] == '/' ? c.path : base + "/" + c.path;
+      SCOPED_TRACE(path + (strict ? " (strict)" : ""));
+      std::optional<wine_extractor::PageScope> scope =
+          wine_extractor::ScopeOfPage(base + "/" + c.page + "/page.html", wine_extractor::RealPath);
+      ASSERT_TRUE(scope);
+      scope->strict = strict;
+      EXPECT_EQ(Answered(wine_extractor::FileUrl(path), *scope, "Document"), c.document);
+      EXPECT_EQ(Answered(wine_extractor::FileUrl(path), *scope, "Stylesheet"), strict ? c.document : c.resource);
     }
   }
   EXPECT_EQ(wine_extractor::KindOfResource("Stylesheet"), wine_extractor::RequestKind::kResource);
   for (const char* type : {"Document", "Object", "Other", "Script", "", "image"})
     EXPECT_EQ(wine_extractor::KindOfResource(type), wine_extractor::RequestKind::kDocument) << type;
   // The opener itself: whatever link lies on the way, and the size bound.
-  EXPECT_EQ(wine_extractor::ReadPageFile(base + "/docs/four"), std::optional<std::string>("1234"));
-  EXPECT_FALSE(wine_extractor::ReadPageFile(base + "/docs-link/four")) << "a link on the way";
-  EXPECT_FALSE(wine_extractor::ReadPageFile(base + "/docs/four", 3)) << "over the size bound";
-  EXPECT_FALSE(wine_extractor::ReadPageFile(base + "/docs")) << "a folder";
+  EXPECT_EQ(wine_extractor::ReadPageFile(base + "/docs/four").bytes, std::optional<std::string>("1234"));
+  EXPECT_EQ(wine_extractor::ReadPageFile(base + "/docs-link/four").rule, wine_extractor::Rule::kNotRegular) << "a link on the way";
+  EXPECT_EQ(wine_extractor::ReadPageFile(base + "/docs/four", 3).rule, wine_extractor::Rule::kOverSize);
+  EXPECT_STREQ(wine_extractor::RuleText(wine_extractor::Rule::kOverSize), "over 32 MiB");
+  EXPECT_EQ(wine_extractor::kMaxPageFileBytes, uint64_t(32) << 20);
+  EXPECT_EQ(wine_extractor::ReadPageFile(base + "/docs").rule, wine_extractor::Rule::kNotRegular) << "a folder";
   EXPECT_EQ(wine_extractor::ContentTypeOf("/a/b.CSS"), "text/css");
   EXPECT_EQ(wine_extractor::ContentTypeOf("/a.d/b"), "");
   Shell("rm -rf '" + base + "'");
+}
+
+// The rest of a page's answers: a frame's later document, inline content, the network, no page yet;
+// and the few refusals a page keeps, which reach the extractor on lines of their own.
+TEST(RequestAnswer, AnswersEveryRequestAndKeepsAFewRefusals) {
+  const std::optional<wine_extractor::PageScope> scope = wine_extractor::ScopeOfPage("/etc/hostname", wine_extractor::RealPath);
+  ASSERT_TRUE(scope);
+  std::set<std::string> frames;
+  auto reply = [&](const std::string& type, const std::string& url) {
+    return wine_extractor::AnswerRequest(*wine_extractor::JsonValue::Parse(
+        R"({"requestId":"r","frameId":"f","resourceType":")" + type + R"(","request":{"url":")" + url + "\"}}"),
+        *scope, frames);
+  };
+  EXPECT_EQ(reply("Document", "file:///etc/hostname").method, "Fetch.fulfillRequest");
+  EXPECT_EQ(reply("Document", "file:///etc/hostname").params, R"({"requestId":"r","responseCode":204})");
+  EXPECT_EQ(reply("Image", "data:image/png;base64,AAAA").method, "Fetch.continueRequest");
+  for (const char* url : {"http://127.0.0.1/a.css", "https://example.invalid/", "about:blank", "file://host/a.css"})
+    EXPECT_EQ(reply("Stylesheet", url).refusal->rule, "the network") << url;
+  EXPECT_EQ(Answered("file:///etc/hostname", wine_extractor::PageScope{}, "Image"), "a document from outside the page's folder")
+      << "no page yet";
+  wine_extractor::RefusalLog log;
+  for (int i = 0; i < 7; ++i) log.Add({"Image", "file:///" + std::to_string(i), "a hidden folder"});
+  wine_extractor::PageStatus status{0, "", {}};
+  log.AddTo(status.refused);
+  const std::optional<wine_extractor::PageStatus> back = wine_extractor::ParseStatus(wine_extractor::FormatStatus(status));
+  ASSERT_TRUE(back);
+  ASSERT_EQ(back->refused.listed.size(), wine_extractor::kMaxRefusedLines);
+  EXPECT_EQ(back->refused.listed[4].url, "file:///4");
+  EXPECT_EQ(back->refused.listed[4].rule, "a hidden folder");
+  EXPECT_EQ(back->refused.more, 2u);
+}
+
+TEST(PageStatus, KeepsEveryFieldOnItsLineAndTheFileSmall) {
+  const std::string japanese = "\xE6\x97\xA5";
+  wine_extractor::PageStatus status{4, "the engine said: a\nb" + std::string(5000, 'x'), {}};
+  for (int i = 0; i < 7; ++i) status.refused.listed.push_back({"Stylesheet", "a hidden folder", "file:///a\tb" + std::to_string(i)});
+  status.refused.listed[0].url = "file:///";
+  for (int i = 0; i < 300; ++i) status.refused.listed[0].url += japanese;
+  status.refused.more = 10;
+  const std::string text = wine_extractor::FormatStatus(status);
+  EXPECT_LE(text.size(), wine_extractor::kMaxStatusBytes);
+  const std::optional<wine_extractor::PageStatus> back = wine_extractor::ParseStatus(text);
+  ASSERT_TRUE(back);
+  EXPECT_EQ(back->code, 4);
+  EXPECT_EQ(back->reason.substr(0, 20), "the engine said: a?b");
+  EXPECT_EQ(back->reason.size(), wine_extractor::kMaxReasonBytes);
+  ASSERT_EQ(back->refused.listed.size(), wine_extractor::kMaxRefusedLines);
+  const std::string& cut = back->refused.listed[0].url;
+  EXPECT_LE(cut.size(), wine_extractor::kMaxRefusedUrlBytes);
+  EXPECT_EQ(cut.substr(cut.size() - 3), "...");
+  EXPECT_EQ((cut.size() - 3 - 8) % 3, 0u) << "a character cut in half";
+  EXPECT_EQ(back->refused.listed[1].url, "file:///a?b1");
+  EXPECT_EQ(back->refused.more, 12u);
+  EXPECT_EQ(wine_extractor::FormatStatus({0, "", {}}), "0\n");
+  EXPECT_EQ(wine_extractor::ParseStatus("3 no load\nrefused\tImage\nmore\tmany\n")->refused.listed.size(), 0u);
+  for (const char* broken : {"", "\n", " 0", "x 1", "-1", "256", "99999999999999999999"})
+    EXPECT_FALSE(wine_extractor::ParseStatus(broken)) << broken;
 }
 
 TEST(PageJob, GoesToTheServiceAndBackWhateverThePath) {
