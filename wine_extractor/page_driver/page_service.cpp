@@ -629,6 +629,10 @@ class Service {
     lock_ = open(kLockName, O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0600);
     if (lock_ < 0 || flock(lock_, LOCK_EX | LOCK_NB) != 0) return true;
     Announce();
+    // The events of its own files are no page: left in the queue, they would end the wait for one at
+    // once, and the service would spin through its end until its folder empties.
+    for (char events[4096]; read(inotify_, events, sizeof events) > 0;) {
+    }
     return false;
   }
 
