@@ -165,8 +165,9 @@ class Service {
         spareTried = false;
         continue;
       }
-      // The next page's context is made while nothing waits, so a page finds it ready.
-      if (!spare_ && !spareTried) {
+      // The next page's context is made while nothing waits, so a page finds it ready; not by a
+      // service that ends as soon as nothing waits.
+      if (!spare_ && !spareTried && idleMs_ > 0) {
         spareTried = true;
         try {
           // An engine that hangs while nothing waits is given up, not waited for.
@@ -544,7 +545,7 @@ class Service {
 
   // A context made ahead, while fewer pages than slots are drawn.
   void OpenSpare() {
-    if (spare_ || !engine_ || slots_.size() >= parallel_) return;
+    if (spare_ || !engine_ || slots_.size() >= parallel_ || (idleMs_ == 0 && slots_.empty())) return;
     spare_ = std::make_unique<PageRun>(*connection_);
     spare_->StartOpen();
   }
