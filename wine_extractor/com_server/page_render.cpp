@@ -2,21 +2,15 @@
 
 #include <vector>
 
-#include "wine_extractor/com_server/call_folder.h"
-#include "wine_extractor/protocol/engine_job.h"
 #include "wine_extractor/com_server/failure.h"
 #include "wine_extractor/com_server/service_client.h"
 #include "wine_extractor/com_server/png_picture.h"
-#include "wine_extractor/com_server/windows_file.h"
 #include "wine_extractor/com_server/wine_paths.h"
+#include "wine_extractor/protocol/driver_status.h"
 #include "win/file_handle.h"
 
 namespace wine_extractor {
 namespace {
-
-// What the script may take beyond the limit: the kill grace `timeout -k 2` gives, starting the shell
-// and removing the scratch folder.
-constexpr DWORD kScriptGraceMs = 2000 + 5000;
 
 std::wstring FullPath(const std::wstring& path) {
   const DWORD needed = GetFullPathNameW(path.c_str(), 0, nullptr, nullptr);
@@ -54,9 +48,9 @@ void CheckReadable(const std::wstring& page) {
   if (!file) throw LastErrorFailure(L"the page cannot be read: " + page);
 }
 
-// Raises the Failure a driver status other than success stands for, with what the driver said of it
+// Raises the Failure a driver status other than success stands for, with what the service said of it
 // (`reason`, UTF-8) after its own words.
-void CheckStatus(int status, const std::string& reason = "") {
+void CheckStatus(int status, const std::string& reason) {
   if (status == 0) return;
   std::wstring said(reason.size(), L'\0');
   said.resize(size_t(MultiByteToWideChar(CP_UTF8, 0, reason.data(), int(reason.size()), &said[0], int(said.size()))));
@@ -64,10 +58,7 @@ void CheckStatus(int status, const std::string& reason = "") {
   const auto fail = [&said](HRESULT result, const std::wstring& text) {
     return Failure(result, said.empty() ? text : text + L": " + said);
   };
-  if (status == kTimedOutStatus || status == kKilledStatus)
-    throw fail(HRESULT_FROM_WIN32(ERROR_TIMEOUT), L"the engine ran out of time");
-  if (status == kNotFoundStatus || status == kNotExecutableStatus)
-    throw fail(HRESULT_FROM_WIN32(ERROR_FILE_NOT_FOUND), L"the page driver cannot be run");
+  if (status == kDriverTimedOut) throw fail(HRESULT_FROM_WIN32(ERROR_TIMEOUT), L"the engine ran out of time");
   if (status == kDriverNoLoad) throw fail(E_FAIL, L"the page did not load");
   if (status == kDriverMemory) throw fail(E_OUTOFMEMORY, L"the engine went over its memory ceiling");
   if (status == kDriverRefused) throw fail(E_ACCESSDENIED, L"the page is a link to a file outside its folder");
@@ -88,39 +79,12 @@ HBITMAP RenderPage(const std::wstring& page, int width, int height, const Engine
   if (GetFileAttributesW(WindowsPath(driver).c_str()) == INVALID_FILE_ATTRIBUTES)
     throw Failure(HRESULT_FROM_WIN32(ERROR_FILE_NOT_FOUND), L"the page driver is missing");
 
-  if (settings.keepAlive) {
-    const ServiceCall call(
-        {UnixPath(fullPage), width, height, settings.timeLimitMs, settings.memoryLimitMb, settings.strictFolder},
-        driver, settings);
-    refused = call.Refused();
-    CheckStatus(call.Status(), call.Reason());
-    return DecodePicture(call.Picture(), width, height);
-  }
-
-  CallFolder folder;
-  EngineJob job;
-  job.memoryLimitMb = settings.memoryLimitMb;
-  job.strictFolder = settings.strictFolder;
-  job.driver = driver;
-  job.engine = settings.engine;
-  job.workDir = UnixPath(folder.Path());
-  job.page = UnixPath(fullPage);
-  job.width = width;
-  job.height = height;
-  job.timeLimitMs = settings.timeLimitMs;
-  job.watchHost = true;
-  StartShell(RunScript(job));
-
-  const std::optional<int> status = folder.WaitForStatus(settings.timeLimitMs + kScriptGraceMs);
-  if (!status) {
-    folder.Abandon();
-    throw Failure(HRESULT_FROM_WIN32(ERROR_TIMEOUT), L"the render script did not end");
-  }
-  if (*status != 0) {
-    const std::optional<std::string> said = ReadSmall(folder.File(kLogName));
-    CheckStatus(*status, said ? *said : std::string());
-  }
-  return DecodePicture(folder.File(kPictureName), width, height);
+  const ServiceCall call(
+      {UnixPath(fullPage), width, height, settings.timeLimitMs, settings.memoryLimitMb, settings.strictFolder},
+      driver, settings);
+  refused = call.Refused();
+  CheckStatus(call.Status(), call.Reason());
+  return DecodePicture(call.Picture(), width, height);
 }
 
 }  // namespace wine_extractor

@@ -15,10 +15,9 @@ inline constexpr int kMaxSide = 16384;
 
 // A 24-bit bottom-up DIB section of exactly width x height showing the page as the engine lays it
 // out in a viewport of that size. Raises Failure when the size is out of range, the page cannot be
-// read, the engine is missing, fails or runs out of time, or its picture is absent or broken; the
-// call's folder and the engine's processes are gone by then (or go as soon as the engine ends).
-// `refused` gets the page's requests that the request rules refused, before any Failure is raised:
-// the page service tells them, a picture of its own engine does not.
+// read, the engine is missing, fails or runs out of time, or its picture is absent or broken. The
+// page service draws it; the page's files in its spool are gone by then. `refused` gets the page's
+// requests that the request rules refused, before any Failure is raised.
 HBITMAP RenderPage(const std::wstring& page, int width, int height, const EngineSettings& settings,
                    RefusedRequests& refused);
 

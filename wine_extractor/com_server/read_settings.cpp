@@ -31,8 +31,8 @@ EngineSettings ReadEngineSettings() {
   settings.driver = Variable(kDriverVariable);
   settings.timeLimitMs = ParseTimeLimit(Variable(kTimeLimitVariable), kDefaultTimeLimitMs);
   settings.memoryLimitMb = ParseSetting(Variable(kMemoryLimitVariable), kMaxMemoryLimitMb, kDefaultMemoryLimitMb);
-  settings.keepAlive = Variable(kKeepAliveVariable) != "0";
-  settings.idleMs = ParseSetting(Variable(kIdleVariable), kMaxIdleMs, kDefaultIdleMs);
+  const bool keepAlive = Variable(kKeepAliveVariable) != "0";
+  settings.idleMs = keepAlive ? ParseSetting(Variable(kIdleVariable), kMaxIdleMs, kDefaultIdleMs) : 0;
   settings.strictFolder = Variable(kStrictFolderVariable) == "1";
   settings.parallel = ParseSetting(Variable(kParallelVariable), kMaxParallel, 0);
   return settings;

@@ -114,10 +114,11 @@ std::optional<Service> Find(const std::wstring& temp, const std::optional<Proces
   return std::nullopt;
 }
 
-// The service to hand the page to: the one known, one found, or one started now. Several hosts may
-// start one at once: the services settle among themselves which one serves, and replace a frozen one.
+// The service to hand the page `job` (its ID) to: the one known, one found, or one started now, which
+// waits for that page. Several hosts may start one at once: the services settle among themselves
+// which one serves, and replace a frozen one.
 Service EnsureService(const std::string& driver, const EngineSettings& settings,
-                      const std::optional<ProcessIdentity>& replaced) {
+                      const std::optional<ProcessIdentity>& replaced, const std::wstring& job) {
   AcquireSRWLockExclusive(&knownLock);
   struct Release {
     ~Release() { ReleaseSRWLockExclusive(&knownLock); }
@@ -128,7 +129,8 @@ Service EnsureService(const std::string& driver, const EngineSettings& settings,
   if ((known = Find(temp, replaced))) return *known;
   std::wstring parent = temp;
   while (parent.size() > 3 && parent.back() == L'\\') parent.pop_back();
-  StartShell(ServiceScript(driver, settings.engine, UnixPath(parent), settings.idleMs, settings.parallel));
+  StartShell(ServiceScript(driver, settings.engine, UnixPath(parent), settings.idleMs,
+                           std::string(job.begin(), job.end()), settings.parallel));
   for (const ULONGLONG start = GetTickCount64(); !(known = Find(temp, replaced));) {
     if (GetTickCount64() - start > kStartMs)
       throw Failure(E_FAIL, L"the page service did not start (every folder name for it in the temporary folder is "
@@ -140,7 +142,7 @@ Service EnsureService(const std::string& driver, const EngineSettings& settings,
 
 // A job's ID: this process's token, random (a process id repeats across Wine servers sharing one
 // temporary folder), and the count of its jobs, which the service answers in that order. Taken
-// under `submitLock` with the job's submission, so the counts follow the order the jobs arrive in.
+// under `submitLock`, as the page's call begins, so the counts follow the order the calls came in.
 SRWLOCK submitLock = SRWLOCK_INIT;
 std::wstring hostToken;
 uint64_t jobCount = 0;
@@ -186,16 +188,18 @@ void ServiceCall::Wait(const PageJob& job, const std::string& driver, const Engi
   const std::string text = FormatJob(job);
   const ULONGLONG begin = GetTickCount64();
   std::optional<ProcessIdentity> replaced;
+  {
+    AcquireSRWLockExclusive(&submitLock);
+    struct Release {
+      ~Release() { ReleaseSRWLockExclusive(&submitLock); }
+    } release;
+    id_ = NextJobId();
+  }
   for (;;) {
-    const Service service = EnsureService(driver, settings, replaced);
+    const Service service = EnsureService(driver, settings, replaced, id_);
     if (!folder_.empty() && folder_ != service.folder) RemoveFiles();
     folder_ = service.folder;
     try {
-      AcquireSRWLockExclusive(&submitLock);
-      struct Release {
-        ~Release() { ReleaseSRWLockExclusive(&submitLock); }
-      } release;
-      if (id_.empty()) id_ = NextJobId();
       Submit(text);
     } catch (const Failure&) {
       // The service ended and took its folder along just now: the next one gets the page.

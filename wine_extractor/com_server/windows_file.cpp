@@ -46,7 +46,7 @@ void StartShell(const std::string& script) {
   std::wstring text(script.size(), L'\0');
   const int length = MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, script.data(), int(script.size()), &text[0],
                                          int(text.size()));
-  if (length <= 0) throw Failure(E_INVALIDARG, L"a path for the render script is not UTF-8");
+  if (length <= 0) throw Failure(E_INVALIDARG, L"a path for the service script is not UTF-8");
   text.resize(size_t(length));
   // One argument, quoted by the rules Wine splits the command line with: backslashes count only
   // before a quote, so those are doubled there and at the end.
@@ -63,7 +63,7 @@ void StartShell(const std::string& script) {
   }
   command.append(backslashes, L'\\');
   command += L'"';
-  if (command.size() >= 32767) throw Failure(E_INVALIDARG, L"the render script is too long for a command line");
+  if (command.size() >= 32767) throw Failure(E_INVALIDARG, L"the service script is too long for a command line");
   STARTUPINFOW startup{};
   startup.cb = sizeof startup;
   PROCESS_INFORMATION process{};

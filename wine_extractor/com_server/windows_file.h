@@ -1,5 +1,5 @@
-// The few file operations the extractor's two ways of drawing share: both talk to Linux programs
-// through small files in a folder (a call folder, or the page service's spool).
+// The few file operations the extractor needs to talk to the page service, a Linux program, through
+// small files in its spool folder.
 #pragma once
 
 #include <windows.h>

@@ -3,7 +3,6 @@
 #include "wine_extractor/protocol/page_job.h"
 #include "shell_scripts.h"
 
-#include <cstdio>
 #include <cstring>
 #include <initializer_list>
 #include <utility>
@@ -31,11 +30,10 @@ constexpr const char* kIsolation[] = {
     "--deny-permission-prompts",
 };
 
-// The scripts (render.sh.in, service.sh.in) come in at build time. Every @NAME@ in them is replaced by
-// one sh word (paths single-quoted), so nothing in a folder's name is ever read by the shell. The
-// scripts' own comments say why each step is there.
-// One pass over the template: a value is never searched for names, so a folder named "@PAGE@"
-// stays a name.
+// The script (service.sh.in) comes in at build time. Every @NAME@ in it is replaced by one sh word
+// (paths single-quoted), so nothing in a folder's name is ever read by the shell. The script's own
+// comments say why each step is there. One pass over the template: a value is never searched for
+// names, so a folder named "@DRIVER@" stays a name.
 std::string Fill(const char* script, std::initializer_list<std::pair<const char*, std::string>> values) {
   std::string filled;
   for (const char* at = script; *at;) {
@@ -62,7 +60,7 @@ std::string Isolation() {
 }  // namespace
 
 std::string ServiceScript(const std::string& driver, const std::string& engine, const std::string& temp,
-                          uint32_t idleMs, uint32_t parallel) {
+                          uint32_t idleMs, const std::string& firstJob, uint32_t parallel) {
   std::string names;
   for (int i = 0; i < kSpoolNames; ++i) names += (i ? " " : "") + ShellQuote(SpoolName(i));
   return Fill(kServiceScript, {{"@TEMP@", ShellQuote(temp)},
@@ -70,6 +68,7 @@ std::string ServiceScript(const std::string& driver, const std::string& engine, 
                                  {"@DRIVER@", ShellQuote(driver)},
                                  {"@ENGINE@", ShellQuote(engine)},
                                  {"@IDLE@", std::to_string(idleMs)},
+                                 {"@FIRST@", ShellQuote(firstJob + kAliveSuffix)},
                                  {"@PARALLEL@", parallel ? "ZELNAR_BROWSER_PARALLEL=" + std::to_string(parallel) + " " : ""},
                                  {"@ISOLATION@", Isolation()}});
 }
@@ -99,27 +98,6 @@ std::string FileUrl(const std::string& unixPath) {
     }
   }
   return url;
-}
-
-std::string TimeoutSeconds(uint32_t milliseconds) {
-  char text[32];
-  std::snprintf(text, sizeof text, "%lu.%03lu", static_cast<unsigned long>(milliseconds / 1000),
-                static_cast<unsigned long>(milliseconds % 1000));
-  return text;
-}
-
-std::string RunScript(const EngineJob& job) {
-  return Fill(kRenderScript, {{"@WORK@", ShellQuote(job.workDir)},
-                                {"@WATCH@", job.watchHost ? "1" : "''"},
-                                {"@DRIVER@", ShellQuote(job.driver)},
-                                {"@ENGINE@", ShellQuote(job.engine)},
-                                {"@PAGE@", ShellQuote(job.page)},
-                                {"@WIDTH@", std::to_string(job.width)},
-                                {"@HEIGHT@", std::to_string(job.height)},
-                                {"@LIMIT@", TimeoutSeconds(job.timeLimitMs)},
-                                {"@MEMORY@", std::to_string(job.memoryLimitMb)},
-                                {"@STRICT@", job.strictFolder ? "1" : "0"},
-                                {"@ISOLATION@", Isolation()}});
 }
 
 }  // namespace wine_extractor

@@ -25,8 +25,9 @@ inline constexpr char kDriverName[] = "zelnar-page-driver";
 inline constexpr wchar_t kTimeLimitVariable[] = L"ZELNAR_BROWSER_TIME_LIMIT_MS";
 // ZELNAR_BROWSER_MEMORY_LIMIT_MB: megabytes (2^20 bytes).
 inline constexpr wchar_t kMemoryLimitVariable[] = L"ZELNAR_BROWSER_MEMORY_LIMIT_MB";
-// ZELNAR_BROWSER_KEEP_ALIVE: "0" draws each picture with an engine of its own; anything else keeps
-// one running in the page service. ZELNAR_BROWSER_IDLE_MS: how long the service waits for a page.
+// ZELNAR_BROWSER_KEEP_ALIVE: "0" makes the page service end as soon as it has no page (no engine is
+// left running once the picture is drawn); anything else keeps it for the idle time.
+// ZELNAR_BROWSER_IDLE_MS: how long the service waits for a page.
 inline constexpr wchar_t kKeepAliveVariable[] = L"ZELNAR_BROWSER_KEEP_ALIVE";
 inline constexpr wchar_t kIdleVariable[] = L"ZELNAR_BROWSER_IDLE_MS";
 // ZELNAR_BROWSER_STRICT_FOLDER: "1" lets a page load stylesheets, fonts and pictures, too, only from
@@ -45,8 +46,7 @@ struct EngineSettings {
   std::string driver;                   // empty: beside the extractor's DLL
   uint32_t timeLimitMs = kDefaultTimeLimitMs;
   uint32_t memoryLimitMb = kDefaultMemoryLimitMb;
-  bool keepAlive = true;
-  uint32_t idleMs = kDefaultIdleMs;
+  uint32_t idleMs = kDefaultIdleMs;  // 0: the service ends as soon as it has no page
   bool strictFolder = false;
   uint32_t parallel = 0;  // 0: the service's default
 };

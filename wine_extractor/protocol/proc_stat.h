@@ -26,8 +26,8 @@ struct ProcStat {
 // One /proc/PID/stat line; none when it is not one. The name in parentheses may hold anything.
 std::optional<ProcStat> ParseProcStat(const std::string& line);
 
-// An owner as a call folder's name carries it, "PID START" with the dash made a space; none when
-// the text is anything else.
+// A process as the page service's `service` file names it, "PID START"; none when the text is
+// anything else.
 std::optional<ProcessIdentity> ParseIdentity(const std::string& text);
 
 }  // namespace wine_extractor

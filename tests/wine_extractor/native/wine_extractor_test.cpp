@@ -1,6 +1,7 @@
-// The browser extractor's Linux side: the render script, run for real by /bin/sh with fake page
-// drivers (quoting of awkward folder names, arguments, status, clean-up), and the driver's request
-// policy, message reading and picture decoding.
+// The browser extractor's Linux side: the script that starts the page service, run for real by
+// /bin/sh with a fake page driver (quoting of awkward folder names, arguments, environment,
+// clean-up), the page service with a fake engine, and the driver's request policy, message reading
+// and picture decoding.
 #include <gtest/gtest.h>
 
 #include <signal.h>
@@ -31,8 +32,6 @@
 #include "wine_extractor/protocol/page_status.h"
 
 namespace {
-
-using wine_extractor::EngineJob;
 
 std::string Slurp(const std::string& path) {
   std::ifstream in(path, std::ios::binary);
@@ -82,199 +81,48 @@ TEST(TimeLimit, ReadsMillisecondsAndFallsBackOnAnythingElse) {
     SCOPED_TRACE(c.text);
     EXPECT_EQ(wine_extractor::ParseTimeLimit(c.text, 7), c.expected);
   }
-  EXPECT_EQ(wine_extractor::TimeoutSeconds(1), "0.001");
-  EXPECT_EQ(wine_extractor::TimeoutSeconds(20000), "20.000");
 }
 
-class RunScript : public testing::Test {
+class ServiceScript : public testing::Test {
  protected:
   void SetUp() override {
     char pattern[] = "/tmp/browser-job-XXXXXX";
     ASSERT_NE(mkdtemp(pattern), nullptr);
     base_ = pattern;
-    // Everything a folder name may hold that sh would otherwise read, and the template's own names.
-    work_ = base_ + "/it's a $HOME `x` @ISOLATION@ @PAGE@;\xE6\x97\xA5";
-    ASSERT_EQ(mkdir(work_.c_str(), 0700), 0);
   }
   void TearDown() override { Shell("rm -rf " + wine_extractor::ShellQuote(base_)); }
 
-  // Writes the script for `driver` and runs it in the call's folder, as the extractor does.
-  std::string RunWith(const std::string& driver, uint32_t limitMs, bool background = false, bool watchHost = false) {
-    EngineJob job;
-    job.watchHost = watchHost;
-    job.memoryLimitMb = 77;
-    job.driver = driver;
-    job.engine = engine_;
-    job.workDir = work_;
-    job.page = page_;
-    job.width = 321;
-    job.height = 123;
-    job.timeLimitMs = limitMs;
-    Shell("cd / && LC_ALL=ja_JP.UTF-8 /bin/sh -c " + wine_extractor::ShellQuote(wine_extractor::RunScript(job)) +
-          (background ? " >/dev/null 2>&1 &" : " 2>/dev/null"));
-    return Slurp(work_ + "/" + wine_extractor::kStatusName);
-  }
-
-  std::string WriteEngine(const std::string& name, const std::string& body) {
+  std::string WriteDriver(const std::string& name, const std::string& body) {
     const std::string path = base_ + "/" + name;
     std::ofstream(path) << "#!/bin/sh\n" << body << "\n";
     chmod(path.c_str(), 0700);
     return path;
   }
 
-  std::string base_, work_;
-  std::string engine_ = "/opt/the engine", page_ = "/pages/p q.html";
+  std::string base_;
 };
 
-// Both scripts as the shell reads them once filled, with names that are hardest to quote (and, where
+// The script as the shell reads it once filled, with names that are hardest to quote (and, where
 // shellcheck is installed, without a mistake it calls an error).
-TEST_F(RunScript, BothScriptsParseOnceFilled) {
-  EngineJob job{engine_, engine_, work_, page_, 1, 1, 1000, 1, true, true};
+TEST_F(ServiceScript, ParsesOnceFilled) {
+  const std::string odd = base_ + "/it's a $HOME `x` @ISOLATION@ @DRIVER@;\xE6\x97\xA5";
   const std::string file = base_ + "/script.sh";
-  const bool shellcheck = Shell("command -v shellcheck >/dev/null && echo yes") == "yes\n";
-  for (const std::string& script : {wine_extractor::RunScript(job), wine_extractor::ServiceScript(engine_, engine_, work_, 100)}) {
-    std::ofstream(file, std::ios::binary) << script;
-    EXPECT_EQ(Shell("sh -n " + wine_extractor::ShellQuote(file) + " 2>&1; echo $?"), "0\n") << script;
-    if (shellcheck) EXPECT_EQ(Shell("shellcheck -s sh -S error " + wine_extractor::ShellQuote(file) + " 2>&1; echo $?"), "0\n");
-  }
-}
-
-TEST_F(RunScript, HandsTheDriverItsArgumentsInAPrivateEnvironment) {
-  const std::string engine = WriteEngine(
-      "engine", "for a; do printf '%s\\n' \"$a\"; done > \"$ZELNAR_BROWSER_RUN/../args\"\n"
-      "printf '%s\\n' \"$HOME\" \"$TMPDIR\" \"$XDG_CONFIG_HOME\" \"$LANG\" \"${LC_ALL-unset}\" \"$ZELNAR_BROWSER_MEMORY_LIMIT_MB\" \"$ZELNAR_BROWSER_STRICT_FOLDER\" > \"$ZELNAR_BROWSER_RUN/../env\"\n"
-      "touch \"$HOME/left-in-home\" \"$TMPDIR/left-in-tmp\" \"$5\"; echo said >&2");
-  EXPECT_EQ(RunWith(engine, 5000), "0\n");
-  // Everything it makes is the account's alone.
-  EXPECT_EQ(Shell("cd " + wine_extractor::ShellQuote(work_) + " && stat -c '%a %n' . * | sort"),
-            "600 lock\n600 log\n600 page.png\n600 status\n700 .\n");
-  const std::string args = Slurp(base_ + "/args");
-  const std::string sandbox = getuid() == 0 ? "--no-sandbox\n" : "";
-  EXPECT_EQ(args.substr(0, args.find("--proxy-server")),
-            "/opt/the engine\n321\n123\n/pages/p q.html\n" + work_ + "/page.png\n" + sandbox)
-      << "the sandbox is dropped only as root";
-  for (const char* expected : {"--host-resolver-rules=MAP * ~NOTFOUND\n", "--proxy-bypass-list=<-loopback>\n"})
-    EXPECT_NE(args.find(expected), std::string::npos) << expected;
-  EXPECT_EQ(args.find("--user-data-dir"), std::string::npos) << "a profile on disk";
-  EXPECT_EQ(Slurp(base_ + "/env"),
-            work_ + "/scratch/home\n" + work_ + "/scratch/tmp\n" + work_ + "/scratch/home/.config\nC.UTF-8\nunset\n77\n0\n");
-  EXPECT_FALSE(Exists(work_ + "/scratch")) << "the engine's home and temporary files stay";
-}
-
-TEST_F(RunScript, ReportsTheEnginesStatusAndTheTimeLimit) {
-  struct Case { const char* what; std::string engine; uint32_t limitMs; const char* status; };
-  const Case cases[] = {
-      {"fails", WriteEngine("fails", "exit 3"), 5000, "3\n"},
-      {"missing", base_ + "/absent", 5000, "127\n"},
-      {"never ends", WriteEngine("never-ends", "sleep 30 & sleep 30"), 100, "124\n"},
-      {"ignores TERM", WriteEngine("ignores-term", "trap '' TERM; sleep 4; sleep 4"), 100, "137\n"},
-  };
-  for (const Case& c : cases) {
-    SCOPED_TRACE(c.what);
-    unlink((work_ + "/" + wine_extractor::kStatusName).c_str());
-    EXPECT_EQ(RunWith(c.engine, c.limitMs), c.status);
-    EXPECT_FALSE(Exists(work_ + "/scratch"));
-  }
-}
-
-TEST_F(RunScript, RemovesAnAbandonedFolderWhole) {
-  std::ofstream(work_ + "/" + wine_extractor::kAbandonedName) << "";
-  RunWith(WriteEngine("succeeds", "exit 0"), 5000);
-  EXPECT_FALSE(Exists(work_));
-}
-
-// What lies in the temporary folder beside the call: links and entries of others named like a call
-// folder stay, and so does what they point to; folders of ended calls of this account go, those of
-// living calls (their lock is held, in any prefix) stay. A folder it cannot call its own is not used.
-TEST_F(RunScript, SweepsOnlyEndedCallsOfItsOwnAndUsesOnlyAFolderOfItsOwn) {
-  const std::string q = wine_extractor::ShellQuote(base_);
-  ASSERT_EQ(system(("cd " + q + " && mkdir docs docs2 && echo keep > docs/file && echo keep > docs2/file && "
-                    "ln -s docs zelnar-browser-99998-1-1-1 && ln -s docs/file zelnar-browser-to-file && "
-                    "mkdir -m 700 zelnar-browser-ended zelnar-browser-live zelnar-browser-young && "
-                    ": > zelnar-browser-ended/lock && : > zelnar-browser-live/lock && "
-                    "{ sh -c 'exec 9>zelnar-browser-live/lock && flock 9 && exec sleep 30' >/dev/null 2>&1 & "
-                    "echo $! > holder; }")
-                       .c_str()),
-            0);
-  usleep(200000);
-  const std::string succeeds = WriteEngine("succeeds", "echo ran > \"$ZELNAR_BROWSER_RUN/../ran\"");
-  EXPECT_EQ(RunWith(succeeds, 5000), "0\n");
-  EXPECT_EQ(Shell("cd " + q + " && ls -d zelnar-browser-* && cat docs/file docs2/file"),
-            "zelnar-browser-99998-1-1-1\nzelnar-browser-live\nzelnar-browser-to-file\nzelnar-browser-young\nkeep\nkeep\n");
-  Shell("kill $(cat " + q + "/holder)");
-
-  struct Case { const char* what; std::string make; bool asRoot; const char* inside; };
-  const Case cases[] = {
-      {"a link to a folder", "rmdir W && ln -s docs2 W", false, "file\n"},
-      {"a folder anyone may write to", "chmod 777 W", false, ""},
-      {"a folder others may read", "chmod 755 W", false, ""},
-      {"another account's private folder", "chown 65534 W", true, ""},
-  };
-  for (const Case& c : cases) {
-    SCOPED_TRACE(c.what);
-    if (c.asRoot && getuid() != 0) {
-      std::printf("  skipped \"%s\": only root can give a folder to another account\n", c.what);
-      continue;
-    }
-    Shell("cd " + q + " && rm -rf ran W && mkdir -m 700 W && " + c.make);
-    work_ = base_ + "/W";
-    EXPECT_EQ(RunWith(succeeds, 5000), "") << "a status was written into it";
-    EXPECT_FALSE(Exists(base_ + "/ran")) << "the engine ran";
-    EXPECT_EQ(Shell("cd " + q + " && ls -A W/"), c.inside);
-    EXPECT_EQ(Shell("cd " + q + " && ls -A docs2 && stat -c %a docs2"), "file\n755\n");
-  }
-}
-
-// The engine dies with its driver even when the render script is killed outright: when the limit
-// ends the driver, the engine (which ignores TERM) goes along with it.
-TEST_F(RunScript, LeavesNoEngineWhenTheScriptIsKilled) {
-  engine_ = WriteEngine("stubborn", "trap '' TERM; while :; do sleep 0.2; done");
-  page_ = base_ + "/page.html";
-  std::ofstream(page_) << "<p>page";
-  RunWith(std::string(ZELNAR_PAGE_DRIVER), 1500, true);
-  const std::string marked = "grep -l -s -F " + wine_extractor::ShellQuote("ZELNAR_BROWSER_RUN=" + work_) + " /proc/[0-9]*/environ";
-  std::string left;
-  for (int i = 0; i < 40 && Shell(marked).find('\n') == Shell(marked).rfind('\n'); ++i) usleep(50000);
-  // The script, and nothing else of the call, killed outright.
-  Shell("for p in /proc/[0-9]*; do [ \"$(readlink $p/cwd)\" = " + wine_extractor::ShellQuote(work_) +
-        " ] && [ \"$(cat $p/comm)\" = sh ] && kill -9 ${p#/proc/}; done");
-  for (int i = 0; i < 100 && !(left = Shell(marked)).empty(); ++i) usleep(50000);
-  EXPECT_EQ(left, "") << "engine processes outlived the time limit by 3.5 s";
-}
-
-TEST_F(RunScript, WritesAStatusEvenWhenItCannotPrepare) {
-  std::ofstream(work_ + "/scratch") << "a file where the scratch folder belongs";
-  EXPECT_EQ(RunWith(WriteEngine("succeeds", "exit 0"), 5000), "1\n");
-}
-
-// The host shows it lives by putting "alive" back while it waits. A host that does so keeps its
-// render; one that stops (killed mid-render) has its engine, helpers and folder gone at once,
-// without waiting for the time limit.
-TEST_F(RunScript, EndsTheEngineAndRemovesTheFolderWhenTheHostIsGone) {
-  const std::string alive = work_ + "/" + wine_extractor::kAliveName;
-  std::ofstream(alive) << "";
-  RunWith(WriteEngine("slowish", "sleep 1.5"), 60000, true, true);
-  for (int i = 0; i < 40; ++i, usleep(50000)) std::ofstream(alive) << "";
-  for (int i = 0; i < 100 && !Exists(work_ + "/" + wine_extractor::kStatusName); ++i, usleep(50000)) std::ofstream(alive) << "";
-  EXPECT_EQ(Slurp(work_ + "/" + wine_extractor::kStatusName), "0\n") << "a living host's render was ended";
-
-  unlink((work_ + "/" + wine_extractor::kStatusName).c_str());
-  std::ofstream(alive) << "";
-  RunWith(WriteEngine("slow", "sleep 50 & sleep 50"), 60000, true, true);
-  std::string left = "?";
-  for (int i = 0; i < 60 && !(left.empty() && !Exists(work_)); ++i) {
-    usleep(50000);
-    left = Shell("grep -l -s -F " + wine_extractor::ShellQuote("ZELNAR_BROWSER_RUN=" + work_) + " /proc/[0-9]*/environ");
-  }
-  EXPECT_EQ(left, "") << "engine processes outlived their host by 3 s";
-  EXPECT_FALSE(Exists(work_)) << "the call's folder stayed";
+  std::ofstream(file, std::ios::binary) << wine_extractor::ServiceScript(odd, odd, odd, 100, "it's", 2);
+  EXPECT_EQ(Shell("sh -n " + wine_extractor::ShellQuote(file) + " 2>&1; echo $?"), "0\n");
+  if (Shell("command -v shellcheck >/dev/null && echo yes") == "yes\n")
+    EXPECT_EQ(Shell("shellcheck -s sh -S error " + wine_extractor::ShellQuote(file) + " 2>&1; echo $?"), "0\n");
 }
 
 // The service's folder: the first name that is a private folder of this account, or free. A link
 // or a folder of others named like it is passed over, and nothing is written into it or changed.
-TEST_F(RunScript, StartsTheServiceOnlyInAFolderOfItsOwn) {
+// The driver gets its arguments, the starting host's sign of life in the spool, and a private
+// environment whose scratch folder goes when it ends.
+TEST_F(ServiceScript, StartsTheServiceOnlyInAFolderOfItsOwn) {
   const std::string q = wine_extractor::ShellQuote(base_);
-  const std::string driver = WriteEngine("serve", "pwd > \"$ZELNAR_BROWSER_RUN/../served\"; echo \"$2 $ZELNAR_BROWSER_PARALLEL\" >> \"$ZELNAR_BROWSER_RUN/../served\"");
+  const std::string driver = WriteDriver(
+      "serve", "{ pwd; for a; do printf '%s\\n' \"$a\"; done; ls -A; printf '%s\\n' \"$HOME\" \"$TMPDIR\" "
+               "\"$XDG_CONFIG_HOME\" \"$LANG\" \"${LC_ALL-unset}\" \"$ZELNAR_BROWSER_PARALLEL\"; } > ../served.part\n"
+               "touch \"$HOME/left-in-home\" \"$TMPDIR/left-in-tmp\" && mv ../served.part ../served");
   struct Case { const char* what; const char* make; bool asRoot; };
   const Case cases[] = {
       {"none yet", "", false},
@@ -290,11 +138,31 @@ TEST_F(RunScript, StartsTheServiceOnlyInAFolderOfItsOwn) {
     }
     Shell("cd " + q + " && rm -rf zelnar-page-service* docs served && mkdir docs && echo keep > docs/file && chmod 755 docs");
     if (c.make[0]) Shell("cd " + q + " && " + std::string(c.make));
-    Shell("cd / && /bin/sh -c " + wine_extractor::ShellQuote(wine_extractor::ServiceScript(driver, "/opt/engine", base_, 100, 3)));
+    // The scratch folder lands in the caller's temporary folder: here, this test's.
+    Shell("cd / && TMPDIR=" + q + " LC_ALL=ja_JP.UTF-8 /bin/sh -c " +
+          wine_extractor::ShellQuote(wine_extractor::ServiceScript(driver, "/opt/the engine", base_, 0, "first", 3)));
     for (int i = 0; i < 100 && !Exists(base_ + "/served"); ++i) usleep(20000);
-    usleep(50000);
     const std::string used = base_ + (c.make[0] ? "/zelnar-page-service-2" : "/zelnar-page-service");
-    EXPECT_EQ(Slurp(base_ + "/served"), used + "\n" + used + " 3\n");  // and how many pages at once
+    std::istringstream served(Slurp(base_ + "/served"));
+    std::vector<std::string> lines;
+    for (std::string line; std::getline(served, line);) lines.push_back(line);
+    ASSERT_GE(lines.size(), 12u);
+    EXPECT_EQ(lines[0], used) << "the folder it serves from";
+    EXPECT_EQ(lines[1] + "|" + lines[2] + "|" + lines[3] + "|" + lines[4], "--serve|" + used + "|/opt/the engine|0");
+    EXPECT_EQ(lines[5] == "--no-sandbox", getuid() == 0) << "the sandbox is dropped only as root";
+    const std::string all = Slurp(base_ + "/served");
+    for (const char* expected : {"\n--host-resolver-rules=MAP * ~NOTFOUND\n", "\n--proxy-bypass-list=<-loopback>\n",
+                                 "\nfirst.alive\n"})
+      EXPECT_NE(all.find(expected), std::string::npos) << expected;
+    EXPECT_EQ(all.find("--user-data-dir"), std::string::npos) << "a profile on disk";
+    // HOME, TMPDIR, XDG_CONFIG_HOME, LANG, LC_ALL, how many pages at once.
+    const std::vector<std::string> env(lines.end() - 6, lines.end());
+    const std::string scratch = env[0].substr(0, env[0].rfind('/'));
+    EXPECT_EQ(scratch.rfind(base_ + "/zelnar-engine.", 0), 0u) << scratch;
+    EXPECT_EQ(env[1] + " " + env[2] + " " + env[3] + " " + env[4] + " " + env[5],
+              scratch + "/tmp " + scratch + "/home/.config C.UTF-8 unset 3");
+    for (int i = 0; i < 100 && Exists(scratch); ++i) usleep(20000);
+    EXPECT_FALSE(Exists(scratch)) << "the engine's home and temporary files stay";
     EXPECT_EQ(Shell("stat -c %a " + wine_extractor::ShellQuote(used)), "700\n");
     EXPECT_EQ(Shell("cd " + q + " && ls -A docs && stat -c %a docs"), "file\n755\n") << "the link's target changed";
     if (c.make[0] && !c.asRoot && c.make[0] == 'm')
@@ -592,9 +460,9 @@ class PageService : public testing::Test {
   }
   void TearDown() override { Shell("rm -rf '" + base_ + "'"); }
 
-  // The service with the fake engine in `mode`, drawing `parallel` pages at once; with `memoryMb`,
-  // the address space it may hold.
-  pid_t Start(const std::string& mode, rlim_t memoryMb = 0, int parallel = 1) {
+  // The service with the fake engine in `mode`, drawing `parallel` pages at once and idle for
+  // `idleMs` before it ends; with `memoryMb`, the address space it may hold.
+  pid_t Start(const std::string& mode, rlim_t memoryMb = 0, int parallel = 1, const char* idleMs = "300") {
     const pid_t pid = fork();
     if (pid == 0) {
       setenv("TMPDIR", (base_ + "/tmp").c_str(), 1);
@@ -602,7 +470,7 @@ class PageService : public testing::Test {
       const rlimit limit{memoryMb << 20, memoryMb << 20};
       if (memoryMb) setrlimit(RLIMIT_AS, &limit);
       execl(ZELNAR_PAGE_DRIVER, ZELNAR_PAGE_DRIVER, "--serve", (base_ + "/spool").c_str(),
-            ZELNAR_FAKE_ENGINES "/engine", "300", ("--mode=" + mode).c_str(), static_cast<char*>(nullptr));
+            ZELNAR_FAKE_ENGINES "/engine", idleMs, ("--mode=" + mode).c_str(), static_cast<char*>(nullptr));
       _exit(127);
     }
     return pid;
@@ -613,6 +481,7 @@ class PageService : public testing::Test {
   void Submit(const std::string& id, const std::string& page = "page.html", uint32_t limitMs = 30000) {
     const std::string spool = base_ + "/spool/" + id;
     const std::string job = wine_extractor::FormatJob({base_ + "/" + page, 64, 48, limitMs, 2048, false});
+    std::ofstream(spool + ".alive");
     std::ofstream(spool + ".part", std::ios::binary) << job;
     rename((spool + ".part").c_str(), (spool + ".job").c_str());
   }
@@ -669,9 +538,12 @@ class PageService : public testing::Test {
     // Idle, it ends its engine and takes its folder away.
     EXPECT_EQ(Ended(service, 10000), 0);
     EXPECT_FALSE(Exists(base_ + "/spool"));
-    EXPECT_EQ(Shell("pgrep -f '" ZELNAR_FAKE_ENGINES "/engin[e]' | wc -l"), "0\n");
+    EXPECT_EQ(Engines(), "0\n");
     mkdir((base_ + "/spool").c_str(), 0700);
   }
+
+  // The fake engine's processes (the service names it on its own command line too).
+  static std::string Engines() { return Shell("pgrep -f '^/usr/bin/python3 " ZELNAR_FAKE_ENGINES "/engin[e]' | wc -l"); }
 
   std::string base_;
   int64_t stalest_ = 0;  // the oldest the heartbeat was seen while pages were waited for
@@ -775,6 +647,35 @@ TEST_F(PageService, GivesEachPageItsOwnRulesAndFailureSideBySide) {
     Shell("rm -rf '" + base_ + "/spool/stuck.run'");
     ExpectIdleEnd(service);
   }
+}
+
+// Without an idle time (a host that keeps no engine running): the service waits for the page of
+// the host that started it, whose sign of life is there first, keeps no engine while no page
+// waits, and ends as soon as the page's files are gone. A service killed outright takes its engine
+// along, whatever the engine does.
+TEST_F(PageService, EndsAtOnceWithoutIdleTimeAndTakesItsEngineAlongWhenKilled) {
+  std::ofstream(base_ + "/spool/first.alive");
+  pid_t service = Start("draws", 0, 1, "0");
+  usleep(300000);
+  EXPECT_EQ(kill(service, 0), 0) << "it ended before the page came";
+  EXPECT_EQ(Engines(), "0\n") << "an engine made ahead";
+  EXPECT_EQ(Serve("first"), "0\n");
+  usleep(300000);
+  EXPECT_EQ(Engines(), "0\n") << "the engine outlived its page";
+  for (const char* suffix : {".png", ".status", ".alive"}) unlink((base_ + "/spool/first" + suffix).c_str());
+  EXPECT_EQ(Ended(service, 3000), 0);
+  EXPECT_FALSE(Exists(base_ + "/spool"));
+
+  mkdir((base_ + "/spool").c_str(), 0700);
+  service = Start("never-loads");
+  Submit("stuck");
+  for (int i = 0; i < 200 && Engines() == "0\n"; ++i) usleep(20000);
+  ASSERT_NE(Engines(), "0\n");
+  kill(service, SIGKILL);
+  waitpid(service, nullptr, 0);
+  std::string left;
+  for (int i = 0; i < 60 && (left = Engines()) != "0\n"; ++i) usleep(50000);
+  EXPECT_EQ(left, "0\n") << "engine processes outlived their service by 3 s";
 }
 
 TEST(JsonValue, ReadsTheEnginesMessages) {

@@ -149,8 +149,9 @@ void ExpectBoxes(const Picture& picture, const std::vector<Box>& boxes) {
   EXPECT_EQ(wrong, 0) << "pixels that differ";
 }
 
-// Every test runs twice: with one engine per picture (ZELNAR_BROWSER_KEEP_ALIVE=0), and with the
-// kept-alive page service, which must then end by itself after its idle time, leaving nothing.
+// Every test runs twice: with a page service that ends as soon as it has no page
+// (ZELNAR_BROWSER_KEEP_ALIVE=0), which leaves nothing once the picture is drawn, and with the
+// kept-alive one, which must then end by itself after its idle time, leaving nothing.
 class BrowserExtractor : public testing::TestWithParam<bool> {
  protected:
   bool KeptAlive() const { return GetParam(); }
@@ -168,7 +169,7 @@ class BrowserExtractor : public testing::TestWithParam<bool> {
     SetEnvironmentVariableW(kIdleVariable, kIdleMs);
     wchar_t here[MAX_PATH];
     GetCurrentDirectoryW(MAX_PATH, here);
-    // A space, a quote and Japanese in the temporary folder: the render script must quote them all.
+    // A space, a quote and Japanese in the temporary folder: the service script must quote them all.
     root_ = std::wstring(here) + L"\\browser test " + std::to_wstring(GetCurrentProcessId());
     temp_ = root_ + L"\\it's 一時";
     pages_ = root_ + L"\\pages";
@@ -184,7 +185,7 @@ class BrowserExtractor : public testing::TestWithParam<bool> {
 
   void TearDown() override {
     if (root_.empty()) return;
-    if (KeptAlive()) ExpectServiceToEnd();
+    ExpectServiceToEnd();
     SetEnvironmentVariableW(kKeepAliveVariable, nullptr);
     SetEnvironmentVariableW(kIdleVariable, nullptr);
     SetEnvironmentVariableW(L"TMP", savedTmp_);
@@ -277,10 +278,9 @@ class BrowserExtractor : public testing::TestWithParam<bool> {
     return names;
   }
 
-  // The processes marked with `marker` (the render script and the service mark the engine's
-  // environment with their folder, and run it there: the engine's helpers overwrite their
-  // environment with their titles, but keep the folder); killed ones take a moment to go, so they
-  // have `waitMs`.
+  // The processes marked with `marker` (the service marks the engine's environment with its folder,
+  // and runs it there: the engine's helpers overwrite their environment with their titles, but keep
+  // the folder); killed ones take a moment to go, so they have `waitMs`.
   std::string Marked(const std::string& marker, int waitMs = 3000) {
     const std::string command = "grep -l -s -F -e " + ShellQuote("ZELNAR_BROWSER_RUN=" + marker) +
                                 " /proc/[0-9]*/environ; for p in /proc/[0-9]*; do case \"$(readlink $p/cwd)\" in " +
@@ -290,20 +290,20 @@ class BrowserExtractor : public testing::TestWithParam<bool> {
     return alive;
   }
 
-  // Nothing of the call is left: no call folder and no engine process of one; with the kept-alive
-  // engine, nothing but the service (its folder holds no page's file).
+  // Nothing of the call is left: with a service that ends at once, nothing at all within moments;
+  // with the kept-alive one, nothing but the service (its folder holds no page's file).
   void ExpectNothingLeftBehind() {
+    if (!KeptAlive()) return ExpectServiceToEnd(3000);
     std::vector<std::wstring> left = Entries(temp_);
     left.erase(std::remove(left.begin(), left.end(), std::wstring(kSpool)), left.end());
     EXPECT_TRUE(left.empty()) << left.size() << " entries left in the temporary folder";
     for (const std::wstring& name : Entries(temp_ + L"\\" + kSpool))
-      EXPECT_TRUE(name == L"service" || name == L"lock" || name == L"scratch") << Encode(CP_UTF8, name) << " left";
-    EXPECT_EQ(Marked(UnixPath(temp_) + (KeptAlive() ? "/zelnar-browser-" : "/")), "") << "engine processes still running";
+      EXPECT_TRUE(name == L"service" || name == L"lock") << Encode(CP_UTF8, name) << " left";
   }
 
   // After its idle time the service is gone with its engine and its folder.
-  void ExpectServiceToEnd() {
-    EXPECT_EQ(Marked(UnixPath(temp_) + "/", 10000), "") << "the service or its engine outlived the idle time";
+  void ExpectServiceToEnd(int waitMs = 10000) {
+    EXPECT_EQ(Marked(UnixPath(temp_) + "/", waitMs), "") << "the service or its engine outlived the idle time";
     for (int waited = 0; GetFileAttributesW((temp_ + L"\\" + kSpool).c_str()) != INVALID_FILE_ATTRIBUTES && waited < 3000;
          waited += 100)
       Sleep(100);
@@ -374,7 +374,7 @@ TEST_P(BrowserExtractor, DrawsJapaneseTextInUtf8AndInDeclaredShiftJis) {
 }
 
 TEST_P(BrowserExtractor, FailsWithResultEightAndLeavesNothingBehind) {
-  const std::wstring fakes = FromUtf8(ZELNAR_SOURCE_DIR "/tests/wine_extractor/win/fake_drivers/");
+  const std::wstring fakes = FromUtf8(ZELNAR_SOURCE_DIR "/tests/wine_extractor/win/fake_engines/");
   const std::wstring page = WritePage(L"page.html", BoxesPage({{0, 0, 10, 10, {255, 0, 0}}}));
   struct Case {
     const char* what;
@@ -390,26 +390,24 @@ TEST_P(BrowserExtractor, FailsWithResultEightAndLeavesNothingBehind) {
   const Case cases[] = {
       {"engine missing", L"/nonexistent/chromium-headless-shell", L"", nullptr, page},
       {"driver missing", L"", L"/nonexistent/zelnar-page-driver", nullptr, page},
-      {"time limit hit", L"", L"", L"1", page},
-      {"driver never ends, with a helper", L"", fakes + L"hangs", L"300", page},
-      {"driver fails", L"", fakes + L"fails", nullptr, page},
-      {"no picture", L"", fakes + L"no-picture", nullptr, page},
-      {"broken picture", L"", fakes + L"broken-picture", nullptr, page},
-      {"picture of another size", L"", fakes + L"wrong-size", nullptr, page},
+      {"time limit hit", L"", L"", L"1", page, nullptr, "ran out of time"},
       {"page missing", L"", L"", nullptr, pages_ + L"\\absent.html"},
       {"page is a folder", L"", L"", nullptr, pages_},
       {"page is a link out of its folder", L"", L"", nullptr, pages_ + L"\\link.html"},
       // Any engine needs more than 40 MB; the time limit is long, the ceiling must end it.
       {"over the memory ceiling", L"", L"", L"600000", page, L"40", "memory ceiling"},
-      // Last: a running service keeps the engine it started with.
+      // Last, each after the service before it ended: a running service keeps the engine it started with.
+      {"engine never loads the page, with a helper", fakes + L"engine-never-loads", L"", L"300", page, nullptr,
+       "ran out of time"},
+      {"engine ends mid-page", fakes + L"engine-dies", L"", nullptr, page, nullptr, "the engine ended or closed its pipe"},
+      {"broken picture", fakes + L"broken-picture", L"", nullptr, page},
+      {"picture of another size", fakes + L"wrong-size", L"", nullptr, page},
       {"engine stops at once", fakes + L"engine-says-no", L"", nullptr, page, nullptr,
        "the engine ended or closed its pipe*the engine said: cannot start: no such display (fake)"},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);
-    // The fake drivers stand for one render; the service is always the real driver.
-    if (KeptAlive() && c.driver.rfind(fakes, 0) == 0) continue;
-    if (KeptAlive() && !c.engine.empty()) ExpectServiceToEnd();
+    if (!c.engine.empty()) ExpectServiceToEnd();
     SetEnvironmentVariableW(kEngineVariable, c.engine.empty() ? nullptr : c.engine.c_str());
     SetEnvironmentVariableW(kDriverVariable, c.driver.empty() ? nullptr : c.driver.c_str());
     SetEnvironmentVariableW(kTimeLimitVariable, c.timeLimit);
@@ -745,58 +743,33 @@ TEST_P(BrowserExtractor, DrawsAPageThatNavigatesAsItFirstLoaded) {
   ExpectNothingLeftBehind();
 }
 
-// The host is killed mid-render: nothing of its call runs on (with the kept-alive engine: nothing
-// but the service), and no call folder outlives the next call: neither its own nor one left by an
-// owner long gone. A living owner's folder stays.
+// The host is killed mid-render: the service stops drawing its page within moments, and nothing of
+// the call runs on (but a kept-alive service); the next picture is drawn.
 TEST_P(BrowserExtractor, LeavesNothingOfAKilledHost) {
   const std::wstring page = WritePage(L"page.html", BoxesPage({{0, 0, 10, 10, {255, 0, 0}}}));
   // A page that never finishes loading: its engine never says it has.
-  const std::wstring stuck = page;
-  const std::wstring hangs = FromUtf8(ZELNAR_SOURCE_DIR "/tests/wine_extractor/win/fake_drivers/engine-never-loads");
+  const std::wstring hangs = FromUtf8(ZELNAR_SOURCE_DIR "/tests/wine_extractor/win/fake_engines/engine-never-loads");
   SetEnvironmentVariableW(kEngineVariable, hangs.c_str());
-  const std::wstring gone = temp_ + L"\\zelnar-browser-4194300-1-1-1";
-  if (!KeptAlive()) {
-    ASSERT_TRUE(CreateDirectoryW(gone.c_str(), nullptr));
-    test::WriteWholeFile(gone + L"\\page.png", "left behind");
-    test::WriteWholeFile(gone + L"\\lock", "");  // nobody holds it
-  }
   PROCESS_INFORMATION host{};
-  ASSERT_TRUE(StartHost(root_, stuck, host));
+  ASSERT_TRUE(StartHost(root_, page, host));
   // Mid-render: the page is being drawn.
   auto pageFiles = [&] {
     int files = 0;
-    for (const std::wstring& name : Entries(temp_ + L"\\" + kSpool))
-      files += name != L"service" && name != L"lock" && name != L"scratch";
+    for (const std::wstring& name : Entries(temp_ + L"\\" + kSpool)) files += name != L"service" && name != L"lock";
     return files;
   };
-  const std::string calls = UnixPath(temp_) + "/zelnar-browser-";
-  for (int i = 0; i < 200 && (KeptAlive() ? pageFiles() == 0 : Marked(calls, 0).empty()); ++i) Sleep(50);
-  ASSERT_TRUE(KeptAlive() ? pageFiles() > 0 : !Marked(calls, 0).empty()) << "the host never started its render";
+  for (int i = 0; i < 200 && pageFiles() == 0; ++i) Sleep(50);
+  ASSERT_GT(pageFiles(), 0) << "the host never started its render";
   Sleep(300);
   TerminateProcess(host.hProcess, 1);
   WaitForSingleObject(host.hProcess, 5000);
   CloseHandle(host.hProcess);
-  EXPECT_EQ(GetFileAttributesW(gone.c_str()), INVALID_FILE_ATTRIBUTES) << "a dead owner's folder stayed";
-  EXPECT_EQ(Marked(calls), "") << "the killed host's render ran on for 3 s";
   for (int waited = 0; pageFiles() > 0 && waited < 3000; waited += 100) Sleep(100);
   EXPECT_EQ(pageFiles(), 0) << "the service kept drawing for a host that is gone";
   SetEnvironmentVariableW(kEngineVariable, nullptr);
-  if (KeptAlive()) ExpectServiceToEnd();  // a running service keeps the engine it started with
-  // A living render's folder, as one of another prefix sharing the temporary folder (whose Windows
-  // process ids repeat ours): its lock is held, the next call leaves it.
-  const std::wstring living = temp_ + L"\\zelnar-browser-" + std::to_wstring(GetCurrentProcessId()) + L"-1-999-1";
-  std::string holder;
-  if (!KeptAlive()) {
-    ASSERT_TRUE(CreateDirectoryW(living.c_str(), nullptr));
-    holder = test::RunShell(living, "sh -c 'exec 9>lock && flock 9 && exec sleep 60' >/dev/null 2>&1 & echo $!");
-    Sleep(200);
-  }
+  // A running service keeps the engine it started with; one that ends at once is gone with it.
+  ExpectServiceToEnd(KeptAlive() ? 10000 : 3000);
   EXPECT_EQ(Render(page).result, 0);
-  if (!KeptAlive()) {
-    EXPECT_NE(GetFileAttributesW(living.c_str()), INVALID_FILE_ATTRIBUTES) << "a living render's folder went";
-    test::RunShell(root_, "kill " + holder);
-    RemoveTree(living);
-  }
   ExpectNothingLeftBehind();
 }
 
@@ -834,8 +807,8 @@ TEST_P(BrowserExtractor, ShowsTheNextPageNothingOfTheOneBefore) {
   ExpectNothingLeftBehind();
 }
 
-// The temporary folder shared with other accounts, which plant entries named like ours: a link like a
-// call folder and one like the service's folder (what they point to is neither deleted nor changed),
+// The temporary folder shared with other accounts, which plant entries named like ours: a link like
+// the service's folder (what it points to is neither deleted nor changed),
 // and service folders anyone may write to, naming a process that is not a service of ours (as root
 // also one of another account, naming that account's process). No page goes into them and no
 // script comes out of them; the picture is drawn, in folders of our own that no one else may read.
@@ -844,7 +817,7 @@ TEST_P(BrowserExtractor, KeepsToFoldersOfItsOwnInASharedTemporaryFolder) {
   const bool root = test::RunShell(root_, "id -u") == "0\n";
   struct Case { const char* what; std::string plant; bool asRoot; };
   const Case cases[] = {
-      {"links", "ln -s ../docs T/zelnar-browser-99998-1-1-1 && ln -s ../docs T/zelnar-page-service", false},
+      {"a link", "ln -s ../docs T/zelnar-page-service", false},
       {"a service folder anyone may write to", "mkdir -m 777 T/zelnar-page-service; { sleep 60 >/dev/null 2>&1 & } ; "
        "sleep 0.2; echo \"$! $(cut -d' ' -f22 /proc/$!/stat)\" > T/zelnar-page-service/service", false},
       {"another account's service folder",
@@ -875,8 +848,8 @@ TEST_P(BrowserExtractor, KeepsToFoldersOfItsOwnInASharedTemporaryFolder) {
                 "700\n600\n600\n");
     }
     test::RunShell(root_, "for p in $(cut -s -d' ' -f1 " + t + "/zelnar-page-service/service 2>/dev/null); do kill $p; done; "
-                          "rm -rf " + t + "/zelnar-page-service " + t + "/zelnar-browser-99998-1-1-1");
-    if (KeptAlive()) ExpectServiceToEnd();
+                          "rm -rf " + t + "/zelnar-page-service");
+    ExpectServiceToEnd();
   }
   ExpectNothingLeftBehind();
 }
@@ -912,7 +885,7 @@ TEST_P(PageService, ReplacesAServiceKilledMidPicture) {
   const std::vector<Box> boxes = {{10, 10, 50, 50, {0, 90, 200}}};
   const std::wstring page = WritePage(L"page.html", BoxesPage(boxes));
   // A page that never finishes loading: its engine never says it has.
-  SetEnvironmentVariableW(kEngineVariable, FromUtf8(ZELNAR_SOURCE_DIR "/tests/wine_extractor/win/fake_drivers/engine-never-loads").c_str());
+  SetEnvironmentVariableW(kEngineVariable, FromUtf8(ZELNAR_SOURCE_DIR "/tests/wine_extractor/win/fake_engines/engine-never-loads").c_str());
   int result = -1;
   std::thread call([&] { result = Render(page).result; });
   const std::string taken = "ls " + ShellQuote(Spool()) + " | grep -c '\\.run$'";
@@ -935,7 +908,7 @@ TEST_P(PageService, ReplacesAFrozenService) {
   const std::vector<Box> boxes = {{10, 10, 50, 50, {0, 90, 200}}};
   const std::wstring page = WritePage(L"page.html", BoxesPage(boxes));
   // A page that never finishes loading, whatever the machine's speed: its engine never says it has.
-  SetEnvironmentVariableW(kEngineVariable, FromUtf8(ZELNAR_SOURCE_DIR "/tests/wine_extractor/win/fake_drivers/engine-never-loads").c_str());
+  SetEnvironmentVariableW(kEngineVariable, FromUtf8(ZELNAR_SOURCE_DIR "/tests/wine_extractor/win/fake_engines/engine-never-loads").c_str());
   int result = -1;
   ULONGLONG failedAfter = 0;
   std::thread call([&] {
