@@ -125,6 +125,8 @@ bool Spool::End() {
   lock_.Reset(open(kLockName, O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0600));
   if (!lock_ || flock(lock_.Get(), LOCK_EX | LOCK_NB) != 0) return true;
   Announce();
+  // The events of its own files are no page.
+  Drain();
   return false;
 }
 
