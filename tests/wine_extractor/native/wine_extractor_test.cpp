@@ -620,8 +620,9 @@ TEST_F(PageService, GivesEachPageItsOwnRulesAndFailureSideBySide) {
       {"a page beside one whose answer is large", 2,
        {{"big", "n/big.html", "0\n", "shown big.html"},
         {"late", "s/slow.html", "124 the page took longer than its time limit", "", 1000}}},
-      {"a job that cannot be taken", 1,
-       {{"stuck", "page.html", "4 the service cannot take the page's job"}, {"after", "page.html", "0\n", "shown page.html"}},
+      {"a job that cannot be taken, a page that is not there", 1,
+       {{"stuck", "page.html", "4 the service cannot take the page's job"}, {"gone", "nowhere/page.html", "3 the page cannot be found"},
+        {"after", "page.html", "0\n", "shown page.html"}},
        true},
   };
   for (const Case& c : cases) {
