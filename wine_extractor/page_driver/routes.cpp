@@ -1,5 +1,7 @@
 #include "wine_extractor/page_driver/routes.h"
 
+#include "wine_extractor/protocol/json_writer.h"
+
 namespace wine_extractor {
 
 PageRun* Routes::TakeCommand(int id) {
@@ -8,6 +10,29 @@ PageRun* Routes::TakeCommand(int id) {
   PageRun* page = at->second;
   commands_.erase(at);
   return page;
+}
+
+PageRun* Routes::OwnerOfEvent(const JsonValue& message) const {
+  const std::string& session = message["sessionId"].Text();
+  const std::string& method = message["method"].Text();
+  const JsonValue& params = message["params"];
+  if (!session.empty()) return BySession(session);
+  if (method == "Target.attachedToTarget") return ByTarget(params["targetInfo"]["targetId"].Text());
+  if (method == "Target.detachedFromTarget") return BySession(params["sessionId"].Text());
+  if (method == "Target.targetDestroyed" || method == "Target.targetCrashed") return ByTarget(params["targetId"].Text());
+  return nullptr;
+}
+
+std::optional<Routes::EngineCommand> Routes::ShutOut(const JsonValue& message) {
+  const std::string& method = message["method"].Text();
+  const JsonValue& params = message["params"];
+  if (method == "Fetch.requestPaused")
+    return EngineCommand{"Fetch.failRequest",
+                   "{\"requestId\":" + JsonString(params["requestId"].Text()) + ",\"errorReason\":\"BlockedByClient\"}",
+                   message["sessionId"].Text()};
+  if (method == "Target.attachedToTarget" && !params["sessionId"].Text().empty())
+    return EngineCommand{"Target.detachFromTarget", "{\"sessionId\":" + JsonString(params["sessionId"].Text()) + "}", ""};
+  return std::nullopt;
 }
 
 void Routes::Forget(const PageRun* page) {

@@ -3,7 +3,10 @@
 #pragma once
 
 #include <map>
+#include <optional>
 #include <string>
+
+#include "wine_extractor/page_driver/json_value.h"
 
 namespace wine_extractor {
 
@@ -18,6 +21,18 @@ class Routes {
   void Target(const std::string& target, PageRun* page) { targets_[target] = page; }
   PageRun* BySession(const std::string& session) const { return Find(sessions_, session); }
   PageRun* ByTarget(const std::string& target) const { return Find(targets_, target); }
+  // The page an event belongs to: the one whose session it came on, or (for the engine's news to the
+  // browser, which carries no session of a page) whose target or session it names; none for the
+  // engine's own news and for sessions of no page.
+  PageRun* OwnerOfEvent(const JsonValue& message) const;
+
+  // The command (method, params, session) that shuts out an event of no page: a session or target the
+  // service did not make gets no file and no session of ours.
+  struct EngineCommand {
+    std::string method, params, session;
+  };
+  static std::optional<EngineCommand> ShutOut(const JsonValue& message);
+
   // Everything of `page`: its replies and events go to nobody from now on.
   void Forget(const PageRun* page);
   void Clear();

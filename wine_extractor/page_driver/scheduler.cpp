@@ -7,7 +7,6 @@
 
 #include "wine_extractor/page_driver/clock.h"
 #include "wine_extractor/page_driver/memory_watch.h"
-#include "wine_extractor/protocol/json_writer.h"
 
 namespace wine_extractor {
 namespace {
@@ -150,8 +149,7 @@ void Scheduler::Guarded(PageRun& page, Fn fn) {
 
 // Each message goes to the one page whose command, session or target it names, or to nobody.
 void Scheduler::Dispatch(const JsonValue& message) {
-  const std::optional<int64_t> id = message["id"].Whole();
-  if (id) {
+  if (const std::optional<int64_t> id = message["id"].Whole()) {
     if (PageRun* page = routes_.TakeCommand(int(*id))) {
       Guarded(*page, [&](PageRun& run) { run.OnReply(message); });
     } else if (*id == ping_) {
@@ -159,41 +157,10 @@ void Scheduler::Dispatch(const JsonValue& message) {
       answered_ = true;
       nextPing_ = NowMs() + kPingEveryMs;
     }
-    return;
-  }
-  const std::string& session = message["sessionId"].Text();
-  const std::string& method = message["method"].Text();
-  const JsonValue& params = message["params"];
-  PageRun* page = nullptr;
-  if (!session.empty()) {
-    page = routes_.BySession(session);
-  } else if (method == "Target.attachedToTarget") {
-    page = routes_.ByTarget(params["targetInfo"]["targetId"].Text());
-  } else if (method == "Target.detachedFromTarget") {
-    page = routes_.BySession(params["sessionId"].Text());
-  } else if (method == "Target.targetDestroyed" || method == "Target.targetCrashed") {
-    page = routes_.ByTarget(params["targetId"].Text());
-  } else {
-    return;  // the engine's own news of targets: nobody's
-  }
-  if (page) {
+  } else if (PageRun* page = routes_.OwnerOfEvent(message)) {
     Guarded(*page, [&](PageRun& run) { run.OnEvent(message); });
-  } else {
-    Stray(message);
-  }
-}
-
-// A session or target the service did not make, or of a page done with: it gets no file and no
-// session of ours.
-void Scheduler::Stray(const JsonValue& message) {
-  const std::string& method = message["method"].Text();
-  const JsonValue& params = message["params"];
-  if (method == "Fetch.requestPaused") {
-    pipe_->Send("Fetch.failRequest",
-                "{\"requestId\":" + JsonString(params["requestId"].Text()) + ",\"errorReason\":\"BlockedByClient\"}",
-                message["sessionId"].Text());
-  } else if (method == "Target.attachedToTarget" && !params["sessionId"].Text().empty()) {
-    pipe_->Send("Target.detachFromTarget", "{\"sessionId\":" + JsonString(params["sessionId"].Text()) + "}");
+  } else if (const std::optional<Routes::EngineCommand> shut = Routes::ShutOut(message)) {
+    pipe_->Send(shut->method, shut->params, shut->session);
   }
 }
 

@@ -75,7 +75,6 @@ class Scheduler {
   void Open(Slot& slot);
   void OpenSpare();
   void Dispatch(const JsonValue& message);
-  void Stray(const JsonValue& message);
   template <typename Fn>
   void Guarded(PageRun& page, Fn fn);
   void Tick();
