@@ -542,8 +542,12 @@ class PageService : public testing::Test {
     mkdir((base_ + "/spool").c_str(), 0700);
   }
 
-  // The fake engine's processes (the service names it on its own command line too).
-  static std::string Engines() { return Shell("pgrep -f '^/usr/bin/python3 " ZELNAR_FAKE_ENGINES "/engin[e]' | wc -l"); }
+  // This test's fake engine processes (the service names it on its own command line too; other runs of
+  // the test have other temporary folders).
+  std::string Engines() {
+    return Shell("for p in $(pgrep -f '^/usr/bin/python3 " ZELNAR_FAKE_ENGINES "/engin[e]'); do grep -qsF 'TMPDIR=" +
+                 base_ + "/tmp' /proc/$p/environ && echo $p; done | wc -l");
+  }
 
   std::string base_;
   int64_t stalest_ = 0;  // the oldest the heartbeat was seen while pages were waited for
