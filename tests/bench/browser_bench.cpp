@@ -172,12 +172,13 @@ struct Bench {
   }
 };
 
-// The service of this temporary folder has ended (after its idle time, or at once).
+// The service of this temporary folder has ended (after its idle time, or at once; one a mode before
+// left running ends after its 30 s).
 void WaitForServiceEnd() {
   wchar_t temp[MAX_PATH];
   GetTempPathW(MAX_PATH, temp);
   const std::wstring spool = std::wstring(temp) + L"zelnar-page-service";
-  for (int waited = 0; GetFileAttributesW(spool.c_str()) != INVALID_FILE_ATTRIBUTES && waited < 20000; waited += 5)
+  for (int waited = 0; GetFileAttributesW(spool.c_str()) != INVALID_FILE_ATTRIBUTES && waited < 45000; waited += 5)
     Sleep(5);
   Sleep(200);  // its engine's last processes
 }
@@ -325,6 +326,8 @@ int main(int argc, char** argv) {
                   *std::min_element(ratios.begin(), ratios.end()), *std::max_element(ratios.begin(), ratios.end()));
       std::printf("  the machine's processors busy (median): %.0f %% while one host draws, %.0f %% while four do\n",
                   Median(oneBusy), Median(fourBusy));
+      // Idle: once the context made ahead for the next page has gone, 2 s after the last.
+      Sleep(3000);
       const double idle = ServicePssMb(bench.scratch);
       double drawing = 0;
       Hosts(self, argv[1], argv[3], width, height, hosts, each, hash, [&] {
