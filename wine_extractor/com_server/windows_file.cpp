@@ -1,8 +1,10 @@
 #include "wine_extractor/com_server/windows_file.h"
 
+#include <algorithm>
 #include <cstring>
 
 #include "wine_extractor/com_server/failure.h"
+#include "wine_extractor/com_server/wine_paths.h"
 #include "win/file_handle.h"
 
 namespace wine_extractor {
@@ -11,14 +13,28 @@ std::wstring Widen(const char* ascii) { return std::wstring(ascii, ascii + strle
 
 bool Exists(const std::wstring& path) { return GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES; }
 
-std::optional<std::string> ReadSmall(const std::wstring& path) {
+std::optional<std::string> ReadSmall(const std::wstring& path, size_t limit) {
   zelnar::FileHandle file(CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
                                       nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
   if (!file) return std::nullopt;
-  char text[1024];
+  // Files of /proc come in pieces: read until the end or the limit.
+  std::string text;
+  char buffer[4096];
   DWORD read = 0;
-  if (!ReadFile(file.Get(), text, sizeof text, &read, nullptr) || read == 0) return std::nullopt;
-  return std::string(text, read);
+  while (text.size() < limit && ReadFile(file.Get(), buffer, DWORD(std::min(sizeof buffer, limit - text.size())),
+                                         &read, nullptr) && read > 0)
+    text.append(buffer, read);
+  if (text.empty()) return std::nullopt;
+  return text;
+}
+
+std::optional<FileIdentity> IdentityOf(const std::wstring& path) {
+  zelnar::FileHandle file(CreateFileW(path.c_str(), FILE_READ_ATTRIBUTES,
+                                      FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
+                                      FILE_FLAG_BACKUP_SEMANTICS, nullptr));
+  BY_HANDLE_FILE_INFORMATION information;
+  if (!file || !GetFileInformationByHandle(file.Get(), &information)) return std::nullopt;
+  return FileIdentity{information.dwVolumeSerialNumber, information.nFileIndexHigh, information.nFileIndexLow};
 }
 
 void WriteWhole(const std::wstring& path, const std::string& bytes, DWORD creation) {
@@ -49,7 +65,7 @@ void StartShell(const std::string& script) {
   text.resize(size_t(length));
   // One argument, quoted by the rules Wine splits the command line with: backslashes count only
   // before a quote, so those are doubled there and at the end.
-  std::wstring command = L"/bin/sh -c \"";
+  std::wstring command = L"\"" + WindowsPath("/bin/sh") + L"\" -c \"";
   size_t backslashes = 0;
   for (wchar_t c : text) {
     if (c == L'\\') {

@@ -2,6 +2,9 @@
 // DevTools pipe, hands each untrusted page only the files the request rules allow, keeps its scripts
 // off, and writes the viewport as a PNG.
 //
+// Usage: zelnar-page-driver --spool NAME
+//   Makes the spool NAME in the meeting folder (meeting_place.h) and prints its path; 1 and why not
+//   on standard error when a folder on the way fails.
 // Usage: zelnar-page-driver --serve SPOOL ENGINE IDLE-MS [ENGINE-OPTION...]
 //   The page service for the pages put into SPOOL (page_service.h), drawing as many pages at once as
 //   ZELNAR_BROWSER_PARALLEL says, else one at a time; with IDLE-MS 0 it ends as soon as no page
@@ -15,6 +18,7 @@
 #include <vector>
 
 #include "wine_extractor/page_driver/devtools.h"
+#include "wine_extractor/page_driver/meeting_place.h"
 #include "wine_extractor/protocol/engine_settings.h"
 #include "wine_extractor/page_driver/page_service.h"
 
@@ -38,6 +42,23 @@ void Explain(const std::string& why) {
   if (!said.empty()) std::fprintf(stderr, "the engine said: %s\n", said.c_str());
 }
 
+std::string Variable(const char* name) {
+  const char* value = std::getenv(name);
+  return value ? value : "";
+}
+
+int Spool(int argc, char** argv) {
+  if (argc != 3) return kDriverUsage;
+  const SpoolPlace place =
+      MakeSpool(argv[2], Variable("XDG_RUNTIME_DIR"), Variable("XDG_CACHE_HOME"), Variable("HOME"));
+  if (place.path.empty()) {
+    std::fprintf(stderr, "zelnar-page-driver: the page service's folder: %s\n", place.wrong.c_str());
+    return 1;
+  }
+  std::printf("%s\n", place.path.c_str());
+  return std::fflush(stdout) == 0 ? 0 : 1;
+}
+
 int Serve(int argc, char** argv) {
   if (argc < 5) return kDriverUsage;
   // 0: a service for the pages of hosts that keep no engine running.
@@ -53,6 +74,7 @@ int main(int argc, char** argv) {
   signal(SIGPIPE, SIG_IGN);  // a vanished engine shows as a failed write, not as a killed driver
   try {
     if (argc > 1 && std::string(argv[1]) == "--serve") return Serve(argc, argv);
+    if (argc > 1 && std::string(argv[1]) == "--spool") return Spool(argc, argv);
     return kDriverUsage;
   } catch (const Stop& stop) {
     Explain(stop.why);
