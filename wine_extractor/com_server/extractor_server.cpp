@@ -25,16 +25,38 @@ constexpr DWORD kAnswerFlags = IEIFLAG_CACHE | IEIFLAG_NOSTAMP | IEIFLAG_NOBORDE
 LONG liveObjects = 0;
 LONG serverLocks = 0;
 
-void Trace(const wchar_t* method, const Failure& failure) {
-  wchar_t code[16];
-  wsprintfW(code, L"0x%08lX", static_cast<unsigned long>(failure.Result()));
-  const std::wstring line =
-      std::wstring(L"zelnar browser extractor: ") + method + L": " + failure.Text() + L" (" + code + L")\n";
-  // The A form: Wine shows only its lines, and Windows debuggers see both.
+// One line for the debugger. The A form: Wine shows only its lines, and Windows debuggers see both.
+void TraceLine(const std::wstring& line) {
   const int size = WideCharToMultiByte(CP_ACP, 0, line.c_str(), -1, nullptr, 0, nullptr, nullptr);
   std::string narrow(size_t(size > 0 ? size : 1), '\0');
   if (size > 0) WideCharToMultiByte(CP_ACP, 0, line.c_str(), -1, &narrow[0], size, nullptr, nullptr);
   OutputDebugStringA(narrow.c_str());
+}
+
+void Trace(const wchar_t* method, const Failure& failure) {
+  wchar_t code[16];
+  wsprintfW(code, L"0x%08lX", static_cast<unsigned long>(failure.Result()));
+  TraceLine(std::wstring(L"zelnar browser extractor: ") + method + L": " + failure.Text() + L" (" + code + L")\n");
+}
+
+std::wstring FromUtf8(const std::string& text) {
+  std::wstring wide(text.size(), L'\0');
+  wide.resize(size_t(MultiByteToWideChar(CP_UTF8, 0, text.data(), int(text.size()), &wide[0], int(wide.size()))));
+  return wide;
+}
+
+// A line per request of the page that the request rules refused, picture or not: what a user needs
+// to tell a refused stylesheet from a missing one.
+void TraceRefused(const wchar_t* method, const RefusedRequests& refused) noexcept {
+  try {
+    const std::wstring start = std::wstring(L"zelnar browser extractor: ") + method + L": ";
+    for (const RefusedRequest& r : refused.listed)
+      TraceLine(start + L"refused " + FromUtf8(r.kind) + L" " + FromUtf8(r.url) + L": " + FromUtf8(r.rule) + L"\n");
+    if (refused.more)
+      TraceLine(start + std::to_wstring(refused.more) + L" more requests refused\n");
+  } catch (...) {
+    // No memory for a line: the picture's result stands.
+  }
 }
 
 class Extractor final : public IPersistFile, public IExtractImage {
@@ -107,18 +129,21 @@ class Extractor final : public IPersistFile, public IExtractImage {
   STDMETHODIMP Extract(HBITMAP* bitmap) override {
     if (!bitmap) return E_POINTER;
     *bitmap = nullptr;
+    RefusedRequests refused;
+    HRESULT result = S_OK;
     try {
       if (path_.empty()) throw Failure(E_UNEXPECTED, L"no page was loaded");
-      *bitmap = RenderPage(path_, size_.cx, size_.cy, ReadEngineSettings());
-      return S_OK;
+      *bitmap = RenderPage(path_, size_.cx, size_.cy, ReadEngineSettings(), refused);
     } catch (const Failure& failure) {
       Trace(L"Extract", failure);
-      return failure.Result();
+      result = failure.Result();
     } catch (const std::bad_alloc&) {
-      return E_OUTOFMEMORY;
+      result = E_OUTOFMEMORY;
     } catch (...) {
-      return E_UNEXPECTED;
+      result = E_UNEXPECTED;
     }
+    TraceRefused(L"Extract", refused);
+    return result;
   }
 
  private:

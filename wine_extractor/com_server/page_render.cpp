@@ -67,7 +67,8 @@ void CheckStatus(int status, const std::string& reason) {
 
 }  // namespace
 
-HBITMAP RenderPage(const std::wstring& page, int width, int height, const EngineSettings& settings) {
+HBITMAP RenderPage(const std::wstring& page, int width, int height, const EngineSettings& settings,
+                   RefusedRequests& refused) {
   if (width <= 0 || height <= 0 || width > kMaxSide || height > kMaxSide)
     throw Failure(E_INVALIDARG, L"the size asked for is out of range");
   const std::wstring fullPage = FullPath(page);
@@ -81,6 +82,7 @@ HBITMAP RenderPage(const std::wstring& page, int width, int height, const Engine
   const ServiceCall call(
       {UnixPath(fullPage), width, height, settings.timeLimitMs, settings.memoryLimitMb, settings.strictFolder},
       driver, settings);
+  refused = call.Refused();
   CheckStatus(call.Status(), call.Reason());
   return DecodePicture(call.Picture(), width, height);
 }

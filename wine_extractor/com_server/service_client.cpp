@@ -165,11 +165,10 @@ void ServiceCall::Wait(const PageJob& job, const std::string& driver, const Engi
     replaced = service.identity;
     if (GetTickCount64() - begin > job.timeLimitMs + kGraceMs) throw Failure(E_FAIL, L"the page service keeps ending");
   }
-  const std::optional<std::string> status = ReadSmall(File(kStatusSuffix));
-  status_ = status ? std::atoi(status->c_str()) : -1;
-  // "STATUS REASON\n"
-  const size_t space = status ? status->find(' ') : std::string::npos;
-  if (space != std::string::npos) reason_ = status->substr(space + 1, status->find('\n') - space - 1);
+  const std::optional<std::string> answer = ReadSmall(File(kStatusSuffix), kMaxStatusBytes);
+  std::optional<PageStatus> status = answer ? ParseStatus(*answer) : std::nullopt;
+  // Unreadable, it stays a failure (-1), never a picture.
+  if (status) answer_ = std::move(*status);
 }
 
 ServiceCall::~ServiceCall() { RemoveFiles(); }

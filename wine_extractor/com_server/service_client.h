@@ -10,6 +10,7 @@
 
 #include "wine_extractor/protocol/engine_settings.h"
 #include "wine_extractor/protocol/page_job.h"
+#include "wine_extractor/protocol/page_status.h"
 
 namespace wine_extractor {
 
@@ -26,9 +27,11 @@ class ServiceCall {
   ServiceCall& operator=(const ServiceCall&) = delete;
 
   // The driver status the service reported, and where its picture is.
-  int Status() const noexcept { return status_; }
+  int Status() const noexcept { return answer_.code; }
   // What the service said of a failure; empty for a picture.
-  const std::string& Reason() const noexcept { return reason_; }
+  const std::string& Reason() const noexcept { return answer_.reason; }
+  // The page's requests that the request rules refused, picture or not.
+  const RefusedRequests& Refused() const noexcept { return answer_.refused; }
   std::wstring Picture() const;
 
  private:
@@ -39,8 +42,7 @@ class ServiceCall {
 
   std::wstring folder_;  // the service's spool
   std::wstring id_;
-  int status_ = -1;
-  std::string reason_;
+  PageStatus answer_;
 };
 
 }  // namespace wine_extractor

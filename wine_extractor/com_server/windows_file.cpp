@@ -13,15 +13,15 @@ std::wstring Widen(const char* ascii) { return std::wstring(ascii, ascii + strle
 
 bool Exists(const std::wstring& path) { return GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES; }
 
-std::optional<std::string> ReadSmall(const std::wstring& path, size_t limit) {
+std::optional<std::string> ReadSmall(const std::wstring& path, size_t maxBytes) {
   zelnar::FileHandle file(CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
                                       nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
   if (!file) return std::nullopt;
-  // Files of /proc come in pieces: read until the end or the limit.
+  // Files of /proc come in pieces: read until the end or `maxBytes`.
   std::string text;
   char buffer[4096];
   DWORD read = 0;
-  while (text.size() < limit && ReadFile(file.Get(), buffer, DWORD(std::min(sizeof buffer, limit - text.size())),
+  while (text.size() < maxBytes && ReadFile(file.Get(), buffer, DWORD(std::min(sizeof buffer, maxBytes - text.size())),
                                          &read, nullptr) && read > 0)
     text.append(buffer, read);
   if (text.empty()) return std::nullopt;

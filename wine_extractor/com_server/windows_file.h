@@ -15,8 +15,8 @@ std::wstring Widen(const char* ascii);
 
 bool Exists(const std::wstring& path);
 
-// Up to the first `limit` bytes of a file; none when it cannot be read or is empty.
-std::optional<std::string> ReadSmall(const std::wstring& path, size_t limit = 1024);
+// Up to the first `maxBytes` of a file; none when it cannot be read or is empty.
+std::optional<std::string> ReadSmall(const std::wstring& path, size_t maxBytes = 1024);
 
 // A file or folder as Wine tells one from another: its drive's serial number and its inode (Wine
 // gives no device number). None when it cannot be opened.

@@ -1,26 +1,26 @@
-// The Linux side of the extractor: the page service, which starts the browser engine with its
-// DevTools pipe, hands each untrusted page only the files the request rules allow, keeps its scripts
-// off, and writes the viewport as a PNG.
+// The Linux side of the browser-backed extractor: the page service, which starts the browser engine
+// with its DevTools pipe, hands each untrusted page only the files the request rules allow, keeps its
+// scripts off, and writes the viewport as a PNG.
 //
 // Usage: zelnar-page-driver --spool NAME
 //   Makes the spool NAME in the meeting folder (meeting_place.h) and prints its path; 1 and why not
 //   on standard error when a folder on the way fails.
 // Usage: zelnar-page-driver --serve SPOOL ENGINE IDLE-MS [ENGINE-OPTION...]
 //   The page service for the pages put into SPOOL (page_service.h), drawing as many pages at once as
-//   ZELNAR_BROWSER_PARALLEL says, else one at a time; with IDLE-MS 0 it ends as soon as no page
-//   waits. Each page's status is in driver_status.h; the exit status is 2 for a usage error.
+//   ZELNAR_BROWSER_PARALLEL says, else one at a time. IDLE-MS 0: it ends as soon as no page waits.
+//   Exit status 0, or 2 for a usage error.
 #include <signal.h>
-#include <unistd.h>
 
 #include <cstdio>
 #include <cstdlib>
+#include <exception>
 #include <string>
 #include <vector>
 
-#include "wine_extractor/page_driver/devtools.h"
 #include "wine_extractor/page_driver/meeting_place.h"
-#include "wine_extractor/protocol/engine_settings.h"
 #include "wine_extractor/page_driver/page_service.h"
+#include "wine_extractor/protocol/driver_status.h"
+#include "wine_extractor/protocol/engine_settings.h"
 
 namespace {
 
@@ -33,13 +33,6 @@ std::vector<std::string> EngineArguments(char** options, int count) {
   for (int i = 0; i < count; ++i) arguments.push_back(options[i]);
   arguments.push_back("about:blank");
   return arguments;
-}
-
-// Says why the service failed on standard error, with the end of what the engine said.
-void Explain(const std::string& why) {
-  std::fprintf(stderr, "zelnar-page-driver: %s\n", why.c_str());
-  const std::string said = EngineLogTail(640);
-  if (!said.empty()) std::fprintf(stderr, "the engine said: %s\n", said.c_str());
 }
 
 std::string Variable(const char* name) {
@@ -61,8 +54,8 @@ int Spool(int argc, char** argv) {
 
 int Serve(int argc, char** argv) {
   if (argc < 5) return kDriverUsage;
-  // 0: a service for the pages of hosts that keep no engine running.
-  const uint32_t idleMs = std::string(argv[4]) == "0" ? 0 : ParseSetting(argv[4], kMaxIdleMs, kDefaultIdleMs);
+  const std::string idleText = argv[4];
+  const uint32_t idleMs = idleText == "0" ? 0 : ParseSetting(idleText, kMaxIdleMs, kDefaultIdleMs);
   const char* parallelText = std::getenv(kServiceParallelVariable);
   const uint32_t parallel = ParseSetting(parallelText ? parallelText : "", kMaxParallel, kDefaultParallel);
   return RunService(argv[2], argv[3], EngineArguments(argv + 5, argc - 5), idleMs, parallel);
@@ -75,12 +68,10 @@ int main(int argc, char** argv) {
   try {
     if (argc > 1 && std::string(argv[1]) == "--serve") return Serve(argc, argv);
     if (argc > 1 && std::string(argv[1]) == "--spool") return Spool(argc, argv);
+    std::fprintf(stderr, "usage: zelnar-page-driver --serve SPOOL ENGINE IDLE-MS [ENGINE-OPTION...] | --spool NAME\n");
     return kDriverUsage;
-  } catch (const Stop& stop) {
-    Explain(stop.why);
-    return stop.code;
-  } catch (...) {
-    Explain("the driver failed");
+  } catch (const std::exception& failure) {
+    std::fprintf(stderr, "zelnar-page-driver: %s\n", failure.what());
     return kDriverEngine;
   }
 }

@@ -5,6 +5,7 @@
 #include <unistd.h>
 
 #include <cctype>
+#include <cerrno>
 
 namespace wine_extractor {
 namespace {
@@ -29,36 +30,41 @@ class Descriptor {
 
 }  // namespace
 
-std::optional<std::string> ReadPageFile(const std::string& realPath, uint64_t maxBytes) {
-  if (realPath.size() < 2 || realPath[0] != '/') return std::nullopt;
+PageFile ReadPageFile(const std::string& realPath, uint64_t maxBytes) {
+  // O_NOFOLLOW and O_DIRECTORY meet a link with ELOOP or ENOTDIR; any other error is a file that went.
+  auto refusedOrGone = [] {
+    return errno == ELOOP || errno == ENOTDIR ? PageFile{std::nullopt, Rule::kNotRegular} : PageFile{};
+  };
+  if (realPath.size() < 2 || realPath[0] != '/') return {};
   Descriptor folder(open("/", O_PATH | O_DIRECTORY | O_CLOEXEC));
-  if (folder.get() < 0) return std::nullopt;
+  if (folder.get() < 0) return {};
   size_t at = 1;
   for (;;) {
     const size_t slash = realPath.find('/', at);
     const std::string name = realPath.substr(at, slash == std::string::npos ? std::string::npos : slash - at);
-    if (name.empty() || name == "." || name == "..") return std::nullopt;
+    if (name.empty() || name == "." || name == "..") return {};
     if (slash == std::string::npos) {
       // Non-blocking, so that a FIFO put in the file's place opens at once, and is then refused.
       Descriptor file(openat(folder.get(), name.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC));
+      if (file.get() < 0) return refusedOrGone();
       struct stat info;
-      if (file.get() < 0 || fstat(file.get(), &info) != 0 || !S_ISREG(info.st_mode) ||
-          uint64_t(info.st_size) > maxBytes)
-        return std::nullopt;
+      if (fstat(file.get(), &info) != 0) return {};
+      if (!S_ISREG(info.st_mode)) return {std::nullopt, Rule::kNotRegular};
+      if (uint64_t(info.st_size) > maxBytes) return {std::nullopt, Rule::kOverSize};
       std::string bytes(size_t(info.st_size), '\0');
       size_t done = 0;
       while (done < bytes.size()) {
         const ssize_t n = read(file.get(), &bytes[done], bytes.size() - done);
-        if (n < 0) return std::nullopt;
+        if (n < 0) return {};
         if (n == 0) break;
         done += size_t(n);
       }
       // A file that shrank while read gives what it held.
       bytes.resize(done);
-      return bytes;
+      return {std::move(bytes), std::nullopt};
     }
     folder.Reset(openat(folder.get(), name.c_str(), O_PATH | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
-    if (folder.get() < 0) return std::nullopt;
+    if (folder.get() < 0) return refusedOrGone();
     at = slash + 1;
   }
 }

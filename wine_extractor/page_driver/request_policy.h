@@ -2,7 +2,9 @@
 // and embeds: whatever could show a file's text) only from files that really lie inside the page's own
 // folder, every link followed; stylesheets, fonts and images, which are only parsed or drawn as
 // pictures, also from any folder above it, as a browser loads them; inline data: addresses; nothing
-// else. Portable.
+// else. Hidden names (configuration, not page content) count only below the deepest folder a file
+// shares with the page: a documentation tree kept under ~/.rustup draws as one under ~/docs, and a page
+// in ~/Downloads still cannot use ~/.ssh. Each refusal names its rule. Portable.
 #pragma once
 
 #include <optional>
@@ -29,18 +31,36 @@ enum class RequestKind { kDocument, kResource };
 // else, unknown names included, is a document).
 RequestKind KindOfResource(const std::string& resourceType);
 
+// The rules that refuse a request, each with the words the trace gives it. ReadPageFile
+// (page_file.h) applies kNotRegular and kOverSize when it opens what the others allowed.
+enum class Rule { kOutside, kHidden, kNotRegular, kOverSize, kSystem, kNetwork };
+const char* RuleText(Rule rule);
+
+// What the rules say of one address: the real path of the file that may be read, or the rule that
+// refuses it; neither when it names no file (none is there, or no Linux name can be spelt so).
+struct Verdict {
+  std::optional<std::string> file;
+  std::optional<Rule> rule;
+};
+
 // The scope of `page` (an absolute Unix path); none when it cannot be resolved, or when the page is
 // a link to a file outside its folder.
 std::optional<PageScope> ScopeOfPage(const std::string& page, RealPathFn realPath);
 
-// The real path of the file that `url` (as the engine reports it) may load as `kind`; none when it is
-// refused. Documents: the page itself, or a path that lies in the page's folder both as written and
-// really (every link followed), with no segment below the folder beginning with "." (hidden files are
-// configuration, not page content); a page whose folder is the root loads nothing but itself.
-// Resources (unless the scope is strict): besides, any file whose real path has no segment beginning
-// with "." (so no ~/.ssh, no .git) and lies outside /proc, /sys and /dev. Percent escapes are decoded
-// before comparing, query and fragment ignored; a path with a "." or ".." segment, an escaped slash or
-// a NUL byte is refused outright. Whether the path names a regular file is for whoever opens it.
+// The verdict on `url` (as the engine reports it), asked for as `kind`.
+// Documents: the page itself, or a path that lies in the page's folder both as written and really
+// (every link followed), with no segment below the folder beginning with "."; a page whose folder is
+// the root loads nothing but itself. Resources (unless the scope is strict): besides, any file
+// outside /proc, /sys and /dev with no segment beginning with "." below the deepest folder it shares
+// with the page's folder, both as written and really (so no ~/.ssh for a page in ~/Downloads, no .git
+// beside the page's tree, yet a page under ~/.rustup uses its tree's stylesheets). Percent escapes
+// are decoded before comparing, query and fragment ignored; a path with a "." or ".." segment, an
+// escaped slash or a NUL byte names no file. Whether the path names a regular file of at most 32 MiB
+// is for whoever opens it. An empty scope (no page yet) allows nothing.
+Verdict JudgeRequest(const std::string& url, const PageScope& scope, RealPathFn realPath,
+                     RequestKind kind = RequestKind::kDocument);
+
+// The real path of the file that JudgeRequest allows; none when it refuses it or none is there.
 std::optional<std::string> AllowedFile(const std::string& url, const PageScope& scope, RealPathFn realPath,
                                        RequestKind kind = RequestKind::kDocument);
 

@@ -14,6 +14,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <fstream>
+#include <set>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -24,10 +25,13 @@
 #include "wine_extractor/page_driver/json_value.h"
 #include "wine_extractor/page_driver/page_file.h"
 #include "wine_extractor/page_driver/proc_files.h"
+#include "wine_extractor/page_driver/request_answer.h"
 #include "wine_extractor/page_driver/request_policy.h"
 #include "wine_extractor/protocol/engine_job.h"
 #include "wine_extractor/protocol/engine_settings.h"
 #include "wine_extractor/protocol/meeting_folder.h"
+#include "wine_extractor/protocol/page_job.h"
+#include "wine_extractor/protocol/page_status.h"
 
 namespace {
 
@@ -341,55 +345,143 @@ TEST(RequestPolicy, FollowsEveryLinkToWhereItReallyLeads) {
   Shell("rm -rf '" + base + "'");
 }
 
+// The answer to one paused request of `type`, as a page drawn under `scope` gets it: "" when its file is
+// handed over, the rule that refused it, or "-" when it failed without a rule (no such file).
+std::string Answered(const std::string& url, const wine_extractor::PageScope& scope, const std::string& type) {
+  std::set<std::string> frames;
+  const std::optional<wine_extractor::JsonValue> params = wine_extractor::JsonValue::Parse(
+      R"({"requestId":"r","frameId":"f","resourceType":)" + wine_extractor::JsonString(type) +
+      R"(,"request":{"url":)" + wine_extractor::JsonString(url) + "}}");
+  const wine_extractor::RequestReply reply = wine_extractor::AnswerRequest(*params, scope, frames);
+  if (reply.method == "Fetch.fulfillRequest") return "";
+  EXPECT_EQ(reply.method, "Fetch.failRequest");
+  if (!reply.refusal) return "-";
+  EXPECT_EQ(reply.refusal->kind, type);
+  EXPECT_EQ(reply.refusal->url, url);
+  return reply.refusal->rule;
+}
+
 // Per kind of request and place, on a real tree: what the driver hands the engine (judged, then
-// opened without following links). The page lies in base/docs/sub.
-TEST(RequestPolicy, ServesDocumentsFromInsideAndResourcesFromAboveTooButNothingHidden) {
-  const std::string base = TempTree("mkdir -p docs/sub/deeper docs/static .hidden && "
+// opened without following links), or the rule that refuses it. The pages lie in base/docs/sub and,
+// as a toolchain keeps its documentation, in base/.tool/html/std: hidden names count only below the
+// folder that the page and the file share.
+TEST(RequestPolicy, ServesDocumentsFromInsideAndResourcesFromAboveButNothingHiddenBesideThePage) {
+  const std::string base = TempTree("mkdir -p docs/sub/deeper docs/static .hidden .tool/html/std/.own "
+      ".tool/html/static.files .tool/html/.cache && "
       "touch docs/sub/page.html docs/sub/a.css docs/sub/deeper/b.css docs/static/c.css docs/d.css .hidden/e.css && "
       "ln -s ../static/c.css docs/sub/up.css && ln -s ../../.hidden/e.css docs/sub/to-hidden.css && "
-      "mkfifo docs/static/fifo.css && printf 1234 > docs/four && ln -s docs docs-link");
+      "mkfifo docs/static/fifo.css && printf 1234 > docs/four && ln -s docs docs-link && "
+      "touch .tool/html/std/page.html .tool/html/std/a.css .tool/html/std/.own/b.css .tool/html/static.files/s.css "
+      ".tool/html/.cache/c.css && ln -s ../../../.hidden/e.css .tool/html/static.files/away.css");
   ASSERT_FALSE(base.empty());
-  const std::string pages = base + "/docs/sub";
-  struct Case { std::string path; bool document, resource; };
+  const char *out = "a document from outside the page's folder", *hidden = "a hidden folder",
+             *notRegular = "not a regular file", *system = "a system folder";
+  struct Case { const char* page; std::string path; const char* document; const char* resource; };
   const Case cases[] = {
-      {pages + "/a.css", true, true},                  // beside
-      {pages + "/deeper/b.css", true, true},           // below
-      {base + "/docs/static/c.css", false, true},      // above
-      {base + "/docs/d.css", false, true},
-      {"/etc/hostname", false, true},                  // from the root down
-      {pages + "/up.css", false, true},                // a link from inside to above
-      {pages + "/to-hidden.css", false, false},        // a link into a hidden folder
-      {base + "/.hidden/e.css", false, false},
-      {base + "/docs/static/fifo.css", false, false},  // judged, but no regular file
-      {"/proc/self/environ", false, false},
-      {"/dev/zero", false, false},
-      {"/sys/kernel/mm/transparent_hugepage/enabled", false, false},
+      {"docs/sub", "docs/sub/a.css", "", ""},                       // beside
+      {"docs/sub", "docs/sub/deeper/b.css", "", ""},                // below
+      {"docs/sub", "docs/static/c.css", out, ""},                   // above
+      {"docs/sub", "docs/d.css", out, ""},
+      {"docs/sub", "/etc/hostname", out, ""},                       // from the root down
+      {"docs/sub", "docs/sub/up.css", out, ""},                     // a link from inside to above
+      {"docs/sub", "docs/sub/to-hidden.css", out, hidden},          // a link into a hidden folder
+      {"docs/sub", ".hidden/e.css", out, hidden},
+      {"docs/sub", "docs/static/fifo.css", out, notRegular},        // judged, but no regular file
+      {"docs/sub", "docs/sub/deeper/", notRegular, notRegular},     // a folder
+      {"docs/sub", "docs/sub/absent.css", "-", "-"},
+      {"docs/sub", "/proc/self/environ", system, system},
+      {"docs/sub", "/dev/zero", system, system},
+      {"docs/sub", "/sys/kernel/mm/transparent_hugepage/enabled", system, system},
+      {".tool/html/std", ".tool/html/std/a.css", "", ""},           // the page's own folder hidden
+      {".tool/html/std", ".tool/html/std/.own/b.css", hidden, hidden},
+      {".tool/html/std", ".tool/html/static.files/s.css", out, ""}, // page and file under one hidden folder
+      {".tool/html/std", ".tool/html/.cache/c.css", out, hidden},   // a hidden folder between them
+      {".tool/html/std", ".tool/html/static.files/away.css", out, hidden},  // a link to a hidden folder elsewhere
+      {".tool/html/std", "docs/d.css", out, ""},
+      {".tool/html/std", ".hidden/e.css", out, hidden},
   };
   for (bool strict : {false, true}) {
-    std::optional<wine_extractor::PageScope> scope = wine_extractor::ScopeOfPage(pages + "/page.html", wine_extractor::RealPath);
-    ASSERT_TRUE(scope);
-    scope->strict = strict;
     for (const Case& c : cases) {
-      SCOPED_TRACE(c.path + (strict ? " (strict)" : ""));
-      for (auto kind : {wine_extractor::RequestKind::kDocument, wine_extractor::RequestKind::kResource}) {
-        const std::optional<std::string> file =
-            wine_extractor::AllowedFile(wine_extractor::FileUrl(c.path), *scope, wine_extractor::RealPath, kind);
-        const bool served = file && wine_extractor::ReadPageFile(*file);
-        EXPECT_EQ(served, kind == wine_extractor::RequestKind::kDocument || strict ? c.document : c.resource);
-      }
+      const std::string path = c.path[0] == '/' ? c.path : base + "/" + c.path;
+      SCOPED_TRACE(path + (strict ? " (strict)" : ""));
+      std::optional<wine_extractor::PageScope> scope =
+          wine_extractor::ScopeOfPage(base + "/" + c.page + "/page.html", wine_extractor::RealPath);
+      ASSERT_TRUE(scope);
+      scope->strict = strict;
+      EXPECT_EQ(Answered(wine_extractor::FileUrl(path), *scope, "Document"), c.document);
+      EXPECT_EQ(Answered(wine_extractor::FileUrl(path), *scope, "Stylesheet"), strict ? c.document : c.resource);
     }
   }
   EXPECT_EQ(wine_extractor::KindOfResource("Stylesheet"), wine_extractor::RequestKind::kResource);
   for (const char* type : {"Document", "Object", "Other", "Script", "", "image"})
     EXPECT_EQ(wine_extractor::KindOfResource(type), wine_extractor::RequestKind::kDocument) << type;
   // The opener itself: whatever link lies on the way, and the size bound.
-  EXPECT_EQ(wine_extractor::ReadPageFile(base + "/docs/four"), std::optional<std::string>("1234"));
-  EXPECT_FALSE(wine_extractor::ReadPageFile(base + "/docs-link/four")) << "a link on the way";
-  EXPECT_FALSE(wine_extractor::ReadPageFile(base + "/docs/four", 3)) << "over the size bound";
-  EXPECT_FALSE(wine_extractor::ReadPageFile(base + "/docs")) << "a folder";
+  EXPECT_EQ(wine_extractor::ReadPageFile(base + "/docs/four").bytes, std::optional<std::string>("1234"));
+  EXPECT_EQ(wine_extractor::ReadPageFile(base + "/docs-link/four").rule, wine_extractor::Rule::kNotRegular) << "a link on the way";
+  EXPECT_EQ(wine_extractor::ReadPageFile(base + "/docs/four", 3).rule, wine_extractor::Rule::kOverSize);
+  EXPECT_STREQ(wine_extractor::RuleText(wine_extractor::Rule::kOverSize), "over 32 MiB");
+  EXPECT_EQ(wine_extractor::kMaxPageFileBytes, uint64_t(32) << 20);
+  EXPECT_EQ(wine_extractor::ReadPageFile(base + "/docs").rule, wine_extractor::Rule::kNotRegular) << "a folder";
   EXPECT_EQ(wine_extractor::ContentTypeOf("/a/b.CSS"), "text/css");
   EXPECT_EQ(wine_extractor::ContentTypeOf("/a.d/b"), "");
   Shell("rm -rf '" + base + "'");
+}
+
+// The rest of a page's answers: a frame's later document, inline content, the network, no page yet;
+// and the few refusals a page keeps, which reach the extractor on lines of their own.
+TEST(RequestAnswer, AnswersEveryRequestAndKeepsAFewRefusals) {
+  const std::optional<wine_extractor::PageScope> scope = wine_extractor::ScopeOfPage("/etc/hostname", wine_extractor::RealPath);
+  ASSERT_TRUE(scope);
+  std::set<std::string> frames;
+  auto reply = [&](const std::string& type, const std::string& url) {
+    return wine_extractor::AnswerRequest(*wine_extractor::JsonValue::Parse(
+        R"({"requestId":"r","frameId":"f","resourceType":")" + type + R"(","request":{"url":")" + url + "\"}}"),
+        *scope, frames);
+  };
+  EXPECT_EQ(reply("Document", "file:///etc/hostname").method, "Fetch.fulfillRequest");
+  EXPECT_EQ(reply("Document", "file:///etc/hostname").params, R"({"requestId":"r","responseCode":204})");
+  EXPECT_EQ(reply("Image", "data:image/png;base64,AAAA").method, "Fetch.continueRequest");
+  for (const char* url : {"http://127.0.0.1/a.css", "https://example.invalid/", "about:blank", "file://host/a.css"})
+    EXPECT_EQ(reply("Stylesheet", url).refusal->rule, "the network") << url;
+  EXPECT_EQ(Answered("file:///etc/hostname", wine_extractor::PageScope{}, "Image"), "a document from outside the page's folder")
+      << "no page yet";
+  wine_extractor::RefusalLog log;
+  for (int i = 0; i < 7; ++i) log.Add({"Image", "file:///" + std::to_string(i), "a hidden folder"});
+  wine_extractor::PageStatus status{0, "", {}};
+  log.AddTo(status.refused);
+  const std::optional<wine_extractor::PageStatus> back = wine_extractor::ParseStatus(wine_extractor::FormatStatus(status));
+  ASSERT_TRUE(back);
+  ASSERT_EQ(back->refused.listed.size(), wine_extractor::kMaxRefusedLines);
+  EXPECT_EQ(back->refused.listed[4].url, "file:///4");
+  EXPECT_EQ(back->refused.listed[4].rule, "a hidden folder");
+  EXPECT_EQ(back->refused.more, 2u);
+}
+
+TEST(PageStatus, KeepsEveryFieldOnItsLineAndTheFileSmall) {
+  const std::string japanese = "\xE6\x97\xA5";
+  wine_extractor::PageStatus status{4, "the engine said: a\nb" + std::string(5000, 'x'), {}};
+  for (int i = 0; i < 7; ++i) status.refused.listed.push_back({"Stylesheet", "a hidden folder", "file:///a\tb" + std::to_string(i)});
+  status.refused.listed[0].url = "file:///";
+  for (int i = 0; i < 300; ++i) status.refused.listed[0].url += japanese;
+  status.refused.more = 10;
+  const std::string text = wine_extractor::FormatStatus(status);
+  EXPECT_LE(text.size(), wine_extractor::kMaxStatusBytes);
+  const std::optional<wine_extractor::PageStatus> back = wine_extractor::ParseStatus(text);
+  ASSERT_TRUE(back);
+  EXPECT_EQ(back->code, 4);
+  EXPECT_EQ(back->reason.substr(0, 20), "the engine said: a?b");
+  EXPECT_EQ(back->reason.size(), wine_extractor::kMaxReasonBytes);
+  ASSERT_EQ(back->refused.listed.size(), wine_extractor::kMaxRefusedLines);
+  const std::string& cut = back->refused.listed[0].url;
+  EXPECT_LE(cut.size(), wine_extractor::kMaxRefusedUrlBytes);
+  EXPECT_EQ(cut.substr(cut.size() - 3), "...");
+  EXPECT_EQ((cut.size() - 3 - 8) % 3, 0u) << "a character cut in half";
+  EXPECT_EQ(back->refused.listed[1].url, "file:///a?b1");
+  EXPECT_EQ(back->refused.more, 12u);
+  EXPECT_EQ(wine_extractor::FormatStatus({0, "", {}}), "0\n");
+  EXPECT_EQ(wine_extractor::ParseStatus("3 no load\nrefused\tImage\nmore\tmany\n")->refused.listed.size(), 0u);
+  for (const char* broken : {"", "\n", " 0", "x 1", "-1", "256", "99999999999999999999"})
+    EXPECT_FALSE(wine_extractor::ParseStatus(broken)) << broken;
 }
 
 TEST(PageJob, GoesToTheServiceAndBackWhateverThePath) {
@@ -412,21 +504,23 @@ TEST(PageJob, GoesToTheServiceAndBackWhateverThePath) {
 }
 
 // The page service with a stand-in engine (fake_engines/engine): one service per spool, every page
-// answered by a status, an engine that breaks fails its own page alone, and the idle end leaves
-// nothing behind.
+// answered by a status, an engine that breaks fails its own pages alone, pages drawn side by side get
+// their own rules, and the idle end leaves nothing behind.
 class PageService : public testing::Test {
  protected:
   void SetUp() override {
-    base_ = TempTree("mkdir -m 700 spool tmp && echo '<p>page' >page.html");
+    base_ = TempTree("mkdir -m 700 spool tmp secret && echo '<p>page' >page.html && echo secret >secret/doc.html");
     ASSERT_FALSE(base_.empty());
   }
   void TearDown() override { Shell("rm -rf '" + base_ + "'"); }
 
-  // The service with the fake engine in `mode`; with `memoryMb`, the address space it may hold.
-  pid_t Start(const std::string& mode, rlim_t memoryMb = 0, const char* idleMs = "300") {
+  // The service with the fake engine in `mode`, drawing `parallel` pages at once and idle for
+  // `idleMs` before it ends; with `memoryMb`, the address space it may hold.
+  pid_t Start(const std::string& mode, rlim_t memoryMb = 0, int parallel = 1, const char* idleMs = "300") {
     const pid_t pid = fork();
     if (pid == 0) {
       setenv("TMPDIR", (base_ + "/tmp").c_str(), 1);
+      setenv("ZELNAR_BROWSER_PARALLEL", std::to_string(parallel).c_str(), 1);
       const rlimit limit{memoryMb << 20, memoryMb << 20};
       if (memoryMb) setrlimit(RLIMIT_AS, &limit);
       execl(ZELNAR_PAGE_DRIVER, ZELNAR_PAGE_DRIVER, "--serve", (base_ + "/spool").c_str(),
@@ -436,26 +530,49 @@ class PageService : public testing::Test {
     return pid;
   }
 
-  // Hands in a page as the extractor does.
-  void Submit(const std::string& id) {
+  // Hands in a page (a path under the test's folder) as the extractor does. A time limit no busy
+  // machine reaches, unless one is asked for: each case ends the page by itself.
+  void Submit(const std::string& id, const std::string& page = "page.html", uint32_t limitMs = 30000) {
     const std::string spool = base_ + "/spool/" + id;
-    // A time limit no busy machine reaches: each mode ends the page by itself.
-    const std::string job = wine_extractor::FormatJob({base_ + "/page.html", 64, 48, 30000, 2048, false});
+    const std::string job = wine_extractor::FormatJob({base_ + "/" + page, 64, 48, limitMs, 2048, false});
     std::ofstream(spool + ".alive");
     std::ofstream(spool + ".part", std::ios::binary) << job;
     rename((spool + ".part").c_str(), (spool + ".job").c_str());
   }
 
-  // Hands in a page and waits for its status, keeping the host's sign of life.
-  std::string Serve(const std::string& id) {
-    const std::string spool = base_ + "/spool/" + id;
-    Submit(id);
+  // Waits for the statuses of `ids`, keeping their host's sign of life; each as it came.
+  std::vector<std::string> Wait(const std::vector<std::string>& ids) {
+    std::vector<std::string> statuses(ids.size());
     for (int i = 0; i < 8000; ++i) {
-      if (Exists(spool + ".status")) return Slurp(spool + ".status");
-      if (!Exists(spool + ".alive")) std::ofstream(spool + ".alive");
+      bool all = true;
+      for (size_t n = 0; n < ids.size(); ++n) {
+        const std::string spool = base_ + "/spool/" + ids[n];
+        if (statuses[n].empty() && Exists(spool + ".status")) statuses[n] = Slurp(spool + ".status");
+        if (statuses[n].empty() && !Exists(spool + ".alive")) std::ofstream(spool + ".alive");
+        all = all && !statuses[n].empty();
+      }
+      // The heartbeat while the pages are drawn.
+      struct stat beat;
+      timespec now;
+      clock_gettime(CLOCK_REALTIME, &now);
+      if (stat((base_ + "/spool/service").c_str(), &beat) == 0)
+        stalest_ = std::max<int64_t>(stalest_, (now.tv_sec - beat.st_mtim.tv_sec) * 1000 +
+                                                   (now.tv_nsec - beat.st_mtim.tv_nsec) / 1000000);
+      if (all) return statuses;
       usleep(5000);
     }
-    return "no status";
+    for (std::string& status : statuses)
+      if (status.empty()) status = "no status";
+    return statuses;
+  }
+  std::string Serve(const std::string& id, const std::string& page = "page.html") {
+    Submit(id, page);
+    return Wait({id})[0];
+  }
+  // What the fake engine drew for a page: how its requests were answered.
+  std::string Drawn(const std::string& id) {
+    const std::string picture = Slurp(base_ + "/spool/" + id + ".png");
+    return picture.size() >= 8 && picture.compare(0, 8, "\x89PNG\r\n\x1a\n") == 0 ? picture.substr(8) : "no picture";
   }
 
   // The service's exit status once it has ended by itself, or -1.
@@ -470,10 +587,24 @@ class PageService : public testing::Test {
     return -1;
   }
 
-  // The fake engine's processes (the service names it on its own command line too).
-  static std::string Engines() { return Shell("pgrep -f '^/bin/bash " ZELNAR_FAKE_ENGINES "/engin[e]' | wc -l"); }
+  void ExpectIdleEnd(pid_t service) {
+    Shell("cd '" + base_ + "/spool' && rm -f *.png *.status *.alive");
+    // Idle, it ends its engine and takes its folder away.
+    EXPECT_EQ(Ended(service, 10000), 0);
+    EXPECT_FALSE(Exists(base_ + "/spool"));
+    EXPECT_EQ(Engines(), "0\n");
+    mkdir((base_ + "/spool").c_str(), 0700);
+  }
+
+  // This test's fake engine processes (the service names it on its own command line too; other runs of
+  // the test have other temporary folders).
+  std::string Engines() {
+    return Shell("for p in $(pgrep -f '^/usr/bin/python3 " ZELNAR_FAKE_ENGINES "/engin[e]'); do grep -qsF 'TMPDIR=" +
+                 base_ + "/tmp' /proc/$p/environ && echo $p; done | wc -l");
+  }
 
   std::string base_;
+  int64_t stalest_ = 0;  // the oldest the heartbeat was seen while pages were waited for
 };
 
 TEST_F(PageService, AnswersEveryPageAndOutlivesAnEngineThatBreaks) {
@@ -486,7 +617,10 @@ TEST_F(PageService, AnswersEveryPageAndOutlivesAnEngineThatBreaks) {
   for (const Case& c : {Case{"draws", "0\n"}, Case{"dies-after", "0\n"},
                         Case{"malformed", "4 the engine sent a message that is not JSON"},
                         Case{"never-draws", "4 the engine drew no picture of the page"},
-                        Case{"dies-during", "4 the engine ended or closed its pipe"},
+                        Case{"dies-during", "4 the engine ended"},
+                        // Found at once, not at the page's time limit.
+                        Case{"stops-during", "4 the engine was stopped"},
+                        Case{"deaf-during", "4 the engine did not answer within a second"},
                         Case{"huge-once", "4 the driver failed: std::bad_alloc", "0\n", 256}}) {
     SCOPED_TRACE(c.mode);
     const pid_t service = Start(c.mode, c.memoryMb);
@@ -498,18 +632,79 @@ TEST_F(PageService, AnswersEveryPageAndOutlivesAnEngineThatBreaks) {
       EXPECT_FALSE(Exists(base_ + "/spool/" + id + ".run")) << id;
     }
     if (c.mode == std::string("draws")) {
-      EXPECT_EQ(Slurp(base_ + "/spool/first.png"), "\x89PNG\r\n\x1a\n");
+      EXPECT_EQ(Drawn("first"), "shown page.html");
       // A second service for the same spool leaves it to the first and returns at once.
       EXPECT_EQ(Ended(Start(c.mode), 3000), 0);
       EXPECT_EQ(kill(service, 0), 0);
     }
-    for (const char* id : {"first", "second"})
-      for (const char* suffix : {".png", ".status", ".alive"}) unlink((base_ + "/spool/" + id + suffix).c_str());
-    // Idle, it ends its engine and takes its folder away.
-    EXPECT_EQ(Ended(service, 10000), 0);
-    EXPECT_FALSE(Exists(base_ + "/spool"));
-    EXPECT_EQ(Engines(), "0\n");
-    mkdir((base_ + "/spool").c_str(), 0700);
+    ExpectIdleEnd(service);
+  }
+}
+
+// Pages drawn at once, each under its own rules, whatever the pages beside it do; the service never
+// stalls on one page's answer nor spins on a job it cannot take.
+TEST_F(PageService, GivesEachPageItsOwnRulesAndFailureSideBySide) {
+  Shell("cd '" + base_ + "' && for d in b f1 f2 f3 f4 s n; do mkdir $d; done && for n in 1 2 3; do echo x >b/frame$n.html; done"
+        " && for d in f1 f2 f3 f4 s n; do echo x >$d/page.html; done && echo x >n/frame.html && echo x >s/slow.html"
+        " && head -c 31000000 /dev/zero | tr '\\0' x >n/big.html");
+  struct Page {
+    const char* id;
+    const char* page;
+    const char* status;
+    const char* drawn = "";  // how its requests were answered, for a picture
+    uint32_t limitMs = 30000;
+  };
+  struct Case {
+    const char* what;
+    int parallel;
+    std::vector<Page> pages;
+    bool serially = false;  // one after the other, not at once
+  };
+  const Case cases[] = {
+      {"a burst of pages of one folder, each with a frame from outside", 3,
+       {{"b1", "b/frame1.html", "0\n", "shown frame1.html refused doc.html"},
+        {"b2", "b/frame2.html", "0\n", "shown frame2.html refused doc.html"},
+        {"b3", "b/frame3.html", "0\n", "shown frame3.html refused doc.html"}}},
+      {"pages of four folders", 4,
+       {{"p1", "f1/page.html", "0\n", "shown page.html"}, {"p2", "f2/page.html", "0\n", "shown page.html"},
+        {"p3", "f3/page.html", "0\n", "shown page.html"}, {"p4", "f4/page.html", "0\n", "shown page.html"}}},
+      {"a page beside a slow page of another folder", 2,
+       {{"slow", "s/slow.html", "124 the page took longer than its time limit", "", 1500},
+        {"near", "n/frame.html", "0\n", "shown frame.html refused doc.html"}}},
+      {"the context made ahead meets the next page", 2,
+       {{"one", "f1/page.html", "0\n", "shown page.html"}, {"two", "n/frame.html", "0\n", "shown frame.html refused doc.html"}},
+       true},
+      // Its 41 MB answer is read slowly: meanwhile the other page's limit and the heartbeat go on.
+      {"a page beside one whose answer is large", 2,
+       {{"big", "n/big.html", "0\n", "shown big.html"},
+        {"late", "s/slow.html", "124 the page took longer than its time limit", "", 1000}}},
+      {"a job that cannot be taken, a page that is not there", 1,
+       {{"stuck", "page.html", "4 the service cannot take the page's job"}, {"gone", "nowhere/page.html", "3 the page cannot be found"},
+        {"after", "page.html", "0\n", "shown page.html"}},
+       true},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    const pid_t service = Start("draws", 0, c.parallel);
+    std::vector<std::string> ids;
+    std::vector<std::string> statuses;
+    for (const Page& page : c.pages) {
+      ids.push_back(page.id);
+      if (ids.back() == "stuck") Shell("mkdir -p '" + base_ + "/spool/stuck.run/x'");
+      Submit(page.id, page.page, page.limitMs);
+      if (c.serially) statuses.push_back(Wait({page.id})[0]);
+    }
+    stalest_ = 0;
+    if (!c.serially) statuses = Wait(ids);
+    EXPECT_LT(stalest_, int64_t(wine_extractor::kServiceFrozenMs)) << "the service looked frozen";
+    for (size_t n = 0; n < ids.size(); ++n) {
+      SCOPED_TRACE(ids[n]);
+      EXPECT_EQ(statuses[n].rfind(c.pages[n].status, 0), 0u) << statuses[n];
+      if (c.pages[n].status[0] == '0') EXPECT_EQ(Drawn(ids[n]), c.pages[n].drawn);
+    }
+    EXPECT_EQ(kill(service, 0), 0) << "the service ended";
+    Shell("rm -rf '" + base_ + "/spool/stuck.run'");
+    ExpectIdleEnd(service);
   }
 }
 
@@ -519,7 +714,7 @@ TEST_F(PageService, AnswersEveryPageAndOutlivesAnEngineThatBreaks) {
 // along, whatever the engine does.
 TEST_F(PageService, EndsAtOnceWithoutIdleTimeAndTakesItsEngineAlongWhenKilled) {
   std::ofstream(base_ + "/spool/first.alive");
-  pid_t service = Start("draws", 0, "0");
+  pid_t service = Start("draws", 0, 1, "0");
   usleep(300000);
   EXPECT_EQ(kill(service, 0), 0) << "it ended before the page came";
   EXPECT_EQ(Engines(), "0\n") << "an engine made ahead";

@@ -90,7 +90,21 @@ struct Picture {
   int width = 0;
   int height = 0;
   std::vector<uint8_t> bits;
-  std::string why;  // the trace lines of a failure
+  std::string why;  // the trace lines: a failure's, and the page's refused requests
+
+  // Whether a trace line tells that a request of `kind` whose address ends in `tail` was refused by `rule`.
+  bool Refused(const std::string& kind, const std::string& tail, const std::string& rule) const {
+    const std::string start = "zelnar browser extractor: Extract: refused " + kind + " file:///";
+    const std::string end = tail + ": " + rule;
+    for (size_t at = 0, next; at < why.size(); at = next + 1) {
+      next = std::min(why.find('\n', at), why.size());
+      const std::string line = why.substr(at, next - at);
+      if (line.rfind(start, 0) == 0 && line.size() >= end.size() &&
+          line.compare(line.size() - end.size(), end.size(), end) == 0)
+        return true;
+    }
+    return false;
+  }
 
   // Rows are stored bottom-up, each pixel as B, G, R.
   Rgb At(int x, int y) const {
@@ -233,10 +247,9 @@ class BrowserExtractor : public testing::TestWithParam<bool> {
     Picture picture;
     test::DebugOutput::Take();
     picture.result = getPicture_(ansi.c_str(), 0, 0, &header, &bits, nullptr, 0);
-    // Why it failed, for whoever reads a failing run.
     for (const std::string& line : test::DebugOutput::Take()) {
-      if (picture.result == 0) continue;
-      std::printf("  [result %d] %s\n", picture.result, line.c_str());
+      // Why it failed, for whoever reads a failing run.
+      if (picture.result != 0) std::printf("  [result %d] %s\n", picture.result, line.c_str());
       picture.why += line + "\n";
     }
     if (picture.result == 0) {
@@ -649,6 +662,50 @@ TEST_P(BrowserExtractor, StylesAPageFromAboveButFramesNothingFromThere) {
   for (int y = 300; y < 380; ++y)
     for (int x = 0; x < 150; ++x) differ += picture.At(x, y) != picture.At(x + 200, y);
   EXPECT_GT(differ, 100) << "the font from above was not used";
+  // The page service names each refused request, after the picture; the missing font is no refusal.
+  if (KeptAlive()) {
+    EXPECT_TRUE(picture.Refused("Stylesheet", "/pages/.hidden/secret.css", "a hidden folder")) << picture.why;
+    EXPECT_TRUE(picture.Refused("Stylesheet", "/pages/static/fifo.css", "not a regular file")) << picture.why;
+    EXPECT_TRUE(picture.Refused("Image", "/pages/.hidden/secret.svg", "a hidden folder")) << picture.why;
+    EXPECT_TRUE(picture.Refused("Document", "/pages/static/secret.svg", "a document from outside the page's folder"))
+        << picture.why;
+    // The frame's and the object's alike: five, and nothing else.
+    EXPECT_EQ(std::count(picture.why.begin(), picture.why.end(), '\n'), 5) << picture.why;
+  }
+  ExpectNothingLeftBehind();
+}
+
+// A documentation tree kept under a hidden folder, as a toolchain installer keeps its own: its page in
+// std/ takes a stylesheet, a font and a picture from ../static.files/, and draws exactly as the same
+// tree under a visible folder, nothing refused.
+TEST_P(BrowserExtractor, DrawsATreeUnderAHiddenFolderAsUnderAVisibleOne) {
+  std::vector<Picture> pictures;
+  for (const wchar_t* top : {L"\\docs", L"\\.docs"}) {
+    const std::wstring tree = pages_ + top;
+    for (const wchar_t* folder : {L"", L"\\std", L"\\static.files"})
+      ASSERT_TRUE(CreateDirectoryW((tree + folder).c_str(), nullptr));
+    WritePage(L"static.files\\style.css",
+              "html, body { background: rgb(250,240,200) } #styled { background: rgb(20,120,60) }"
+              " @font-face { font-family: tree; src: url(font.ttf) } .text { position: absolute; top: 100px;"
+              " font: 60px tree }", tree);
+    WritePage(L"static.files\\picture.svg", "<svg xmlns=\"http://www.w3.org/2000/svg\" width=\"60\" height=\"60\">"
+              "<rect width=\"60\" height=\"60\" fill=\"rgb(0,0,200)\"/></svg>", tree);
+    test::RunShell(tree, "cp /usr/share/fonts/opentype/ipafont-gothic/ipag.ttf static.files/font.ttf");
+    const std::string extra =
+        "<link rel=\"stylesheet\" href=\"../static.files/style.css\">"
+        "<div id=\"styled\" style=\"left:0; top:0; width:50px; height:50px\"></div>"
+        "<img src=\"../static.files/picture.svg\" style=\"position:absolute; left:100px; top:0\">"
+        "<span class=\"text\">Wg</span>";
+    pictures.push_back(Render(WritePage(L"page.html", BoxesPage({}, extra), tree + L"\\std")));
+    const Picture& picture = pictures.back();
+    SCOPED_TRACE(Encode(CP_UTF8, top));
+    ASSERT_EQ(picture.result, 0);
+    EXPECT_EQ(picture.At(500, 300), (Rgb{250, 240, 200})) << "the stylesheet is missing";
+    EXPECT_EQ(picture.At(25, 25), (Rgb{20, 120, 60}));
+    EXPECT_EQ(picture.At(125, 25), (Rgb{0, 0, 200})) << "the picture is missing";
+    EXPECT_EQ(picture.why, "") << "requests refused";
+  }
+  EXPECT_TRUE(pictures[0].bits == pictures[1].bits) << "the hidden tree draws otherwise";
   ExpectNothingLeftBehind();
 }
 
@@ -1065,6 +1122,43 @@ TEST_P(PageService, DrawsAPageBesideAnotherHostsWhateverBecomesOfThatOne) {
     for (int waited = 0; test::RunShell(root_, taken) != "0\n" && waited < 3000; waited += 100) Sleep(100);
     ExpectNothingLeftBehind();
   }
+}
+
+// Pages drawn at once each under their own rules: a burst of three pages of one folder, each framing a
+// document from outside it, alone and beside a page of another folder that takes the engine long.
+TEST_P(PageService, DrawsPagesSideBySideEachUnderItsOwnRules) {
+  SetEnvironmentVariableW(L"ZELNAR_BROWSER_PARALLEL", L"4");
+  const std::wstring secret = pages_ + L"\\secret", folder = pages_ + L"\\b", other = pages_ + L"\\slow";
+  for (const std::wstring& dir : {secret, folder, other}) ASSERT_TRUE(CreateDirectoryW(dir.c_str(), nullptr));
+  WritePage(L"doc.html", BoxesPage({{0, 0, 800, 600, {255, 0, 0}}}), secret);
+  std::string slow = "<!DOCTYPE html><html><body>";
+  for (int i = 0; i < 150000; ++i) slow += "<div style=\"box-shadow:0 0 9px red\">" + std::to_string(i) + "</div>";
+  const std::wstring big = WritePage(L"big.html", slow + "</body></html>", other);
+  const std::vector<Box> boxes = {{0, 0, 800, 600, {40, 170, 90}}};
+  const std::string frame = "<iframe src=\"../secret/doc.html\" style=\"position:absolute; left:100px; top:100px;"
+                            " border:0; width:60px; height:60px\"></iframe>";
+  for (const bool beside : {false, true}) {
+    SCOPED_TRACE(beside ? "beside a slow page" : "alone");
+    PROCESS_INFORMATION host{};
+    if (beside) ASSERT_TRUE(StartHost(root_, big, host));
+    std::vector<Picture> pictures(3);
+    std::vector<std::thread> threads;
+    for (int i = 0; i < 3; ++i) {
+      const std::wstring page = WritePage(L"frame" + std::to_wstring(i) + L".html", BoxesPage(boxes, frame), folder);
+      threads.emplace_back([&, i, page] { pictures[i] = Render(page); });
+    }
+    for (std::thread& thread : threads) thread.join();
+    for (const Picture& picture : pictures) {
+      ASSERT_EQ(picture.result, 0) << picture.why;
+      EXPECT_EQ(picture.At(400, 300), (Rgb{40, 170, 90}));
+      EXPECT_NE(picture.At(130, 130), (Rgb{255, 0, 0})) << "a document from outside the page's folder was shown";
+    }
+    if (beside) {
+      EXPECT_EQ(WaitForSingleObject(host.hProcess, 120000), WAIT_OBJECT_0);
+      CloseHandle(host.hProcess);
+    }
+  }
+  ExpectNothingLeftBehind();
 }
 
 INSTANTIATE_TEST_SUITE_P(, PageService, testing::Values(true),

@@ -1,0 +1,91 @@
+// One page drawn in a browser context of its own (its storage, cache and cookies are new and go with
+// it), as a state machine moved on by the engine's replies and events routed to it: the context, its
+// page and the rules first, then the page under its request rules, its load, one frame as a PNG.
+// Never waits: every step is a command queued on the pipe. Linux only.
+#pragma once
+
+#include <cstdint>
+#include <map>
+#include <optional>
+#include <set>
+#include <string>
+#include <vector>
+
+#include "wine_extractor/page_driver/devtools_pipe.h"
+#include "wine_extractor/page_driver/json_value.h"
+#include "wine_extractor/page_driver/request_answer.h"
+#include "wine_extractor/page_driver/request_policy.h"
+#include "wine_extractor/page_driver/routes.h"
+#include "wine_extractor/page_driver/stop.h"
+
+namespace wine_extractor {
+
+class PageRun {
+ public:
+  PageRun(DevToolsPipe& pipe, Routes& routes) : pipe_(pipe), routes_(routes) {}
+  // Closes the context without waiting for the engine; nothing of the page is routed any more.
+  ~PageRun();
+  PageRun(const PageRun&) = delete;
+  PageRun& operator=(const PageRun&) = delete;
+
+  // Starts making the context, its page and the rules.
+  void Open();
+  // Whether the context is made and no page was given to it yet.
+  bool Ready() const { return step_ == Step::kReady; }
+  // Draws `page` in a viewport of width x height under `scope`, at once or as soon as it is Ready().
+  void Draw(const std::string& page, const PageScope& scope, int width, int height);
+  // Whether the engine took the page to load: from then on it counts as drawn by that engine.
+  bool Navigated() const { return step_ >= Step::kLoading; }
+
+  // What the engine says to this page; raise Stop when the page cannot go on.
+  void OnReply(const JsonValue& message);
+  void OnEvent(const JsonValue& message);
+  // Now and then while it loads: a layout, which some pages need before they end loading.
+  void Tick(int64_t now);
+
+  // Loaded, ready for the one frame with its picture; StartCapture() asks for it.
+  bool WantsCapture() const { return step_ == Step::kLoading && loaded_ && !layoutAsked_; }
+  void StartCapture();
+
+  // Done with: a picture (outcome 0) or a failure. Fail() ends it with `stop` unless it is done.
+  bool Done() const { return outcome_.has_value(); }
+  void Fail(const Stop& stop);
+  // Puts the failure of a page done with on another cause, once it is known.
+  void Blame(const Stop& stop) { outcome_ = stop; }
+  const Stop& Outcome() const { return *outcome_; }
+  std::string& Picture() { return picture_; }
+  // Whether it failed because its renderer crashed.
+  bool Crashed() const { return crashed_; }
+  // The requests refused while the page was drawn.
+  const RefusalLog& Refusals() const { return refusals_; }
+
+ private:
+  enum class Step { kNone, kContext, kTarget, kAttach, kRules, kReady, kNavigating, kLoading, kCapturing, kDone };
+  enum class Purpose { kStep, kRule, kChild, kMetrics, kNavigate, kLayout, kCapture };
+
+  int Send(Purpose purpose, const std::string& method, const std::string& params, const std::string& session = "");
+  void Navigate();
+  void SessionEnded(const std::string& what, bool crashed);
+  void Answer(const std::string& session, const JsonValue& params);
+  void Adopt(const JsonValue& params);
+
+  DevToolsPipe& pipe_;
+  Routes& routes_;
+  Step step_ = Step::kNone;
+  std::map<int, Purpose> sent_;
+  int rulesWaiting_ = 0;
+  std::string context_, target_, session_;
+  std::set<std::string> sessions_;  // the page's, and those of its frames and workers
+  std::set<std::string> framesWithDocument_;
+  std::optional<PageScope> scope_;
+  std::string page_;
+  int width_ = 0, height_ = 0;
+  bool loaded_ = false, layoutAsked_ = false, crashed_ = false;
+  int64_t nextLayout_ = 0;
+  int frames_ = 0;  // frames asked for a picture
+  std::string picture_;
+  std::optional<Stop> outcome_;
+  RefusalLog refusals_;
+};
+
+}  // namespace wine_extractor

@@ -1,0 +1,53 @@
+#include "wine_extractor/page_driver/routes.h"
+
+#include "wine_extractor/protocol/json_writer.h"
+
+namespace wine_extractor {
+
+PageRun* Routes::TakeCommand(int id) {
+  const auto at = commands_.find(id);
+  if (at == commands_.end()) return nullptr;
+  PageRun* page = at->second;
+  commands_.erase(at);
+  return page;
+}
+
+PageRun* Routes::OwnerOfEvent(const JsonValue& message) const {
+  const std::string& session = message["sessionId"].Text();
+  const std::string& method = message["method"].Text();
+  const JsonValue& params = message["params"];
+  if (!session.empty()) return BySession(session);
+  if (method == "Target.attachedToTarget") return ByTarget(params["targetInfo"]["targetId"].Text());
+  if (method == "Target.detachedFromTarget") return BySession(params["sessionId"].Text());
+  if (method == "Target.targetDestroyed" || method == "Target.targetCrashed") return ByTarget(params["targetId"].Text());
+  return nullptr;
+}
+
+std::optional<Routes::EngineCommand> Routes::ShutOut(const JsonValue& message) {
+  const std::string& method = message["method"].Text();
+  const JsonValue& params = message["params"];
+  if (method == "Fetch.requestPaused")
+    return EngineCommand{"Fetch.failRequest",
+                   "{\"requestId\":" + JsonString(params["requestId"].Text()) + ",\"errorReason\":\"BlockedByClient\"}",
+                   message["sessionId"].Text()};
+  if (method == "Target.attachedToTarget" && !params["sessionId"].Text().empty())
+    return EngineCommand{"Target.detachFromTarget", "{\"sessionId\":" + JsonString(params["sessionId"].Text()) + "}", ""};
+  return std::nullopt;
+}
+
+void Routes::Forget(const PageRun* page) {
+  auto drop = [page](auto& table) {
+    for (auto at = table.begin(); at != table.end();) at = at->second == page ? table.erase(at) : std::next(at);
+  };
+  drop(commands_);
+  drop(sessions_);
+  drop(targets_);
+}
+
+void Routes::Clear() {
+  commands_.clear();
+  sessions_.clear();
+  targets_.clear();
+}
+
+}  // namespace wine_extractor

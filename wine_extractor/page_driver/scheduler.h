@@ -1,0 +1,107 @@
+// The pages being drawn over one engine: a slot each, up to a number at once, a context made ahead
+// for the next page, every message of the engine routed to the one page it belongs to, and the engine
+// watched as a process: one that is stopped, dead, over its memory or not answering is ended, the
+// pages it was drawing fail with that reason, and the next pages get a new engine. Linux only.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "wine_extractor/page_driver/devtools_pipe.h"
+#include "wine_extractor/page_driver/engine_process.h"
+#include "wine_extractor/page_driver/page_run.h"
+#include "wine_extractor/page_driver/request_policy.h"
+#include "wine_extractor/page_driver/routes.h"
+#include "wine_extractor/page_driver/stop.h"
+#include "wine_extractor/protocol/page_job.h"
+
+namespace wine_extractor {
+
+// A page to draw, as the job queue hands it over.
+struct PageOrder {
+  std::string id;
+  PageJob job;
+  PageScope scope;
+  int64_t deadline = 0;  // on NowMs()'s clock
+};
+
+// A page done with: its picture (outcome 0) or why not.
+struct FinishedPage {
+  std::string id;
+  Stop outcome;
+  std::string picture;
+  RefusalLog refusals;
+};
+
+class Scheduler {
+ public:
+  // `prepare`: a context is made ahead for the next page while pages come.
+  Scheduler(std::string program, std::vector<std::string> arguments, uint32_t parallel, bool prepare);
+  ~Scheduler();
+  Scheduler(const Scheduler&) = delete;
+  Scheduler& operator=(const Scheduler&) = delete;
+
+  bool Free() const { return slots_.size() < parallel_; }
+  bool Busy() const { return !slots_.empty(); }
+  // The ids of the pages being drawn.
+  std::vector<std::string> Drawing() const;
+  // Starts drawing a page; a page that cannot even start is finished at once.
+  void Take(PageOrder order);
+  // Ends the page `id` with `stop` (its host is gone, say).
+  void Fail(const std::string& id, const Stop& stop);
+  // Waits up to `waitMs` for the engine or for `wake` (-1: none), then moves every page on, watches
+  // the engine and the time limits. True when `wake` is readable.
+  bool Turn(int waitMs, int wake);
+  std::vector<FinishedPage> TakeFinished() { return std::move(finished_); }
+  // No engine, or one that was running and answering when last looked at.
+  bool Healthy() const { return healthy_; }
+  // Ends the engine and everything of it, while no page is drawn.
+  void DropEngine();
+  // The engine failed (or the service, around it): every page of it fails with that reason, but a
+  // page it had not begun to draw gets a new engine once.
+  void EngineFailed(Stop stop);
+
+ private:
+  struct Slot {
+    PageOrder order;
+    std::unique_ptr<PageRun> run;
+    bool again = false;  // given a new engine once already
+  };
+
+  void StartEngine();
+  void Open(Slot& slot);
+  void OpenSpare();
+  void Dispatch(const JsonValue& message);
+  template <typename Fn>
+  void Guarded(PageRun& page, Fn fn);
+  void Tick();
+  void WatchEngine(int64_t now);
+  void Settle();
+  void Finish(Slot& slot, Stop outcome);
+
+  std::string program_;
+  std::vector<std::string> arguments_;
+  uint32_t parallel_;
+  bool prepare_;
+  std::unique_ptr<EngineProcess> engine_;
+  std::unique_ptr<DevToolsPipe> pipe_;
+  Routes routes_;
+  std::unique_ptr<PageRun> spare_;
+  std::vector<std::unique_ptr<Slot>> slots_;
+  std::vector<FinishedPage> finished_;
+  int64_t nextTick_ = 0, lastPageMs_ = 0;
+  // The cheap command that shows the engine answers: its id, and since when it is written whole.
+  int ping_ = 0;
+  int64_t pingWritten_ = 0, nextPing_ = 0;
+  bool answered_ = false;  // the engine answered once: it has started
+  bool healthy_ = true;
+  struct {
+    int64_t at = 0;
+    std::string why;
+  } victim_;  // the renderer the memory watch ended, until its page is found
+};
+
+}  // namespace wine_extractor
