@@ -63,7 +63,13 @@ std::optional<Service> Verify(const std::wstring& spool, const FileIdentity& dri
   if (!program || !(*program == driver) || !folder || !here || !(*folder == *here)) return std::nullopt;
   // Read last: the process could have ended and its number been taken meanwhile.
   if (StateOf(*named) != State::kRunning) return std::nullopt;
-  return Service{*named, spool};
+  // The page's files go through the service's own current folder, which Wine resolves: a name on the
+  // way that someone else could point elsewhere later (a runtime folder not the user's) never counts.
+  try {
+    return Service{*named, WindowsPath("/proc/" + pid + "/cwd")};
+  } catch (const Failure&) {
+    return std::nullopt;
+  }
 }
 
 std::wstring Wide(const std::string& utf8) {

@@ -19,7 +19,7 @@ namespace wine_extractor {
 
 struct Service {
   ProcessIdentity identity;
-  std::wstring folder;  // its spool
+  std::wstring folder;  // its spool, as its own current folder
 };
 
 // Running and not frozen (its `service` file touched within kServiceFrozenMs). A missing file is a
