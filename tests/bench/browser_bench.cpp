@@ -26,13 +26,16 @@
 #include <cstdlib>
 #include <cstring>
 #include <cwchar>
+#include <optional>
 #include <string>
 #include <vector>
 
 #include "tests/support/linux_shell.h"
 #include "tests/support/settings_key.h"
 #include "wine_extractor/com_server/failure.h"
+#include "wine_extractor/com_server/windows_file.h"
 #include "wine_extractor/com_server/wine_paths.h"
+#include "wine_extractor/protocol/meeting_folder.h"
 
 namespace {
 
@@ -172,14 +175,47 @@ struct Bench {
   }
 };
 
-// The service of this temporary folder has ended (after its idle time, or at once; one a mode before
-// left running ends after its 30 s).
+// The meeting folders where the page service may have its spool (Unix paths), as the extractor
+// finds them: under the runtime folder, else under the cache.
+std::vector<std::string> MeetingFolders() {
+  auto variable = [](const char* name) {
+    const char* value = std::getenv(name);
+    return std::string(value ? value : "");
+  };
+  std::string home;
+  try {
+    const std::optional<std::string> environment =
+        wine_extractor::ReadSmall(wine_extractor::WindowsPath("/proc/self/environ"), 1 << 20);
+    home = environment ? wine_extractor::EnvironmentValue(*environment, "HOME").value_or("") : "";
+  } catch (const wine_extractor::Failure&) {
+  }
+  std::vector<std::string> folders;
+  for (const auto& way : {wine_extractor::RuntimeWay(variable("XDG_RUNTIME_DIR")),
+                          wine_extractor::CacheWay(variable("XDG_CACHE_HOME"), home)})
+    if (way) folders.push_back(way->Path());
+  return folders;
+}
+
+// The service has ended (after its idle time, or at once; one a mode before left running ends after
+// its 30 s): no spool is left in a meeting folder.
 void WaitForServiceEnd() {
-  wchar_t temp[MAX_PATH];
-  GetTempPathW(MAX_PATH, temp);
-  const std::wstring spool = std::wstring(temp) + L"zelnar-page-service";
-  for (int waited = 0; GetFileAttributesW(spool.c_str()) != INVALID_FILE_ATTRIBUTES && waited < 45000; waited += 5)
-    Sleep(5);
+  auto spools = [] {
+    for (const std::string& folder : MeetingFolders()) {
+      WIN32_FIND_DATAW found;
+      std::wstring pattern;
+      try {
+        pattern = wine_extractor::WindowsPath(folder) + L"\\page-service-*";
+      } catch (const wine_extractor::Failure&) {
+        continue;
+      }
+      const HANDLE search = FindFirstFileW(pattern.c_str(), &found);
+      if (search == INVALID_HANDLE_VALUE) continue;
+      FindClose(search);
+      return true;
+    }
+    return false;
+  };
+  for (int waited = 0; spools() && waited < 45000; waited += 5) Sleep(5);
   Sleep(200);  // its engine's last processes
 }
 
@@ -187,13 +223,14 @@ void WaitForServiceEnd() {
 // engine's, all working in the spool; the engine's helpers overwrite their environment with their
 // titles): resident sizes would count the engine's shared pages once per process.
 double ServicePssMb(const std::wstring& scratch) {
-  wchar_t temp[MAX_PATH];
-  GetTempPathW(MAX_PATH, temp);
-  const std::string spool = UnixPath(std::string(temp, temp + wcslen(temp)) + "zelnar-page-service");
-  const std::string out = test::RunShell(
-      scratch, "s=$(realpath '" + spool + "'); t=0; for p in /proc/[0-9]*; do case \"$(readlink $p/cwd)\" in \"$s\"*) "
-               "k=$(awk '/^Pss:/ {print $2}' $p/smaps_rollup 2>/dev/null); t=$((t + ${k:-0})) ;; esac; done; echo $t");
-  return std::atof(out.c_str()) / 1024.0;
+  double total = 0;
+  for (const std::string& folder : MeetingFolders()) {
+    const std::string out = test::RunShell(
+        scratch, "s=$(realpath '" + folder + "'); t=0; for p in /proc/[0-9]*; do case \"$(readlink $p/cwd)\" in \"$s\"/*) "
+                 "k=$(awk '/^Pss:/ {print $2}' $p/smaps_rollup 2>/dev/null); t=$((t + ${k:-0})) ;; esac; done; echo $t");
+    total += std::atof(out.c_str()) / 1024.0;
+  }
+  return total;
 }
 
 // Starts `count` host processes of this program, each drawing `each` pages (the next ones from where

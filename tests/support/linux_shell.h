@@ -38,7 +38,8 @@ inline std::string RunShell(const std::wstring& folder, const std::string& scrip
   const std::wstring donePath = folder + L"\\test-shell.done";
   DeleteFileW(donePath.c_str());
   WriteWholeFile(scriptPath, "{\n" + script + "\n} > test-shell.out 2>/dev/null\n: > test-shell.done\n");
-  std::wstring command = L"/bin/sh test-shell.sh";
+  // The shell by Wine's form of its Unix path, which needs no drive for the root.
+  std::wstring command = L"\\\\?\\unix\\bin\\sh test-shell.sh";
   STARTUPINFOW startup{};
   startup.cb = sizeof startup;
   PROCESS_INFORMATION process{};

@@ -35,6 +35,8 @@ EngineSettings ReadEngineSettings() {
   settings.idleMs = keepAlive ? ParseSetting(Variable(kIdleVariable), kMaxIdleMs, kDefaultIdleMs) : 0;
   settings.strictFolder = Variable(kStrictFolderVariable) == "1";
   settings.parallel = ParseSetting(Variable(kParallelVariable), kMaxParallel, 0);
+  settings.runtimeDir = Variable(kRuntimeDirVariable);
+  settings.cacheHome = Variable(kCacheHomeVariable);
   return settings;
 }
 

@@ -4,11 +4,10 @@
 
 #include <optional>
 
-#include "wine_extractor/protocol/engine_job.h"
 #include "wine_extractor/com_server/failure.h"
-#include "wine_extractor/protocol/proc_stat.h"
-#include "wine_extractor/com_server/wine_paths.h"
+#include "wine_extractor/com_server/service_finder.h"
 #include "wine_extractor/com_server/windows_file.h"
+#include "wine_extractor/protocol/engine_job.h"
 
 namespace wine_extractor {
 namespace {
@@ -24,95 +23,11 @@ constexpr ULONGLONG kGraceMs = 2000;
 // A page waiting behind others that are drawn is given up after this long.
 constexpr ULONGLONG kQueueMs = 600000;
 
-struct Service {
-  ProcessIdentity identity;
-  std::wstring folder;
-};
-
-// The service this process used last: checked again at each page, but not looked for anew.
+// The service this process used last, and the driver it runs: checked again at each page, but not
+// looked for anew.
 SRWLOCK knownLock = SRWLOCK_INIT;
 std::optional<Service> known;
-
-enum class State { kGone, kStopped, kRunning };
-
-// Wine reads /proc for us (the entry of another process reads the same from anywhere).
-std::optional<std::string> ReadProc(const std::string& path) {
-  try {
-    return ReadSmall(WindowsPath(path));
-  } catch (const Failure&) {
-    return std::nullopt;
-  }
-}
-
-State StateOf(const ProcessIdentity& identity) {
-  const std::optional<std::string> line = ReadProc("/proc/" + std::to_string(identity.pid) + "/stat");
-  const std::optional<ProcStat> stat = line ? ParseProcStat(*line) : std::nullopt;
-  if (!stat || !(stat->identity == identity) || stat->state == 'Z' || stat->state == 'X') return State::kGone;
-  // Stopped (kill -STOP) or held by a debugger: it will not draw.
-  if (stat->state == 'T' || stat->state == 't') return State::kStopped;
-  return State::kRunning;
-}
-
-// The real user id on the "Uid:" line of /proc/PID/status.
-std::optional<std::string> UserOf(const std::string& pid) {
-  const std::optional<std::string> text = ReadProc("/proc/" + pid + "/status");
-  const size_t at = text ? text->find("\nUid:") : std::string::npos;
-  if (at == std::string::npos) return std::nullopt;
-  const size_t start = text->find_first_of("0123456789", at);
-  const size_t end = start == std::string::npos ? start : text->find_first_not_of("0123456789", start);
-  if (end == std::string::npos) return std::nullopt;
-  return text->substr(start, end - start);
-}
-
-// The service named in `spool` (a hint from a folder nobody checked yet), when /proc shows it
-// running, of this account, and serving.
-std::optional<Service> Verify(const std::wstring& spool) {
-  const std::optional<std::string> text = ReadSmall(spool + L"\\" + Widen(kServiceName));
-  const std::optional<ProcessIdentity> named = text ? ParseIdentity(*text) : std::nullopt;
-  if (!named || StateOf(*named) != State::kRunning) return std::nullopt;
-  const std::string pid = std::to_string(named->pid);
-  const std::optional<std::string> user = UserOf(pid), self = UserOf("self");
-  if (!user || !self || *user != *self) return std::nullopt;
-  const std::optional<std::string> command = ReadProc("/proc/" + pid + "/cmdline");
-  if (!command || command->find(std::string("\0--serve\0", 9)) == std::string::npos) return std::nullopt;
-  try {
-    return Service{*named, WindowsPath("/proc/" + pid + "/cwd")};
-  } catch (const Failure&) {
-    return std::nullopt;
-  }
-}
-
-// Running and not frozen. A missing `service` file is a service between two announcements.
-bool Healthy(const Service& service) {
-  if (StateOf(service.identity) != State::kRunning) return false;
-  WIN32_FILE_ATTRIBUTE_DATA data;
-  if (!GetFileAttributesExW((service.folder + L"\\" + Widen(kServiceName)).c_str(), GetFileExInfoStandard, &data))
-    return true;
-  FILETIME now;
-  GetSystemTimeAsFileTime(&now);
-  const ULONGLONG beat = (ULONGLONG(data.ftLastWriteTime.dwHighDateTime) << 32) | data.ftLastWriteTime.dwLowDateTime;
-  const ULONGLONG current = (ULONGLONG(now.dwHighDateTime) << 32) | now.dwLowDateTime;
-  return current < beat || (current - beat) / 10000 < ULONGLONG(kServiceFrozenMs);
-}
-
-std::wstring TempFolder() {
-  wchar_t temp[MAX_PATH + 1];
-  const DWORD length = GetTempPathW(MAX_PATH + 1, temp);
-  if (length == 0 || length > MAX_PATH) throw LastErrorFailure(L"no temporary folder");
-  return std::wstring(temp, length);
-}
-
-// A healthy service under one of the spool's names other than `replaced`. A name may be free while
-// a later one serves (its folder went just as the service started).
-std::optional<Service> Find(const std::wstring& temp, const std::optional<ProcessIdentity>& replaced) {
-  for (int i = 0; i < kSpoolNames; ++i) {
-    const std::wstring spool = temp + Widen(SpoolName(i).c_str());
-    if (!Exists(spool)) continue;
-    std::optional<Service> service = Verify(spool);
-    if (service && !(replaced && service->identity == *replaced) && Healthy(*service)) return service;
-  }
-  return std::nullopt;
-}
+std::string knownDriver;
 
 // The service to hand the page `job` (its ID) to: the one known, one found, or one started now, which
 // waits for that page. Several hosts may start one at once: the services settle among themselves
@@ -123,25 +38,35 @@ Service EnsureService(const std::string& driver, const EngineSettings& settings,
   struct Release {
     ~Release() { ReleaseSRWLockExclusive(&knownLock); }
   } release;
-  if (known && !(replaced && known->identity == *replaced) && Healthy(*known)) return *known;
+  if (known && knownDriver == driver && !(replaced && known->identity == *replaced) && Healthy(*known))
+    return *known;
   known.reset();
-  const std::wstring temp = TempFolder();
-  if ((known = Find(temp, replaced))) return *known;
-  std::wstring parent = temp;
-  while (parent.size() > 3 && parent.back() == L'\\') parent.pop_back();
-  StartShell(ServiceScript(driver, settings.engine, UnixPath(parent), settings.idleMs,
+  const SpoolPlaces places(driver, settings);
+  if ((known = places.Find(replaced))) {
+    knownDriver = driver;
+    return *known;
+  }
+  // Where Wine already shows that no service can start, the picture fails at once.
+  if (std::wstring why = places.WhyNot(false); !why.empty())
+    throw Failure(E_ACCESSDENIED, L"no folder for the page service: " + why);
+  StartShell(ServiceScript(driver, settings.engine, places.Name(), settings.idleMs,
                            std::string(job.begin(), job.end()), settings.parallel));
-  for (const ULONGLONG start = GetTickCount64(); !(known = Find(temp, replaced));) {
-    if (GetTickCount64() - start > kStartMs)
-      throw Failure(E_FAIL, L"the page service did not start (every folder name for it in the temporary folder is "
-                            L"a link or another account's, or the folder cannot be written)");
+  for (const ULONGLONG start = GetTickCount64(); !(known = places.Find(replaced));) {
+    if (GetTickCount64() - start > kStartMs) {
+      const std::wstring why = places.WhyNot(true);
+      throw Failure(E_FAIL, L"the page service did not start: " +
+                                (why.empty() ? L"its folder and every folder on the way to it must be this user's, "
+                                               L"not links, and the folder open to no one else (mode 0700)"
+                                             : why));
+    }
     Sleep(kPollMs * 5);
   }
+  knownDriver = driver;
   return *known;
 }
 
 // A job's ID: this process's token, random (a process id repeats across Wine servers sharing one
-// temporary folder), and the count of its jobs, which the service answers in that order. Taken
+// meeting folder), and the count of its jobs, which the service answers in that order. Taken
 // under `submitLock`, as the page's call begins, so the counts follow the order the calls came in.
 SRWLOCK submitLock = SRWLOCK_INIT;
 std::wstring hostToken;

@@ -1,10 +1,7 @@
-// The extractor's side of the page service: finds the service of this account's temporary folder
-// (starting it when none runs), hands it a page and waits for its answer. Windows (Wine) only.
-//
-// The spool's name is only where to look: a `service` file there names a process, which is trusted
-// only when /proc shows it running, of this account and serving. Every file of the page then goes
-// through that process's own current folder (the spool it checked and moved into), never through
-// the name, which another account or a link may hold.
+// The extractor's side of the page service: finds the service of its driver in the meeting folder
+// (service_finder.h), starting it when none runs, hands it a page and waits for its answer. Windows
+// (Wine) only. The page's path is written in its job file in the spool, and nowhere else: not on a
+// command line, not in an environment.
 #pragma once
 
 #include <windows.h>
@@ -43,7 +40,7 @@ class ServiceCall {
   std::wstring File(const char* suffix) const;
   void Submit(const std::string& text) const;
 
-  std::wstring folder_;  // the service's own folder, as /proc shows it
+  std::wstring folder_;  // the service's spool
   std::wstring id_;
   PageStatus answer_;
 };

@@ -1,8 +1,10 @@
 #include "wine_extractor/com_server/windows_file.h"
 
+#include <algorithm>
 #include <cstring>
 
 #include "wine_extractor/com_server/failure.h"
+#include "wine_extractor/com_server/wine_paths.h"
 #include "win/file_handle.h"
 
 namespace wine_extractor {
@@ -15,11 +17,24 @@ std::optional<std::string> ReadSmall(const std::wstring& path, size_t maxBytes) 
   zelnar::FileHandle file(CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
                                       nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
   if (!file) return std::nullopt;
-  std::string text(maxBytes, '\0');
+  // Files of /proc come in pieces: read until the end or `maxBytes`.
+  std::string text;
+  char buffer[4096];
   DWORD read = 0;
-  if (!ReadFile(file.Get(), &text[0], DWORD(text.size()), &read, nullptr) || read == 0) return std::nullopt;
-  text.resize(read);
+  while (text.size() < maxBytes && ReadFile(file.Get(), buffer, DWORD(std::min(sizeof buffer, maxBytes - text.size())),
+                                         &read, nullptr) && read > 0)
+    text.append(buffer, read);
+  if (text.empty()) return std::nullopt;
   return text;
+}
+
+std::optional<FileIdentity> IdentityOf(const std::wstring& path) {
+  zelnar::FileHandle file(CreateFileW(path.c_str(), FILE_READ_ATTRIBUTES,
+                                      FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
+                                      FILE_FLAG_BACKUP_SEMANTICS, nullptr));
+  BY_HANDLE_FILE_INFORMATION information;
+  if (!file || !GetFileInformationByHandle(file.Get(), &information)) return std::nullopt;
+  return FileIdentity{information.dwVolumeSerialNumber, information.nFileIndexHigh, information.nFileIndexLow};
 }
 
 void WriteWhole(const std::wstring& path, const std::string& bytes, DWORD creation) {
@@ -50,7 +65,7 @@ void StartShell(const std::string& script) {
   text.resize(size_t(length));
   // One argument, quoted by the rules Wine splits the command line with: backslashes count only
   // before a quote, so those are doubled there and at the end.
-  std::wstring command = L"/bin/sh -c \"";
+  std::wstring command = L"\"" + WindowsPath("/bin/sh") + L"\" -c \"";
   size_t backslashes = 0;
   for (wchar_t c : text) {
     if (c == L'\\') {

@@ -4,6 +4,7 @@
 
 #include <windows.h>
 
+#include <cstddef>
 #include <optional>
 #include <string>
 
@@ -17,6 +18,16 @@ bool Exists(const std::wstring& path);
 // Up to the first `maxBytes` of a file; none when it cannot be read or is empty.
 std::optional<std::string> ReadSmall(const std::wstring& path, size_t maxBytes = 1024);
 
+// A file or folder as Wine tells one from another: its drive's serial number and its inode (Wine
+// gives no device number). None when it cannot be opened.
+struct FileIdentity {
+  DWORD volume = 0, high = 0, low = 0;
+  bool operator==(const FileIdentity& other) const {
+    return volume == other.volume && high == other.high && low == other.low;
+  }
+};
+std::optional<FileIdentity> IdentityOf(const std::wstring& path);
+
 // Writes `bytes` as the whole file; `creation` is CreateFileW's (CREATE_NEW, CREATE_ALWAYS). Raises
 // Failure.
 void WriteWhole(const std::wstring& path, const std::string& bytes, DWORD creation);
@@ -26,7 +37,8 @@ void Touch(const std::wstring& path) noexcept;
 
 // Starts `/bin/sh -c SCRIPT` (UTF-8) through Wine, which starts Linux programs but whose handle does
 // not follow them: the script's own files tell when it ends. The script travels on the command line,
-// so nothing is ever read from a folder. Raises Failure.
+// so nothing is ever read from a folder; the shell is named by its Unix path, which Wine reaches also
+// without a drive for the root. Raises Failure.
 void StartShell(const std::string& script);
 
 }  // namespace wine_extractor

@@ -2,6 +2,9 @@
 // with its DevTools pipe, hands each untrusted page only the files the request rules allow, keeps its
 // scripts off, and writes the viewport as a PNG.
 //
+// Usage: zelnar-page-driver --spool NAME
+//   Makes the spool NAME in the meeting folder (meeting_place.h) and prints its path; 1 and why not
+//   on standard error when a folder on the way fails.
 // Usage: zelnar-page-driver --serve SPOOL ENGINE IDLE-MS [ENGINE-OPTION...]
 //   The page service for the pages put into SPOOL (page_service.h), drawing as many pages at once as
 //   ZELNAR_BROWSER_PARALLEL says, else one at a time. IDLE-MS 0: it ends as soon as no page waits.
@@ -14,6 +17,7 @@
 #include <string>
 #include <vector>
 
+#include "wine_extractor/page_driver/meeting_place.h"
 #include "wine_extractor/page_driver/page_service.h"
 #include "wine_extractor/protocol/driver_status.h"
 #include "wine_extractor/protocol/engine_settings.h"
@@ -31,6 +35,23 @@ std::vector<std::string> EngineArguments(char** options, int count) {
   return arguments;
 }
 
+std::string Variable(const char* name) {
+  const char* value = std::getenv(name);
+  return value ? value : "";
+}
+
+int Spool(int argc, char** argv) {
+  if (argc != 3) return kDriverUsage;
+  const SpoolPlace place =
+      MakeSpool(argv[2], Variable("XDG_RUNTIME_DIR"), Variable("XDG_CACHE_HOME"), Variable("HOME"));
+  if (place.path.empty()) {
+    std::fprintf(stderr, "zelnar-page-driver: the page service's folder: %s\n", place.wrong.c_str());
+    return 1;
+  }
+  std::printf("%s\n", place.path.c_str());
+  return std::fflush(stdout) == 0 ? 0 : 1;
+}
+
 int Serve(int argc, char** argv) {
   if (argc < 5) return kDriverUsage;
   const std::string idleText = argv[4];
@@ -46,7 +67,8 @@ int main(int argc, char** argv) {
   signal(SIGPIPE, SIG_IGN);  // a vanished engine shows as a failed write, not as a killed driver
   try {
     if (argc > 1 && std::string(argv[1]) == "--serve") return Serve(argc, argv);
-    std::fprintf(stderr, "usage: zelnar-page-driver --serve SPOOL ENGINE IDLE-MS [ENGINE-OPTION...]\n");
+    if (argc > 1 && std::string(argv[1]) == "--spool") return Spool(argc, argv);
+    std::fprintf(stderr, "usage: zelnar-page-driver --serve SPOOL ENGINE IDLE-MS [ENGINE-OPTION...] | --spool NAME\n");
     return kDriverUsage;
   } catch (const std::exception& failure) {
     std::fprintf(stderr, "zelnar-page-driver: %s\n", failure.what());

@@ -59,13 +59,10 @@ std::string Isolation() {
 
 }  // namespace
 
-std::string ServiceScript(const std::string& driver, const std::string& engine, const std::string& temp,
+std::string ServiceScript(const std::string& driver, const std::string& engine, const std::string& spool,
                           uint32_t idleMs, const std::string& firstJob, uint32_t parallel) {
-  std::string names;
-  for (int i = 0; i < kSpoolNames; ++i) names += (i ? " " : "") + ShellQuote(SpoolName(i));
-  return Fill(kServiceScript, {{"@TEMP@", ShellQuote(temp)},
-                                 {"@NAMES@", names},
-                                 {"@DRIVER@", ShellQuote(driver)},
+  return Fill(kServiceScript, {{"@DRIVER@", ShellQuote(driver)},
+                                 {"@NAME@", ShellQuote(spool)},
                                  {"@ENGINE@", ShellQuote(engine)},
                                  {"@IDLE@", std::to_string(idleMs)},
                                  {"@FIRST@", ShellQuote(firstJob + kAliveSuffix)},

@@ -41,6 +41,9 @@ inline constexpr char kServiceParallelVariable[] = "ZELNAR_BROWSER_PARALLEL";
 inline constexpr uint32_t kMaxParallel = 64;
 inline constexpr uint32_t kDefaultParallel = 1;
 
+inline constexpr wchar_t kRuntimeDirVariable[] = L"XDG_RUNTIME_DIR";
+inline constexpr wchar_t kCacheHomeVariable[] = L"XDG_CACHE_HOME";
+
 struct EngineSettings {
   std::string engine = kDefaultEngine;  // UTF-8, as Unix paths are under Wine
   std::string driver;                   // empty: beside the extractor's DLL
@@ -49,6 +52,9 @@ struct EngineSettings {
   uint32_t idleMs = kDefaultIdleMs;  // 0: the service ends as soon as it has no page
   bool strictFolder = false;
   uint32_t parallel = 0;  // 0: the service's default
+  // XDG_RUNTIME_DIR and XDG_CACHE_HOME, which name the meeting folder (meeting_folder.h).
+  std::string runtimeDir;
+  std::string cacheHome;
 };
 
 // Decimal milliseconds from 1 to kMaxTimeLimitMs; anything else (empty, signs, spaces, out of range)

@@ -25,13 +25,6 @@ inline constexpr int64_t kServiceFrozenMs = 2500;
 // the service answers a host's jobs in the order of their counts.
 inline constexpr size_t kHostTokenChars = 24;
 inline constexpr size_t kSequenceChars = 16;
-// The folder's name under the Windows temporary folder; when another account (or a link) holds a
-// name, the next is taken.
-inline constexpr char kSpoolName[] = "zelnar-page-service";
-inline constexpr int kSpoolNames = 8;
-inline std::string SpoolName(int index) {
-  return index == 0 ? std::string(kSpoolName) : std::string(kSpoolName) + "-" + std::to_string(index + 1);
-}
 
 struct PageJob {
   std::string page;  // Unix path

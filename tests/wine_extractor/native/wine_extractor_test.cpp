@@ -21,6 +21,7 @@
 
 #include "wine_extractor/page_driver/base64.h"
 #include "wine_extractor/page_driver/job_reader.h"
+#include "wine_extractor/page_driver/meeting_place.h"
 #include "wine_extractor/page_driver/json_value.h"
 #include "wine_extractor/page_driver/page_file.h"
 #include "wine_extractor/page_driver/proc_files.h"
@@ -28,6 +29,7 @@
 #include "wine_extractor/page_driver/request_policy.h"
 #include "wine_extractor/protocol/engine_job.h"
 #include "wine_extractor/protocol/engine_settings.h"
+#include "wine_extractor/protocol/meeting_folder.h"
 #include "wine_extractor/protocol/page_job.h"
 #include "wine_extractor/protocol/page_status.h"
 
@@ -53,6 +55,14 @@ std::string Shell(const std::string& command) {
   while ((read = fread(buffer, 1, sizeof buffer, pipe)) > 0) output.append(buffer, read);
   pclose(pipe);
   return output;
+}
+
+// A fresh folder under /tmp in which `commands` (sh, run there) made a tree; empty when they failed.
+std::string TempTree(const std::string& commands) {
+  char pattern[] = "/tmp/browser-policy-XXXXXX";
+  if (!mkdtemp(pattern)) return "";
+  const std::string base = pattern;
+  return system(("cd '" + base + "' && " + commands).c_str()) == 0 ? base : "";
 }
 
 TEST(ShellQuote, GivesBackEveryStringAsOneWord) {
@@ -113,43 +123,35 @@ TEST_F(ServiceScript, ParsesOnceFilled) {
     EXPECT_EQ(Shell("shellcheck -s sh -S error " + wine_extractor::ShellQuote(file) + " 2>&1; echo $?"), "0\n");
 }
 
-// The service's folder: the first name that is a private folder of this account, or free. A link
-// or a folder of others named like it is passed over, and nothing is written into it or changed.
-// The driver gets its arguments, the starting host's sign of life in the spool, and a private
-// environment whose scratch folder goes when it ends.
-TEST_F(ServiceScript, StartsTheServiceOnlyInAFolderOfItsOwn) {
+// The service starts in its spool in the meeting folder, which the real driver makes: the driver
+// gets its arguments, the starting host's sign of life in the spool, and a private environment whose
+// scratch folder (beside the spool) goes when it ends. A meeting folder that is a link: nothing runs,
+// nothing is written there.
+TEST_F(ServiceScript, StartsTheServiceInItsSpoolOnly) {
   const std::string q = wine_extractor::ShellQuote(base_);
   const std::string driver = WriteDriver(
-      "serve", "{ pwd; for a; do printf '%s\\n' \"$a\"; done; ls -A; printf '%s\\n' \"$HOME\" \"$TMPDIR\" "
-               "\"$XDG_CONFIG_HOME\" \"$LANG\" \"${LC_ALL-unset}\" \"$ZELNAR_BROWSER_PARALLEL\"; } > ../served.part\n"
-               "touch \"$HOME/left-in-home\" \"$TMPDIR/left-in-tmp\" && mv ../served.part ../served");
-  struct Case { const char* what; const char* make; bool asRoot; };
-  const Case cases[] = {
-      {"none yet", "", false},
-      {"a link", "ln -s docs zelnar-page-service", false},
-      {"a folder anyone may write to, naming a process", "mkdir -m 777 zelnar-page-service && echo \"1 1\" > zelnar-page-service/service", false},
-      {"another account's private folder", "mkdir -m 700 zelnar-page-service && chown 65534 zelnar-page-service", true},
-  };
-  for (const Case& c : cases) {
-    SCOPED_TRACE(c.what);
-    if (c.asRoot && getuid() != 0) {
-      std::printf("  skipped \"%s\": only root can give a folder to another account\n", c.what);
-      continue;
-    }
-    Shell("cd " + q + " && rm -rf zelnar-page-service* docs served && mkdir docs && echo keep > docs/file && chmod 755 docs");
-    if (c.make[0]) Shell("cd " + q + " && " + std::string(c.make));
-    // The scratch folder lands in the caller's temporary folder: here, this test's.
-    Shell("cd / && TMPDIR=" + q + " LC_ALL=ja_JP.UTF-8 /bin/sh -c " +
-          wine_extractor::ShellQuote(wine_extractor::ServiceScript(driver, "/opt/the engine", base_, 0, "first", 3)));
-    for (int i = 0; i < 100 && !Exists(base_ + "/served"); ++i) usleep(20000);
-    const std::string used = base_ + (c.make[0] ? "/zelnar-page-service-2" : "/zelnar-page-service");
+      "serve", "[ \"$1\" = --spool ] && exec " ZELNAR_PAGE_DRIVER " \"$@\"\n"
+               "{ for a; do printf '%s\\n' \"$a\"; done; ls -A \"$2\"; printf '%s\\n' \"$HOME\" \"$TMPDIR\" "
+               "\"$XDG_CONFIG_HOME\" \"$LANG\" \"${LC_ALL-unset}\" \"$ZELNAR_BROWSER_PARALLEL\"; } > \"$B/served.part\"\n"
+               "touch \"$HOME/left-in-home\" \"$TMPDIR/left-in-tmp\" && mv \"$B/served.part\" \"$B/served\"");
+  const std::string script = wine_extractor::ServiceScript(driver, "/opt/the engine", "spool", 0, "first", 3);
+  for (bool planted : {false, true}) {
+    SCOPED_TRACE(planted ? "a link planted as the meeting folder" : "a private runtime folder");
+    Shell("cd " + q + " && rm -rf run docs served && mkdir -m 700 run && mkdir -m 755 docs" +
+          (planted ? " && ln -s ../docs run/zelnar" : ""));
+    Shell("cd / && B=" + q + " XDG_RUNTIME_DIR=" + q + "/run LC_ALL=ja_JP.UTF-8 /bin/sh -c " +
+          wine_extractor::ShellQuote(script));
+    for (int i = 0; i < 100 && !planted && !Exists(base_ + "/served"); ++i) usleep(20000);
+    EXPECT_EQ(Exists(base_ + "/served"), !planted) << "the service ran";
+    EXPECT_EQ(Shell("cd " + q + " && ls -A docs && stat -c %a docs"), "755\n") << "written into the link's target";
+    if (planted) continue;
+    const std::string used = base_ + "/run/zelnar/spool";
     std::istringstream served(Slurp(base_ + "/served"));
     std::vector<std::string> lines;
     for (std::string line; std::getline(served, line);) lines.push_back(line);
-    ASSERT_GE(lines.size(), 12u);
-    EXPECT_EQ(lines[0], used) << "the folder it serves from";
-    EXPECT_EQ(lines[1] + "|" + lines[2] + "|" + lines[3] + "|" + lines[4], "--serve|" + used + "|/opt/the engine|0");
-    EXPECT_EQ(lines[5] == "--no-sandbox", getuid() == 0) << "the sandbox is dropped only as root";
+    ASSERT_GE(lines.size(), 11u);
+    EXPECT_EQ(lines[0] + "|" + lines[1] + "|" + lines[2] + "|" + lines[3], "--serve|" + used + "|/opt/the engine|0");
+    EXPECT_EQ(lines[4] == "--no-sandbox", getuid() == 0) << "the sandbox is dropped only as root";
     const std::string all = Slurp(base_ + "/served");
     for (const char* expected : {"\n--host-resolver-rules=MAP * ~NOTFOUND\n", "\n--proxy-bypass-list=<-loopback>\n",
                                  "\nfirst.alive\n"})
@@ -158,16 +160,76 @@ TEST_F(ServiceScript, StartsTheServiceOnlyInAFolderOfItsOwn) {
     // HOME, TMPDIR, XDG_CONFIG_HOME, LANG, LC_ALL, how many pages at once.
     const std::vector<std::string> env(lines.end() - 6, lines.end());
     const std::string scratch = env[0].substr(0, env[0].rfind('/'));
-    EXPECT_EQ(scratch.rfind(base_ + "/zelnar-engine.", 0), 0u) << scratch;
+    EXPECT_EQ(scratch.rfind(base_ + "/run/zelnar/scratch.", 0), 0u) << scratch;
     EXPECT_EQ(env[1] + " " + env[2] + " " + env[3] + " " + env[4] + " " + env[5],
               scratch + "/tmp " + scratch + "/home/.config C.UTF-8 unset 3");
     for (int i = 0; i < 100 && Exists(scratch); ++i) usleep(20000);
     EXPECT_FALSE(Exists(scratch)) << "the engine's home and temporary files stay";
     EXPECT_EQ(Shell("stat -c %a " + wine_extractor::ShellQuote(used)), "700\n");
-    EXPECT_EQ(Shell("cd " + q + " && ls -A docs && stat -c %a docs"), "file\n755\n") << "the link's target changed";
-    if (c.make[0] && !c.asRoot && c.make[0] == 'm')
-      EXPECT_EQ(Shell("cd " + q + " && ls -A zelnar-page-service"), "service\n") << "something was written there";
   }
+}
+
+// Where the extractor and its service meet, named from the environment alone.
+TEST(MeetingFolder, NamesItsWayFromTheEnvironment) {
+  struct Case { const char* runtime; const char* cache; const char* home; const char* ways; };
+  const Case cases[] = {
+      {"/run/user/7/", "", "/home/u", "/run/user/7/zelnar | /home/u/.cache/zelnar from /home/u"},
+      {"", "/home/u/c//x/", "/home/u/", "- | /home/u/c/x/zelnar from /home/u"},
+      {"run", "/var/cache/u", "/home/u", "- | /var/cache/u/zelnar"},
+      {"/r/../s", "/home/u/../v", "/home/u", "- | /home/u/.cache/zelnar from /home/u"},
+      {"", "", "", "- | -"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.ways);
+    const auto runtime = wine_extractor::RuntimeWay(c.runtime);
+    const auto cache = wine_extractor::CacheWay(c.cache, c.home);
+    const std::string ways = (runtime ? runtime->Path() : "-") + " | " +
+                             (cache ? cache->Path() + (cache->baseIsHome ? " from " + cache->base : "") : "-");
+    EXPECT_EQ(ways, c.ways);
+  }
+  EXPECT_EQ(wine_extractor::SpoolName("/a/zelnar-page-driver"), wine_extractor::SpoolName("/a/zelnar-page-driver"));
+  EXPECT_NE(wine_extractor::SpoolName("/a/zelnar-page-driver"), wine_extractor::SpoolName("/b/zelnar-page-driver"));
+  const std::string environment("A=1\0HOME=/h\0HOMES=x\0", 20);
+  EXPECT_EQ(wine_extractor::EnvironmentValue(environment, "HOME"), "/h");
+  EXPECT_FALSE(wine_extractor::EnvironmentValue(environment, "HOM"));
+}
+
+// The spool is made only where nobody else can enter. A runtime folder that is not a private folder
+// of the user's gives way to the cache's; a folder on the cache's way that fails is named with what
+// is wrong, and nothing is made or changed in it or where a link leads.
+TEST(MeetingFolder, MakesTheSpoolOnlyWhereNoOneElseCanEnter) {
+  const std::string base = TempTree("mkdir -m 755 home elsewhere && mkdir -m 700 run");
+  ASSERT_FALSE(base.empty());
+  struct Case { const char* what; const char* make; bool asRoot; const char* got; };
+  const Case cases[] = {
+      {"a private runtime folder", "", false, "run/zelnar/s"},
+      {"a runtime folder of another account", "chown 65534 run", true, "home/.cache/zelnar/s"},
+      {"a runtime folder others may open", "chmod 755 run", false, "home/.cache/zelnar/s"},
+      {"a runtime folder that is a link", "rm -r run && ln -s home run", false, "home/.cache/zelnar/s"},
+      {"a cache folder that is a link", "rmdir run && ln -s ../elsewhere home/.cache", false, "home/.cache is a link"},
+      {"a meeting folder others may open", "rmdir run && mkdir -p home/.cache/zelnar && chmod 755 home/.cache/zelnar",
+       false, "home/.cache/zelnar may be opened by others (mode 0755, not 0700)"},
+      {"a spool of another account", "chmod 777 run && mkdir -p -m 700 home/.cache/zelnar && chmod 700 home/.cache/zelnar "
+       "&& mkdir -m 700 home/.cache/zelnar/s && chown 65534 home/.cache/zelnar/s", true,
+       "home/.cache/zelnar/s belongs to another account"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    if (c.asRoot && getuid() != 0) {
+      std::printf("  skipped \"%s\": only root can give a folder to another account\n", c.what);
+      continue;
+    }
+    Shell("cd '" + base + "' && rm -rf run home/.cache elsewhere/* && mkdir -m 700 run && " + (c.make[0] ? c.make : ":"));
+    const std::string before = Shell("cd '" + base + "' && ls -lR elsewhere run/ 2>&1");
+    const wine_extractor::SpoolPlace place = wine_extractor::MakeSpool("s", base + "/run", "", base + "/home");
+    const std::string got = place.path.empty() ? place.wrong : place.path + " (" +
+                            Shell("stat -c %a '" + place.path + "' | tr -d '\\n'") + ")";
+    EXPECT_EQ(got.rfind(base + "/" + c.got + (place.path.empty() ? "" : " (700)"), 0), 0u) << got;
+    if (!place.path.empty()) continue;
+    EXPECT_EQ(Shell("cd '" + base + "' && ls -lR elsewhere run/ 2>&1"), before) << "changed where it failed";
+  }
+  EXPECT_EQ(wine_extractor::MakeSpool("../s", base + "/run", "", base + "/home").path, "");
+  Shell("rm -rf '" + base + "'");
 }
 
 TEST(ProcStat, ReadsIdentityGroupAndMemoryWhateverTheName) {
@@ -242,14 +304,6 @@ TEST(RequestPolicy, AllowsOnlyFilesInsideThePagesFolder) {
     SCOPED_TRACE(c.url);
     EXPECT_EQ(wine_extractor::RequestAllowed(c.url, *scope, NoLinks), c.allowed);
   }
-}
-
-// A fresh folder under /tmp in which `commands` (sh, run there) made a tree; empty when they failed.
-std::string TempTree(const std::string& commands) {
-  char pattern[] = "/tmp/browser-policy-XXXXXX";
-  if (!mkdtemp(pattern)) return "";
-  const std::string base = pattern;
-  return system(("cd '" + base + "' && " + commands).c_str()) == 0 ? base : "";
 }
 
 // The rule on a real tree: links are followed to where they lead, hidden names and the root stay

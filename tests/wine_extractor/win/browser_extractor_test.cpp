@@ -19,6 +19,7 @@
 #include "tests/support/linux_shell.h"
 #include "tests/support/plugin_module.h"
 #include "tests/support/settings_key.h"
+#include "wine_extractor/protocol/meeting_folder.h"
 
 namespace {
 
@@ -44,7 +45,8 @@ constexpr wchar_t kMemoryLimitVariable[] = L"ZELNAR_BROWSER_MEMORY_LIMIT_MB";
 constexpr wchar_t kKeepAliveVariable[] = L"ZELNAR_BROWSER_KEEP_ALIVE";
 constexpr wchar_t kIdleVariable[] = L"ZELNAR_BROWSER_IDLE_MS";
 constexpr wchar_t kStrictVariable[] = L"ZELNAR_BROWSER_STRICT_FOLDER";
-constexpr wchar_t kSpool[] = L"zelnar-page-service";
+constexpr wchar_t kRuntimeVariable[] = L"XDG_RUNTIME_DIR";
+constexpr wchar_t kCacheVariable[] = L"XDG_CACHE_HOME";
 // Short, so that every test with the kept-alive engine also sees it end.
 constexpr wchar_t kIdleMs[] = L"1500";
 constexpr int kFailed = 8;  // GetPicture's result when the extractor fails
@@ -169,16 +171,23 @@ class BrowserExtractor : public testing::TestWithParam<bool> {
     SetEnvironmentVariableW(kIdleVariable, kIdleMs);
     wchar_t here[MAX_PATH];
     GetCurrentDirectoryW(MAX_PATH, here);
-    // A space, a quote and Japanese in the temporary folder: the service script must quote them all.
     root_ = std::wstring(here) + L"\\browser test " + std::to_wstring(GetCurrentProcessId());
     temp_ = root_ + L"\\it's 一時";
+    // A space, a quote and Japanese on the way to the meeting folder: the script must quote them all.
+    // The runtime folder, private, and the cache's are the test's own.
+    meet_ = root_ + L"\\meet it's 一時";
     pages_ = root_ + L"\\pages";
     RemoveRoot();  // a killed run's, whose process id this one got
-    for (const std::wstring& folder : {root_, temp_, pages_}) ASSERT_TRUE(CreateDirectoryW(folder.c_str(), nullptr));
-    GetEnvironmentVariableW(L"TMP", savedTmp_, MAX_PATH);
-    GetEnvironmentVariableW(L"TEMP", savedTemp_, MAX_PATH);
+    for (const std::wstring& folder : {root_, temp_, meet_, meet_ + L"\\run", pages_})
+      ASSERT_TRUE(CreateDirectoryW(folder.c_str(), nullptr));
+    test::RunShell(meet_, "chmod 700 run");
+    for (const auto& [name, saved] : {std::pair{L"TMP", savedTmp_}, {L"TEMP", savedTemp_}, {kRuntimeVariable, savedRuntime_},
+                                      {kCacheVariable, savedCache_}})
+      GetEnvironmentVariableW(name, saved, MAX_PATH);
     SetEnvironmentVariableW(L"TMP", temp_.c_str());
     SetEnvironmentVariableW(L"TEMP", temp_.c_str());
+    SetEnvironmentVariableW(kRuntimeVariable, FromUtf8(UnixPath(meet_) + "/run").c_str());
+    SetEnvironmentVariableW(kCacheVariable, FromUtf8(UnixPath(meet_) + "/cache").c_str());
     plugin_.Reload();
     getPicture_ = plugin_.Get<test::GetPictureFn>("GetPicture");
   }
@@ -188,8 +197,9 @@ class BrowserExtractor : public testing::TestWithParam<bool> {
     ExpectServiceToEnd();
     SetEnvironmentVariableW(kKeepAliveVariable, nullptr);
     SetEnvironmentVariableW(kIdleVariable, nullptr);
-    SetEnvironmentVariableW(L"TMP", savedTmp_);
-    SetEnvironmentVariableW(L"TEMP", savedTemp_);
+    for (const auto& [name, saved] : {std::pair{L"TMP", savedTmp_}, {L"TEMP", savedTemp_}, {kRuntimeVariable, savedRuntime_},
+                                      {kCacheVariable, savedCache_}})
+      SetEnvironmentVariableW(name, saved[0] ? saved : nullptr);
     SetEnvironmentVariableW(kEngineVariable, nullptr);
     SetEnvironmentVariableW(kDriverVariable, nullptr);
     SetEnvironmentVariableW(kTimeLimitVariable, nullptr);
@@ -266,6 +276,7 @@ class BrowserExtractor : public testing::TestWithParam<bool> {
 
   static std::vector<std::wstring> Entries(const std::wstring& folder) {
     std::vector<std::wstring> names;
+    if (folder.empty()) return names;
     WIN32_FIND_DATAW found;
     HANDLE search = FindFirstFileW((folder + L"\\*").c_str(), &found);
     if (search != INVALID_HANDLE_VALUE) {
@@ -290,28 +301,38 @@ class BrowserExtractor : public testing::TestWithParam<bool> {
     return alive;
   }
 
-  // Nothing of the call is left: with a service that ends at once, nothing at all within moments;
-  // with the kept-alive one, nothing but the service (its folder holds no page's file).
+  // The meeting folder (the runtime folder's) and the spool in it; empty while there is none.
+  std::wstring Meeting() const { return meet_ + L"\\run\\zelnar"; }
+  std::wstring SpoolFolder() const {
+    for (const std::wstring& name : Entries(Meeting()))
+      if (name.rfind(L"page-service-", 0) == 0) return Meeting() + L"\\" + name;
+    return L"";
+  }
+
+  // Nothing of the call is left, and nothing at all in the Windows temporary folder: with a service
+  // that ends at once, nothing within moments; with the kept-alive one, nothing but the service (its
+  // spool holds no page's file).
   void ExpectNothingLeftBehind() {
+    EXPECT_TRUE(Entries(temp_).empty()) << "made in the temporary folder";
     if (!KeptAlive()) return ExpectServiceToEnd(3000);
-    std::vector<std::wstring> left = Entries(temp_);
-    left.erase(std::remove(left.begin(), left.end(), std::wstring(kSpool)), left.end());
-    EXPECT_TRUE(left.empty()) << left.size() << " entries left in the temporary folder";
-    for (const std::wstring& name : Entries(temp_ + L"\\" + kSpool))
+    for (const std::wstring& name : Entries(Meeting()))
+      EXPECT_TRUE(name.rfind(L"page-service-", 0) == 0 || name.rfind(L"scratch.", 0) == 0) << Encode(CP_UTF8, name);
+    for (const std::wstring& name : Entries(SpoolFolder()))
       EXPECT_TRUE(name == L"service" || name == L"lock") << Encode(CP_UTF8, name) << " left";
   }
 
-  // After its idle time the service is gone with its engine and its folder.
+  // After its idle time the service is gone with its engine and everything in its folders.
   void ExpectServiceToEnd(int waitMs = 10000) {
-    EXPECT_EQ(Marked(UnixPath(temp_) + "/", waitMs), "") << "the service or its engine outlived the idle time";
-    for (int waited = 0; GetFileAttributesW((temp_ + L"\\" + kSpool).c_str()) != INVALID_FILE_ATTRIBUTES && waited < 3000;
-         waited += 100)
+    EXPECT_EQ(Marked(UnixPath(meet_) + "/", waitMs), "") << "the service or its engine outlived the idle time";
+    const std::wstring meetings[] = {Meeting(), meet_ + L"\\cache\\zelnar"};
+    for (int waited = 0; waited < 3000 && !(Entries(meetings[0]).empty() && Entries(meetings[1]).empty()); waited += 100)
       Sleep(100);
-    EXPECT_TRUE(Entries(temp_).empty()) << "the service's folder outlived it";
+    for (const std::wstring& meeting : meetings) EXPECT_TRUE(Entries(meeting).empty()) << "the service's folders outlived it";
+    EXPECT_TRUE(Entries(temp_).empty()) << "made in the temporary folder";
   }
 
-  std::wstring root_, temp_, pages_;
-  wchar_t savedTmp_[MAX_PATH] = {}, savedTemp_[MAX_PATH] = {};
+  std::wstring root_, temp_, meet_, pages_;
+  wchar_t savedTmp_[MAX_PATH] = {}, savedTemp_[MAX_PATH] = {}, savedRuntime_[MAX_PATH] = {}, savedCache_[MAX_PATH] = {};
   test::PluginModule plugin_;
   test::GetPictureFn getPicture_ = nullptr;
   test::DebugOutput debugOutput_;
@@ -755,7 +776,7 @@ TEST_P(BrowserExtractor, LeavesNothingOfAKilledHost) {
   // Mid-render: the page is being drawn.
   auto pageFiles = [&] {
     int files = 0;
-    for (const std::wstring& name : Entries(temp_ + L"\\" + kSpool)) files += name != L"service" && name != L"lock";
+    for (const std::wstring& name : Entries(SpoolFolder())) files += name != L"service" && name != L"lock";
     return files;
   };
   for (int i = 0; i < 200 && pageFiles() == 0; ++i) Sleep(50);
@@ -807,49 +828,124 @@ TEST_P(BrowserExtractor, ShowsTheNextPageNothingOfTheOneBefore) {
   ExpectNothingLeftBehind();
 }
 
-// The temporary folder shared with other accounts, which plant entries named like ours: a link like
-// the service's folder (what it points to is neither deleted nor changed),
-// and service folders anyone may write to, naming a process that is not a service of ours (as root
-// also one of another account, naming that account's process). No page goes into them and no
-// script comes out of them; the picture is drawn, in folders of our own that no one else may read.
-TEST_P(BrowserExtractor, KeepsToFoldersOfItsOwnInASharedTemporaryFolder) {
-  const std::wstring page = WritePage(L"page.html", BoxesPage({{0, 0, 50, 50, {20, 90, 200}}}));
+// Where the extractor meets its service nobody else can enter. A second account (made here as root,
+// by a user id of its own) shares the Wine temporary folder, without its sticky bit: it squats every
+// name it could guess there and in /tmp, plants links, renames whatever of ours it finds there, and
+// reads every command line and environment it may, while 20 pages are drawn: every picture exact,
+// the page's path seen nowhere, nothing made in the temporary folder. A runtime folder that is
+// unset, another account's, open to others or a link: the cache's is used, and nothing is made
+// there; where the cache's way fails too, the failure names the folder. A `service` file naming a
+// process of ours that is no service (a server with `--serve`, even in the spool): our own is
+// started, that process left alone. Without drive Z:, it draws.
+TEST_P(BrowserExtractor, MeetsItsServiceWhereNoOneElseCanEnter) {
+  const std::vector<Box> boxes = {{0, 0, 50, 50, {20, 90, 200}}};
+  ASSERT_TRUE(CreateDirectoryW((pages_ + L"\\secret-word-7q").c_str(), nullptr));
+  const std::wstring page = WritePage(L"page.html", BoxesPage(boxes), pages_ + L"\\secret-word-7q");
   const bool root = test::RunShell(root_, "id -u") == "0\n";
-  struct Case { const char* what; std::string plant; bool asRoot; };
+  const std::string driver = UnixPath(root_.substr(0, root_.rfind(L'\\'))) + "/zelnar-page-driver";
+  const std::string spool = wine_extractor::SpoolName(driver);
+  SetEnvironmentVariableW(kDriverVariable, FromUtf8(driver).c_str());
+  // The second account, a user id of its own. It looks for the page's path with a pattern from a
+  // file, so that its own command line does not hold it; what it saw and did goes to @S@.
+  const std::string u = std::to_string(40000 + GetCurrentProcessId() % 20000);
+  const std::string attack =
+      "chmod 777 @T@ && printf 'secret-word-%s' 7q > ../pattern && chmod 644 ../pattern && rm -f @S@* ../stop && "
+      "setpriv --reuid=" + u + " --regid=" + u + " --clear-groups sh -c 'cd \"$1\" && for n in zelnar "
+      "zelnar-page-service zelnar-page-service-2 zelnar-page-service-8 scratch.0 run cache; do mkdir -m 777 $n; done; "
+      "ln -s /etc etc; mkdir -m 777 /tmp/zelnar /tmp/zelnar-page-service; : > \"$3.planted\"; "
+      "end=$(($(date +%s) + 180)); "
+      "while [ ! -e \"$2/stop\" ] && [ $(date +%s) -lt $end ]; do cat /proc/[0-9]*/cmdline /proc/[0-9]*/environ "
+      "2>/dev/null | grep -qaFf \"$2/pattern\" && echo read >> \"$3\"; for e in *; do [ -L \"$e\" ] || [ -O \"$e\" ] || "
+      "{ mv \"$e\" \"$e.x\" && echo moved $e >> \"$3\"; }; done; done; : > \"$3.ended\"' attacker @T@ .. @S@ "
+      ">/dev/null 2>&1 & while [ ! -e @S@.planted ]; do sleep 0.1; done";
+  const std::string server = "mkdir -m 700 run/zelnar run/zelnar/" + spool + " && (cd run/zelnar/" + spool +
+                             " && { perl -e 'sleep 60' server --serve & } && echo $! > ../../../server && "
+                             "echo \"$! $(cut -d' ' -f22 /proc/$!/stat)\" > service)";
+  struct Case { const char* what; bool runtime; std::string make; bool asRoot; int pages; const char* used; };
   const Case cases[] = {
-      {"a link", "ln -s ../docs T/zelnar-page-service", false},
-      {"a service folder anyone may write to", "mkdir -m 777 T/zelnar-page-service; { sleep 60 >/dev/null 2>&1 & } ; "
-       "sleep 0.2; echo \"$! $(cut -d' ' -f22 /proc/$!/stat)\" > T/zelnar-page-service/service", false},
-      {"another account's service folder",
-       "mkdir -m 777 T/zelnar-page-service; { setpriv --reuid=65534 --regid=65534 --clear-groups sleep 60 >/dev/null 2>&1 & } ; "
-       "sleep 0.2; echo \"$! $(cut -d' ' -f22 /proc/$!/stat)\" > T/zelnar-page-service/service && "
-       "chown -R 65534:65534 T/zelnar-page-service",
-       true},
+      {"a second account shares the temporary folder", true, attack, true, 20, "run"},
+      {"the runtime folder unset", false, "", false, 1, "cache"},
+      {"the runtime folder another account's", true, "chown " + u + " run", true, 1, "cache"},
+      {"the runtime folder open to others", true, "chmod 755 run", false, 1, "cache"},
+      {"the runtime folder a link", true, "rmdir run && ln -s docs run", false, 1, "cache"},
+      {"a service file naming a server of ours", true, server, false, 1, "run"},
+      {"the cache's way through a link, too", false, "rmdir cache && ln -s docs cache", false, 1, nullptr},
   };
-  const std::string t = ShellQuote(UnixPath(temp_));
+  const std::string t = ShellQuote(UnixPath(temp_)), seen = "/tmp/zelnar-seen-" + u;
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);
     if (c.asRoot && !root) {
       std::printf("  skipped \"%s\": only root can act as another account here\n", c.what);
       continue;
     }
-    std::string plant = c.plant;
-    for (size_t at; (at = plant.find("T/")) != std::string::npos;) plant.replace(at, 1, t);
-    test::RunShell(root_, "rm -rf docs && mkdir -m 755 docs && echo keep > docs/file && " + plant);
-    const std::string planted = test::RunShell(root_, "ls -A " + t + "/zelnar-page-service/");
-    const Picture picture = Render(page);
-    ASSERT_EQ(picture.result, 0) << picture.why;
-    EXPECT_EQ(picture.At(25, 25), (Rgb{20, 90, 200})) << "not our picture";
-    EXPECT_EQ(test::RunShell(root_, "ls -A docs && stat -c %a docs"), "file\n755\n") << "a link's target changed";
-    EXPECT_EQ(test::RunShell(root_, "ls -A " + t + "/zelnar-page-service/"), planted) << "written into a planted folder";
-    // Ours: the service's folder and every file of it, private.
-    if (KeptAlive()) {
-      EXPECT_EQ(test::RunShell(root_, "s=" + t + "/zelnar-page-service-2; stat -c %a \"$s\" \"$s/service\" \"$s/lock\""),
-                "700\n600\n600\n");
+    std::string make = c.make;
+    for (const auto& [name, value] : {std::pair<std::string, std::string>{"@T@", t}, {"@S@", seen}})
+      for (size_t at; (at = make.find(name)) != std::string::npos;) make.replace(at, name.size(), value);
+    test::RunShell(meet_, "rm -rf run cache docs server && mkdir -m 700 run cache && mkdir -m 755 docs && "
+                          "echo keep > docs/file" + (make.empty() ? "" : " && " + make));
+    SetEnvironmentVariableW(kRuntimeVariable, c.runtime ? FromUtf8(UnixPath(meet_) + "/run").c_str() : nullptr);
+    // Where nothing of ours belongs: the planted folders (but the meeting folder where it is used),
+    // and the temporary folder, listed from outside it.
+    const std::string others = "LC_ALL=C ls -lA --time-style=+ docs run/ | grep -v '^total\\| zelnar$'";
+    const std::string temp = "LC_ALL=C ls -lA --time-style=+ " + t;
+    const std::string before = test::RunShell(meet_, others), listed = test::RunShell(root_, temp);
+    for (int i = 0; i < c.pages; ++i) {
+      const Picture picture = Render(page);
+      if (!c.used) {
+        EXPECT_EQ(picture.result, kFailed);
+        EXPECT_NE(picture.why.find("/cache is a link"), std::string::npos) << picture.why;
+        continue;
+      }
+      ASSERT_EQ(picture.result, 0) << picture.why;
+      ASSERT_EQ(picture.At(25, 25), boxes[0].colour) << "not our picture";
     }
-    test::RunShell(root_, "for p in $(cut -s -d' ' -f1 " + t + "/zelnar-page-service/service 2>/dev/null); do kill $p; done; "
-                          "rm -rf " + t + "/zelnar-page-service");
+    if (c.used) {
+      EXPECT_EQ(test::RunShell(meet_, "ls -d */zelnar"), std::string(c.used) + "/zelnar\n") << "where it met its service";
+    }
+    if (c.make == server) {
+      EXPECT_EQ(test::RunShell(meet_, "kill $(cat server) && echo alive"), "alive\n") << "the server was ended";
+    }
+    EXPECT_EQ(test::RunShell(meet_, others), before) << "made or changed where nothing of ours belongs";
+    EXPECT_EQ(test::RunShell(root_, temp), listed) << "made or changed in the temporary folder";
+    if (c.make == attack) {
+      test::RunShell(root_, "touch stop; while [ ! -e " + seen + ".ended ]; do sleep 0.1; done", 20000);
+      EXPECT_EQ(test::RunShell(root_, "cat " + seen + " 2>/dev/null"), "") << "the other account saw or moved";
+      test::RunShell(root_, "rm -rf " + seen + "* pattern stop /tmp/zelnar /tmp/zelnar-page-service; chmod 755 " + t +
+                                "; (cd " + t + " && rm -rf ./* ./.??*) 2>/dev/null");
+    }
     ExpectServiceToEnd();
+  }
+  SetEnvironmentVariableW(kRuntimeVariable, FromUtf8(UnixPath(meet_) + "/run").c_str());
+  test::RunShell(meet_, "rm -rf run cache docs server && mkdir -m 700 run");
+
+  // A prefix whose drive Z: was removed: the page and every folder reached by Wine's \\?\unix\ form.
+  auto unixForm = [](std::string path) {
+    std::replace(path.begin(), path.end(), '/', '\\');
+    return L"\\\\?\\unix" + FromUtf8(path);
+  };
+  const std::wstring here = unixForm(UnixPath(root_)), unixPage = unixForm(UnixPath(page));
+  // Wine looks at the drives again once a second.
+  struct DriveZ {
+    std::wstring here;
+    explicit DriveZ(std::wstring folder) : here(std::move(folder)) {
+      test::RunShell(here, "mv \"$WINEPREFIX/dosdevices/z:\" \"$WINEPREFIX/dosdevices/z:.away\"");
+      Sleep(1100);
+    }
+    ~DriveZ() {
+      try {
+        test::RunShell(here, "mv \"$WINEPREFIX/dosdevices/z:.away\" \"$WINEPREFIX/dosdevices/z:\"");
+      } catch (const std::exception&) {
+        ADD_FAILURE() << "drive Z: could not be put back";
+      }
+      Sleep(1100);
+    }
+  };
+  {
+    const DriveZ away(here);
+    ASSERT_EQ(GetFileAttributesW(page.c_str()), INVALID_FILE_ATTRIBUTES) << "drive Z: is still there";
+    const Picture picture = Render(unixPage);
+    ASSERT_EQ(picture.result, 0) << picture.why;
+    EXPECT_EQ(picture.At(25, 25), boxes[0].colour);
   }
   ExpectNothingLeftBehind();
 }
@@ -861,10 +957,11 @@ INSTANTIATE_TEST_SUITE_P(, BrowserExtractor, testing::Values(false, true),
 // killed mid-picture (only that picture may fail), eight hosts and three threads at once.
 class PageService : public BrowserExtractor {
  protected:
-  std::string Spool() { return UnixPath(temp_) + "/zelnar-page-service"; }
+  // The spool, as a shell word that finds it once it is there.
+  std::string Spool() { return ShellQuote(UnixPath(Meeting())) + "/page-service-*"; }
   // The processes of the service's engine (the service itself is the page driver).
   std::string EngineProcesses() {
-    return "for p in /proc/[0-9]*; do grep -qsF " + ShellQuote("ZELNAR_BROWSER_RUN=" + Spool()) +
+    return "for p in /proc/[0-9]*; do grep -qsF " + ShellQuote("ZELNAR_BROWSER_RUN=" + UnixPath(Meeting())) +
            " $p/environ && [ \"$(cat $p/comm)\" != zelnar-page-dri ] && echo ${p#/proc/}; done";
   }
 };
@@ -888,13 +985,13 @@ TEST_P(PageService, ReplacesAServiceKilledMidPicture) {
   SetEnvironmentVariableW(kEngineVariable, FromUtf8(ZELNAR_SOURCE_DIR "/tests/wine_extractor/win/fake_engines/engine-never-loads").c_str());
   int result = -1;
   std::thread call([&] { result = Render(page).result; });
-  const std::string taken = "ls " + ShellQuote(Spool()) + " | grep -c '\\.run$'";
+  const std::string taken = "ls " + Spool() + " 2>/dev/null | grep -c '\\.run$'";
   for (int i = 0; i < 200 && test::RunShell(root_, taken) == "0\n"; ++i) Sleep(50);
-  test::RunShell(root_, "kill -9 $(cut -d' ' -f1 " + ShellQuote(Spool() + "/service") + ")");
+  test::RunShell(root_, "kill -9 $(cut -d' ' -f1 " + Spool() + "/service)");
   call.join();
   EXPECT_EQ(result, kFailed) << "the picture in flight";
   SetEnvironmentVariableW(kEngineVariable, nullptr);
-  EXPECT_EQ(Marked(Spool()), "") << "the killed service's engine ran on";
+  EXPECT_EQ(Marked(UnixPath(Meeting()) + "/"), "") << "the killed service's engine ran on";
   const Picture picture = Render(page);
   ASSERT_EQ(picture.result, 0);
   ExpectBoxes(picture, boxes);
@@ -916,9 +1013,9 @@ TEST_P(PageService, ReplacesAFrozenService) {
     result = Render(page).result;
     failedAfter = GetTickCount64() - start;
   });
-  const std::string taken = "ls " + ShellQuote(Spool()) + " | grep -c '\\.run$'";
+  const std::string taken = "ls " + Spool() + " 2>/dev/null | grep -c '\\.run$'";
   for (int i = 0; i < 200 && test::RunShell(root_, taken) == "0\n"; ++i) Sleep(50);
-  test::RunShell(root_, "kill -STOP $(cut -d' ' -f1 " + ShellQuote(Spool() + "/service") + ")");
+  test::RunShell(root_, "kill -STOP $(cut -d' ' -f1 " + Spool() + "/service)");
   call.join();
   SetEnvironmentVariableW(kEngineVariable, nullptr);
   EXPECT_EQ(result, kFailed) << "the picture in flight";
@@ -1002,7 +1099,7 @@ TEST_P(PageService, DrawsAPageBesideAnotherHostsWhateverBecomesOfThatOne) {
       {"a page over the memory ceiling", L"900", false, 1},
       {"a host killed mid-page", nullptr, true, 1},
   };
-  const std::string taken = "ls " + ShellQuote(Spool()) + " | grep -c '\\.run$'";
+  const std::string taken = "ls " + Spool() + " 2>/dev/null | grep -c '\\.run$'";
   // One page at a time unless asked for more.
   SetEnvironmentVariableW(L"ZELNAR_BROWSER_PARALLEL", L"2");
   for (const Case& c : cases) {
