@@ -1140,7 +1140,9 @@ TEST_P(PageService, DrawsPagesSideBySideEachUnderItsOwnRules) {
   for (const bool beside : {false, true}) {
     SCOPED_TRACE(beside ? "beside a slow page" : "alone");
     PROCESS_INFORMATION host{};
-    if (beside) ASSERT_TRUE(StartHost(root_, big, host));
+    if (beside) {
+      ASSERT_TRUE(StartHost(root_, big, host));
+    }
     std::vector<Picture> pictures(3);
     std::vector<std::thread> threads;
     for (int i = 0; i < 3; ++i) {
