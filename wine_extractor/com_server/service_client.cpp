@@ -137,16 +137,18 @@ void ServiceCall::Wait(const PageJob& job, const std::string& driver, const Engi
     bool ended = false;
     while (!Exists(File(kStatusSuffix))) {
       const ULONGLONG now = GetTickCount64();
+      // Only the answer is looked for every few milliseconds: the rest, every 50 ms, so that hosts
+      // waiting side by side do not keep the machine busy with their polling.
       if (now - checked >= kServiceCheckMs) {
         checked = now;
         if (!Healthy(service) && !Exists(File(kStatusSuffix))) {
           ended = true;
           break;
         }
+        // Put back the sign of life the service takes away while it draws this page.
+        Touch(File(kAliveSuffix));
+        if (!taken && !Exists(File(kJobSuffix))) taken = now;
       }
-      // Put back the sign of life the service takes away while it draws this page.
-      Touch(File(kAliveSuffix));
-      if (!taken && !Exists(File(kJobSuffix))) taken = now;
       if (taken && now - taken > job.timeLimitMs + kGraceMs)
         throw Failure(HRESULT_FROM_WIN32(ERROR_TIMEOUT), L"the page service did not answer in time");
       if (!taken && now - submitted > job.timeLimitMs + kGraceMs && !Drawing(folder_)) {

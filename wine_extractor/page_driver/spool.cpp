@@ -76,8 +76,9 @@ bool Spool::Claim() {
     for (const char* suffix : {kTakenSuffix, kPictureSuffix, kStatusSuffix, kAliveSuffix})
       unlink((id + suffix).c_str());
   });
+  // Jobs arrive by a rename; the hosts' signs of life, written all the time, wake nobody.
   inotify_.Reset(inotify_init1(IN_CLOEXEC | IN_NONBLOCK));
-  if (!inotify_ || inotify_add_watch(inotify_.Get(), ".", IN_MOVED_TO | IN_CLOSE_WRITE) < 0) return false;
+  if (!inotify_ || inotify_add_watch(inotify_.Get(), ".", IN_MOVED_TO) < 0) return false;
   return Announce();
 }
 
