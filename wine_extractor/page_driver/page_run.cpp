@@ -79,6 +79,7 @@ void PageRun::OnReply(const JsonValue& message) {
       if (step_ == Step::kContext) {
         context_ = result["browserContextId"].Text();
         if (context_.empty()) throw Stop{kDriverEngine, "the engine made no browser context"};
+        routes_.Context(context_, this);
         step_ = Step::kTarget;
         Send(Purpose::kStep, "Target.createTarget",
              "{\"url\":\"about:blank\",\"enableBeginFrameControl\":true,\"browserContextId\":" +

@@ -23,13 +23,17 @@ PageRun* Routes::OwnerOfEvent(const JsonValue& message) const {
   return nullptr;
 }
 
-std::optional<Routes::EngineCommand> Routes::ShutOut(const JsonValue& message) {
+std::optional<Routes::EngineCommand> Routes::ShutOut(const JsonValue& message) const {
   const std::string& method = message["method"].Text();
   const JsonValue& params = message["params"];
   if (method == "Fetch.requestPaused")
     return EngineCommand{"Fetch.failRequest",
                    "{\"requestId\":" + JsonString(params["requestId"].Text()) + ",\"errorReason\":\"BlockedByClient\"}",
                    message["sessionId"].Text()};
+  const JsonValue& target = params["targetInfo"];
+  if (method == "Target.targetCreated" && target["type"].Text() == "page" &&
+      !Find(contexts_, target["browserContextId"].Text()))
+    return EngineCommand{"Target.closeTarget", "{\"targetId\":" + JsonString(target["targetId"].Text()) + "}", ""};
   if (method == "Target.attachedToTarget" && !params["sessionId"].Text().empty())
     return EngineCommand{"Target.detachFromTarget", "{\"sessionId\":" + JsonString(params["sessionId"].Text()) + "}", ""};
   return std::nullopt;
@@ -42,12 +46,14 @@ void Routes::Forget(const PageRun* page) {
   drop(commands_);
   drop(sessions_);
   drop(targets_);
+  drop(contexts_);
 }
 
 void Routes::Clear() {
   commands_.clear();
   sessions_.clear();
   targets_.clear();
+  contexts_.clear();
 }
 
 }  // namespace wine_extractor

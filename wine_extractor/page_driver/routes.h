@@ -19,6 +19,7 @@ class Routes {
   PageRun* TakeCommand(int id);
   void Session(const std::string& session, PageRun* page) { sessions_[session] = page; }
   void Target(const std::string& target, PageRun* page) { targets_[target] = page; }
+  void Context(const std::string& context, PageRun* page) { contexts_[context] = page; }
   PageRun* BySession(const std::string& session) const { return Find(sessions_, session); }
   PageRun* ByTarget(const std::string& target) const { return Find(targets_, target); }
   // The page an event belongs to: the one whose session it came on, or (for the engine's news to the
@@ -27,11 +28,12 @@ class Routes {
   PageRun* OwnerOfEvent(const JsonValue& message) const;
 
   // The command (method, params, session) that shuts out an event of no page: a session or target the
-  // service did not make gets no file and no session of ours.
+  // service did not make gets no file and no session of ours, and a page outside the contexts of ours
+  // (the blank page the engine opens at its start) is closed, with the renderer it holds.
   struct EngineCommand {
     std::string method, params, session;
   };
-  static std::optional<EngineCommand> ShutOut(const JsonValue& message);
+  std::optional<EngineCommand> ShutOut(const JsonValue& message) const;
 
   // Everything of `page`: its replies and events go to nobody from now on.
   void Forget(const PageRun* page);
@@ -45,7 +47,7 @@ class Routes {
   }
 
   std::map<int, PageRun*> commands_;
-  std::map<std::string, PageRun*> sessions_, targets_;
+  std::map<std::string, PageRun*> sessions_, targets_, contexts_;
 };
 
 }  // namespace wine_extractor

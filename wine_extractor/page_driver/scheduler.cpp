@@ -159,7 +159,7 @@ void Scheduler::Dispatch(const JsonValue& message) {
     }
   } else if (PageRun* page = routes_.OwnerOfEvent(message)) {
     Guarded(*page, [&](PageRun& run) { run.OnEvent(message); });
-  } else if (const std::optional<Routes::EngineCommand> shut = Routes::ShutOut(message)) {
+  } else if (const std::optional<Routes::EngineCommand> shut = routes_.ShutOut(message)) {
     pipe_->Send(shut->method, shut->params, shut->session);
   }
 }
