@@ -38,7 +38,9 @@ bool EndFrozen(std::optional<ProcessIdentity>& killed) {
   if (killed && *killed == *named) return true;
   struct stat beat;
   const bool stopped = proc->state == 'T' || proc->state == 't';
-  const bool stale = stat(kServiceName, &beat) == 0 && RealMs(beat.st_mtim) + kServiceFrozenMs < RealNowMs();
+  // One waiting for a processor is busy, not frozen, however late its heartbeat.
+  const bool stale = proc->state != 'R' && stat(kServiceName, &beat) == 0 &&
+                     RealMs(beat.st_mtim) + kServiceFrozenMs < RealNowMs();
   if (!stopped && !stale) return false;
   kill(pid_t(named->pid), SIGKILL);
   killed = named;

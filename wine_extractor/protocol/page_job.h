@@ -9,8 +9,9 @@
 namespace wine_extractor {
 
 // In the spool folder: the running service's "PID START" (its Linux identity), the lock it holds,
-// and per job ID: ID.job (waiting), ID.run (taken), ID.alive (the host's sign of life, put back by
-// the waiting extractor whenever the service takes it away), ID.png and last ID.status.
+// its report of where each job stands (`queue`, queue_report.h), and per job ID: ID.job (waiting),
+// ID.run (taken), ID.alive (the host's sign of life, put back by the waiting extractor whenever the
+// service takes it away), ID.png and last ID.status.
 inline constexpr char kServiceName[] = "service";
 inline constexpr char kLockName[] = "lock";
 inline constexpr char kJobSuffix[] = ".job";
@@ -18,9 +19,11 @@ inline constexpr char kTakenSuffix[] = ".run";
 inline constexpr char kAliveSuffix[] = ".alive";
 inline constexpr char kPictureSuffix[] = ".png";
 inline constexpr char kStatusSuffix[] = ".status";
-// The service touches its `service` file every few hundred milliseconds while it makes progress;
-// one that has not for this long is frozen, for the extractor and for a service that would replace it.
-inline constexpr int64_t kServiceFrozenMs = 2500;
+// The service touches its `service` file and rewrites its queue report (queue_report.h) every few
+// hundred milliseconds while it makes progress. One that has shown no sign for this long, and is not
+// even waiting for a processor, is frozen, for the extractor and for a service that would replace it:
+// generous, since a busy machine only delays a sign, and a service stopped or gone is found at once.
+inline constexpr int64_t kServiceFrozenMs = 30000;
 // A job's ID: its host process's random token and the count of that host's jobs, in lower-case hex;
 // the service answers a host's jobs in the order of their counts.
 inline constexpr size_t kHostTokenChars = 24;
