@@ -6,7 +6,9 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <algorithm>
 #include <filesystem>
+#include <iterator>
 #include <map>
 
 #include "wine_extractor/page_driver/clock.h"
@@ -29,31 +31,57 @@ std::pair<std::string, uint64_t> HostOf(const std::string& id) {
 }
 
 std::optional<std::string> JobQueue::Next() const {
-  struct Waiting {
-    std::string id;
+  const std::vector<std::string> waiting = Waiting();
+  if (waiting.empty()) return std::nullopt;
+  return waiting.front();
+}
+
+std::vector<std::string> JobQueue::Waiting() const {
+  struct Job {
     uint64_t sequence;
     timespec time;
+    std::string id;
   };
-  std::map<std::string, Waiting> first;  // by host
+  std::map<std::string, std::vector<Job>> byHost;
   ForEachFile([&](const std::string& name) {
     if (!EndsWith(name, kJobSuffix)) return;
     const std::string id = name.substr(0, name.size() - strlen(kJobSuffix));
     struct stat info;
     if (refused_.count(id) || stat(name.c_str(), &info) != 0) return;
     const auto [host, sequence] = HostOf(id);
-    auto at = first.find(host);
-    if (at == first.end() || sequence < at->second.sequence) first[host] = Waiting{id, sequence, info.st_mtim};
+    byHost[host].push_back(Job{sequence, info.st_mtim, id});
   });
-  std::optional<std::string> oldest;
-  timespec oldestTime{};
-  for (const auto& [host, job] : first) {
-    if (!oldest || job.time.tv_sec < oldestTime.tv_sec ||
-        (job.time.tv_sec == oldestTime.tv_sec && job.time.tv_nsec < oldestTime.tv_nsec)) {
-      oldest = job.id;
-      oldestTime = job.time;
+  for (auto& [host, jobs] : byHost)
+    std::sort(jobs.begin(), jobs.end(), [](const Job& a, const Job& b) { return a.sequence < b.sequence; });
+  // Taken one by one: of each host's first job, the one waiting longest.
+  std::vector<std::string> order;
+  std::map<std::string, size_t> taken;
+  for (;;) {
+    const Job* oldest = nullptr;
+    const std::string* from = nullptr;
+    for (const auto& [host, jobs] : byHost) {
+      const size_t at = taken[host];
+      if (at == jobs.size()) continue;
+      const Job& job = jobs[at];
+      if (!oldest || job.time.tv_sec < oldest->time.tv_sec ||
+          (job.time.tv_sec == oldest->time.tv_sec && job.time.tv_nsec < oldest->time.tv_nsec)) {
+        oldest = &job;
+        from = &host;
+      }
     }
+    if (!oldest) return order;
+    order.push_back(oldest->id);
+    ++taken[*from];
   }
-  return oldest;
+}
+
+std::vector<std::string> JobQueue::Answered() {
+  for (auto at = answered_.begin(); at != answered_.end();) {
+    struct stat info;
+    // Collected by its host, or cleared away.
+    at = stat((*at + kStatusSuffix).c_str(), &info) == 0 ? std::next(at) : answered_.erase(at);
+  }
+  return {answered_.begin(), answered_.end()};
 }
 
 std::optional<PageOrder> JobQueue::Take(const std::string& id) {
@@ -108,8 +136,11 @@ void JobQueue::AnswerNow(const std::string& id, const Stop& outcome, const Refus
   unlink((id + kTakenSuffix).c_str());
   PageStatus status{outcome.code, outcome.why, {}};
   refusals.AddTo(status.refused);
-  if (outcome.code == kDriverHostGone || !WriteWhole(id + kStatusSuffix, FormatStatus(status)))
-    for (const char* suffix : {kPictureSuffix, kStatusSuffix, kAliveSuffix}) unlink((id + suffix).c_str());
+  if (outcome.code != kDriverHostGone && WriteWhole(id + kStatusSuffix, FormatStatus(status))) {
+    answered_.insert(id);
+    return;
+  }
+  for (const char* suffix : {kPictureSuffix, kStatusSuffix, kAliveSuffix}) unlink((id + suffix).c_str());
 }
 
 }  // namespace wine_extractor

@@ -7,6 +7,7 @@
 #include <optional>
 #include <set>
 #include <string>
+#include <vector>
 
 #include "wine_extractor/page_driver/scheduler.h"
 
@@ -16,6 +17,10 @@ class JobQueue {
  public:
   // The id of the job to take next; none when none waits.
   std::optional<std::string> Next() const;
+  // The ids of the jobs waiting, in the order they are taken if no other job comes.
+  std::vector<std::string> Waiting() const;
+  // The ids of the jobs answered whose status their hosts have not collected yet.
+  std::vector<std::string> Answered();
   // Takes job `id` (it becomes ID.run): the page to draw, or none when it was answered at once (a job
   // that cannot be read, taken or resolved fails alone, and is never picked again).
   std::optional<PageOrder> Take(const std::string& id);
@@ -29,6 +34,7 @@ class JobQueue {
 
   std::map<std::string, int64_t> hostSeen_;  // by page id
   std::set<std::string> refused_;            // jobs that could not even be removed
+  std::set<std::string> answered_;
 };
 
 // The host of a job and its place among that host's jobs: the extractor names a job by its process's

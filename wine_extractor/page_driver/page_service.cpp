@@ -5,6 +5,7 @@
 
 #include "wine_extractor/page_driver/clock.h"
 #include "wine_extractor/page_driver/job_queue.h"
+#include "wine_extractor/page_driver/queue_reporter.h"
 #include "wine_extractor/page_driver/scheduler.h"
 #include "wine_extractor/page_driver/spool.h"
 
@@ -18,13 +19,14 @@ constexpr int64_t kFirstPageMs = 3000;
 }  // namespace
 
 // One loop on one clock: take the jobs there is room for, let the scheduler move the pages on, answer
-// the pages done with, stop the pages whose host went away, beat while the engine is sound, and end
-// after the idle time.
+// the pages done with, stop the pages whose host went away, beat while the engine is sound, say where
+// each job stands, and end after the idle time.
 int RunService(const std::string& path, const std::string& program, const std::vector<std::string>& arguments,
                uint32_t idleMs, uint32_t parallel) {
   Spool spool(path);
   if (!spool.Claim()) return 0;
   JobQueue queue;
+  QueueReporter report;
   // A service that ends as soon as it has no page makes nothing ahead.
   Scheduler scheduler(program, arguments, parallel, idleMs > 0);
   int64_t lastWork = NowMs(), nextHostCheck = 0;
@@ -52,8 +54,10 @@ int RunService(const std::string& path, const std::string& program, const std::v
         }
       }
       if (scheduler.Healthy()) spool.Beat();
+      report.Publish(queue, scheduler.Drawing(), now);
       if (scheduler.Busy() || now - lastWork < idleLimit || queue.Next()) continue;
       scheduler.DropEngine();
+      report.Withdraw();
       if (spool.End()) return 0;
       // Files of a host about to collect its answer keep the folder: look again shortly.
       lastWork = now - idleLimit + 100;
