@@ -8,6 +8,7 @@
 #include "wine_extractor/com_server/service_finder.h"
 #include "wine_extractor/com_server/windows_file.h"
 #include "wine_extractor/protocol/engine_job.h"
+#include "wine_extractor/protocol/queue_report.h"
 
 namespace wine_extractor {
 namespace {
@@ -20,8 +21,9 @@ constexpr ULONGLONG kServiceCheckMs = 50;
 constexpr ULONGLONG kStartMs = 10000;
 // What a page may take beyond its time limit: the service's own watch ends it at the limit.
 constexpr ULONGLONG kGraceMs = 2000;
-// A page waiting behind others that are drawn is given up after this long.
-constexpr ULONGLONG kQueueMs = 600000;
+// A waiting page whose place in the queue has not moved for this long is given up: longer than any
+// page ahead of it may be drawn, the service takes no more pages.
+constexpr ULONGLONG kQueueStillMs = kMaxTimeLimitMs + 60000;
 
 // The service this process used last, and the driver it runs: checked again at each page, but not
 // looked for anew.
@@ -89,14 +91,53 @@ std::wstring NextJobId() {
   return id;
 }
 
-// Whether the service is drawing a page now: pages queued behind it wait without a time limit.
-bool Drawing(const std::wstring& folder) {
-  WIN32_FIND_DATAW found;
-  const HANDLE search = FindFirstFileW((folder + L"\\*" + Widen(kTakenSuffix)).c_str(), &found);
-  if (search == INVALID_HANDLE_VALUE) return false;
-  FindClose(search);
-  return true;
-}
+// Where a page stands in its service, as far as what was read of it while the service was alive tells.
+class PageWatch {
+ public:
+  PageWatch(const Service& service, ULONGLONG now) : service_(service), beatSeen_(now), moved_(now) {}
+
+  enum class Verdict { kOn, kEnded, kFrozen };
+  // One look through the service's own folder, whose word counts only while the service is proven
+  // there after the look: a file missing from a dead service's folder proves nothing. A process that
+  // is ending may still show as running after its folder is gone from it; once its folder is
+  // reached after the look, it was there during the look. `job` is the page's job file.
+  Verdict Look(const std::wstring& job, const std::string& id, ULONGLONG now) {
+    const std::optional<std::string> text = ReadSmall(service_.folder + L"\\" + Widen(kQueueName), kMaxQueueBytes);
+    const bool waiting = Exists(job);
+    // Opened, not looked at: the name of a process's folder stays in /proc while the folder is gone.
+    const bool reached = IdentityOf(service_.folder).has_value();
+    const ProcessState state = StateOf(service_.identity);
+    if (!reached || state == ProcessState::kGone) return Verdict::kEnded;
+    std::optional<QueueReport> report = text ? ParseQueue(*text) : std::nullopt;
+    if (report && !(report->service == service_.identity)) report.reset();
+    if (report && report->beat != beat_) {
+      beat_ = report->beat;
+      beatSeen_ = now;
+    }
+    const JobPlace* place = report ? report->Find(id) : nullptr;
+    // Its job renamed away, the page is the service's: from then on its time limit counts.
+    if (!drawnSince_ && (!waiting || (place && place->stage != JobStage::kWaiting))) drawnSince_ = now;
+    if (place && place->stage == JobStage::kWaiting && place->ahead < ahead_) {
+      ahead_ = place->ahead;
+      moved_ = now;
+    }
+    // A stopped service's folder still tells whether it had taken the page; it draws no more.
+    if (state == ProcessState::kStopped) return Verdict::kEnded;
+    // Silent for long while not even waiting for a processor: its loop no longer runs.
+    if (now - beatSeen_ > ULONGLONG(kServiceFrozenMs) && state != ProcessState::kRunnable) return Verdict::kFrozen;
+    if (!drawnSince_ && now - moved_ > kQueueStillMs)
+      throw Failure(HRESULT_FROM_WIN32(ERROR_TIMEOUT), L"the page service never took the page");
+    return Verdict::kOn;
+  }
+  // Since when the page is drawn; 0 while it waits.
+  ULONGLONG DrawnSince() const noexcept { return drawnSince_; }
+
+ private:
+  Service service_;
+  std::optional<uint64_t> beat_;
+  ULONGLONG beatSeen_, moved_, drawnSince_ = 0;
+  uint32_t ahead_ = UINT32_MAX;
+};
 
 }  // namespace
 
@@ -113,6 +154,7 @@ void ServiceCall::Wait(const PageJob& job, const std::string& driver, const Engi
   const std::string text = FormatJob(job);
   const ULONGLONG begin = GetTickCount64();
   std::optional<ProcessIdentity> replaced;
+  bool handedOn = false;
   {
     AcquireSRWLockExclusive(&submitLock);
     struct Release {
@@ -120,52 +162,50 @@ void ServiceCall::Wait(const PageJob& job, const std::string& driver, const Engi
     } release;
     id_ = NextJobId();
   }
+  const std::string id(id_.begin(), id_.end());
   for (;;) {
     const Service service = EnsureService(driver, settings, replaced, id_);
-    if (!folder_.empty() && folder_ != service.folder) RemoveFiles();
+    // A page handed on may already be in the next service's folder (most often the same folder): its
+    // job, or taken by it (a killed service's taken jobs are cleared before the next one shows), or
+    // answered.
+    bool held = false;
+    for (const char* suffix : {kJobSuffix, kTakenSuffix, kStatusSuffix})
+      held = held || (handedOn && Exists(service.folder + L"\\" + id_ + Widen(suffix)));
+    if (!held && !folder_.empty() && folder_ != service.folder) RemoveFiles();
     folder_ = service.folder;
     try {
-      Submit(text);
+      if (!held) Submit(text);
     } catch (const Failure&) {
       // The service ended and took its folder along just now: the next one gets the page.
       replaced = service.identity;
       if (GetTickCount64() - begin > job.timeLimitMs + kGraceMs) throw;
       continue;
     }
-    const ULONGLONG submitted = GetTickCount64();
-    ULONGLONG taken = 0, checked = submitted;
-    bool ended = false;
+    PageWatch watch(service, GetTickCount64());
+    ULONGLONG checked = GetTickCount64();
+    PageWatch::Verdict verdict = PageWatch::Verdict::kOn;
     while (!Exists(File(kStatusSuffix))) {
       const ULONGLONG now = GetTickCount64();
       // Only the answer is looked for every few milliseconds: the rest, every 50 ms, so that hosts
       // waiting side by side do not keep the machine busy with their polling.
       if (now - checked >= kServiceCheckMs) {
         checked = now;
-        if (!Healthy(service) && !Exists(File(kStatusSuffix))) {
-          ended = true;
-          break;
-        }
         // Put back the sign of life the service takes away while it draws this page.
         Touch(File(kAliveSuffix));
-        if (!taken && !Exists(File(kJobSuffix))) taken = now;
+        if ((verdict = watch.Look(File(kJobSuffix), id, now)) != PageWatch::Verdict::kOn) break;
       }
-      if (taken && now - taken > job.timeLimitMs + kGraceMs)
+      // A page waiting its turn has no time limit while its service lives: only a page being drawn.
+      if (watch.DrawnSince() && now - watch.DrawnSince() > job.timeLimitMs + kGraceMs)
         throw Failure(HRESULT_FROM_WIN32(ERROR_TIMEOUT), L"the page service did not answer in time");
-      if (!taken && now - submitted > job.timeLimitMs + kGraceMs && !Drawing(folder_)) {
-        // Idle, yet it does not take the page: given up on like a frozen one.
-        ended = true;
-        break;
-      }
-      if (!taken && now - submitted > kQueueMs)
-        throw Failure(HRESULT_FROM_WIN32(ERROR_TIMEOUT), L"the page service never took the page");
       Sleep(kPollMs);
     }
-    if (!ended) break;
-    // Taken and not answered: the page was being drawn when the service ended or froze. Otherwise
-    // it went before it took the page: hand the page to the next one.
-    if (taken || Exists(File(kTakenSuffix))) throw Failure(E_FAIL, L"the page service ended or froze during the picture");
+    if (verdict == PageWatch::Verdict::kOn) break;
+    // Taken and not answered: the page was being drawn when the service ended or froze. Otherwise it
+    // went before it took the page: the next one gets it, once.
+    if (watch.DrawnSince()) throw Failure(E_FAIL, L"the page service ended or froze during the picture");
+    if (handedOn) throw Failure(E_FAIL, L"the page service keeps ending");
+    handedOn = true;
     replaced = service.identity;
-    if (GetTickCount64() - begin > job.timeLimitMs + kGraceMs) throw Failure(E_FAIL, L"the page service keeps ending");
   }
   const std::optional<std::string> answer = ReadSmall(File(kStatusSuffix), kMaxStatusBytes);
   std::optional<PageStatus> status = answer ? ParseStatus(*answer) : std::nullopt;

@@ -10,8 +10,6 @@ namespace {
 // A process's environment, as /proc holds it, may be this long.
 constexpr size_t kEnvironmentBytes = 1 << 20;
 
-enum class State { kGone, kStopped, kRunning };
-
 // Wine reads /proc for us (the entry of another process reads the same from anywhere).
 std::optional<std::string> ReadProc(const std::string& path, size_t limit = 1024) {
   try {
@@ -27,15 +25,6 @@ std::optional<FileIdentity> IdentityOfUnix(const std::string& path) {
   } catch (const Failure&) {
     return std::nullopt;
   }
-}
-
-State StateOf(const ProcessIdentity& identity) {
-  const std::optional<std::string> line = ReadProc("/proc/" + std::to_string(identity.pid) + "/stat");
-  const std::optional<ProcStat> stat = line ? ParseProcStat(*line) : std::nullopt;
-  if (!stat || !(stat->identity == identity) || stat->state == 'Z' || stat->state == 'X') return State::kGone;
-  // Stopped (kill -STOP) or held by a debugger: it will not draw.
-  if (stat->state == 'T' || stat->state == 't') return State::kStopped;
-  return State::kRunning;
 }
 
 // The real user id on the "Uid:" line of /proc/PID/status.
@@ -54,7 +43,7 @@ std::optional<std::string> UserOf(const std::string& pid) {
 std::optional<Service> Verify(const std::wstring& spool, const FileIdentity& driver) {
   const std::optional<std::string> text = ReadSmall(spool + L"\\" + Widen(kServiceName));
   const std::optional<ProcessIdentity> named = text ? ParseIdentity(*text) : std::nullopt;
-  if (!named || StateOf(*named) != State::kRunning) return std::nullopt;
+  if (!named || !Alive(StateOf(*named))) return std::nullopt;
   const std::string pid = std::to_string(named->pid);
   const std::optional<std::string> user = UserOf(pid), self = UserOf("self");
   if (!user || !self || *user != *self) return std::nullopt;
@@ -62,7 +51,7 @@ std::optional<Service> Verify(const std::wstring& spool, const FileIdentity& dri
   const std::optional<FileIdentity> folder = IdentityOfUnix("/proc/" + pid + "/cwd"), here = IdentityOf(spool);
   if (!program || !(*program == driver) || !folder || !here || !(*folder == *here)) return std::nullopt;
   // Read last: the process could have ended and its number been taken meanwhile.
-  if (StateOf(*named) != State::kRunning) return std::nullopt;
+  if (!Alive(StateOf(*named))) return std::nullopt;
   // The page's files go through the service's own current folder, which Wine resolves: a name on the
   // way that someone else could point elsewhere later (a runtime folder not the user's) never counts.
   try {
@@ -111,10 +100,21 @@ std::string VisibleFault(const FolderWay& way, const std::string& name) {
 
 }  // namespace
 
+ProcessState StateOf(const ProcessIdentity& identity) {
+  const std::optional<std::string> line = ReadProc("/proc/" + std::to_string(identity.pid) + "/stat");
+  const std::optional<ProcStat> stat = line ? ParseProcStat(*line) : std::nullopt;
+  if (!stat || !(stat->identity == identity) || stat->state == 'Z' || stat->state == 'X') return ProcessState::kGone;
+  // Stopped (kill -STOP) or held by a debugger: it will not draw.
+  if (stat->state == 'T' || stat->state == 't') return ProcessState::kStopped;
+  return stat->state == 'R' ? ProcessState::kRunnable : ProcessState::kWaiting;
+}
+
 bool Healthy(const Service& service) {
-  if (StateOf(service.identity) != State::kRunning) return false;
+  const ProcessState state = StateOf(service.identity);
+  if (!Alive(state)) return false;
   WIN32_FILE_ATTRIBUTE_DATA data;
-  if (!GetFileAttributesExW((service.folder + L"\\" + Widen(kServiceName)).c_str(), GetFileExInfoStandard, &data))
+  if (state == ProcessState::kRunnable ||
+      !GetFileAttributesExW((service.folder + L"\\" + Widen(kServiceName)).c_str(), GetFileExInfoStandard, &data))
     return true;
   FILETIME now;
   GetSystemTimeAsFileTime(&now);

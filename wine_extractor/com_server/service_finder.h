@@ -22,8 +22,16 @@ struct Service {
   std::wstring folder;  // its spool, as its own current folder
 };
 
-// Running and not frozen (its `service` file touched within kServiceFrozenMs). A missing file is a
-// service between two announcements.
+// What /proc shows of a process: gone (or another process with its number), stopped (kill -STOP, a
+// debugger), runnable (running or waiting for a processor: busy, however long it takes), or waiting
+// for something else.
+enum class ProcessState { kGone, kStopped, kRunnable, kWaiting };
+ProcessState StateOf(const ProcessIdentity& identity);
+inline bool Alive(ProcessState state) { return state == ProcessState::kRunnable || state == ProcessState::kWaiting; }
+
+// Alive and not frozen: its `service` file touched within kServiceFrozenMs, or runnable (a starved
+// machine delays its heartbeat, it does not stop it). A missing file is a service between two
+// announcements.
 bool Healthy(const Service& service);
 
 class SpoolPlaces {

@@ -21,9 +21,15 @@ void QueueReporter::Publish(JobQueue& queue, const std::vector<std::string>& dra
   for (const std::string& id : drawing) report.jobs.push_back(JobPlace{id, JobStage::kDrawing});
   for (const std::string& id : queue.Answered()) report.jobs.push_back(JobPlace{id, JobStage::kAnswered});
   std::string lines = FormatQueue(report);
-  // An idle service holds nothing to report on, and its own file would only wake it.
-  const bool changed = lines != last_;
-  if (!changed && (report.jobs.empty() || now - written_ < kBeatMs)) return;
+  if (lines == last_ && (report.jobs.empty() || now - written_ < kBeatMs)) return;
+  // An idle service holds nothing to report on (its spool holds only its own two files), and a file
+  // it rewrites would only wake it.
+  if (report.jobs.empty()) {
+    unlink(kQueueName);
+    last_ = std::move(lines);
+    written_ = now;
+    return;
+  }
   if (!self_) {
     const std::optional<ProcStat> self = ReadProcStat("self");
     if (!self) return;

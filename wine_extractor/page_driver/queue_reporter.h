@@ -16,7 +16,8 @@ namespace wine_extractor {
 class QueueReporter {
  public:
   // Rewrites the report when where a job stands changed, and every few hundred milliseconds while
-  // the service holds a job (its heartbeat for the hosts); `drawing` are the pages being drawn.
+  // the service holds a job (its heartbeat for the hosts); removes it when it holds none. `drawing`
+  // are the pages being drawn.
   void Publish(JobQueue& queue, const std::vector<std::string>& drawing, int64_t now);
   // Takes the report away, as the emptied folder is about to go; the next Publish writes it again.
   void Withdraw();

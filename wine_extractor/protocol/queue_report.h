@@ -2,7 +2,8 @@
 // spool and the waiting extractors read it: the service's identity and a count that grows with every
 // rewrite on the first line ("PID START BEAT"), then one line per job ("ID waiting AHEAD", "ID drawing",
 // "ID answered"). The service rewrites it whole (under another name, then renamed) whenever a job
-// comes, is taken or is answered, and with every heartbeat while it holds a job. Portable.
+// comes, is taken or is answered, and with every heartbeat while it holds a job; a service that holds
+// none keeps no report. Portable.
 #pragma once
 
 #include <cstddef>
@@ -37,7 +38,8 @@ struct QueueReport {
 
 // The file's text, within kMaxQueueBytes; a job whose name could break its line is left out.
 std::string FormatQueue(const QueueReport& report);
-// Reads it back; none when the first line is not the writer's. Lines it does not know are passed over.
+// Reads it back; none when the first line does not name its writer. Lines it does not know, and a
+// last line without its end, are passed over.
 std::optional<QueueReport> ParseQueue(const std::string& text);
 
 }  // namespace wine_extractor
