@@ -10,6 +10,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -32,6 +33,7 @@
 #include "wine_extractor/protocol/meeting_folder.h"
 #include "wine_extractor/protocol/page_job.h"
 #include "wine_extractor/protocol/page_status.h"
+#include "wine_extractor/protocol/queue_report.h"
 
 namespace {
 
@@ -484,6 +486,35 @@ TEST(PageStatus, KeepsEveryFieldOnItsLineAndTheFileSmall) {
     EXPECT_FALSE(wine_extractor::ParseStatus(broken)) << broken;
 }
 
+// Where each job stands: read back as written, a name that would break its line left out, the file
+// bounded, and nothing taken from a text that does not name its writer or a line cut short.
+TEST(QueueReport, ReadsBackWhereEachJobStands) {
+  using wine_extractor::JobStage;
+  wine_extractor::QueueReport report{{4242, 987654}, 7, {{"a1", JobStage::kDrawing}, {"b 2", JobStage::kWaiting},
+                                                          {"c3", JobStage::kWaiting, 3}, {"d4", JobStage::kAnswered}}};
+  EXPECT_EQ(wine_extractor::FormatQueue(report), "4242 987654 7\na1 drawing\nc3 waiting 3\nd4 answered\n");
+  struct Case { const char* text; const char* read; };
+  const Case cases[] = {
+      {"1 2 3\nx waiting 0\ny drawing\nz answered\n", "1 2 3|x w0|y d|z a"},
+      {"1 2 3\nx waiting\ny drawing 4\nz late\nw waiting -1\nv waiting 5", "1 2 3"},
+      {"1 2 3", "1 2 3"},
+      {"", "none"}, {"1 2\n", "none"}, {"0 2 3\n", "none"}, {"1 2 x\n", "none"}, {"1 2 3 4\n", "none"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.text);
+    const std::optional<wine_extractor::QueueReport> back = wine_extractor::ParseQueue(c.text);
+    std::string read = back ? std::to_string(back->service.pid) + " " + std::to_string(back->service.start) + " " +
+                              std::to_string(back->beat) : "none";
+    for (const wine_extractor::JobPlace& job : back ? back->jobs : report.jobs)
+      if (back) read += "|" + job.id + " " + "wda"[int(job.stage)] + (job.stage == JobStage::kWaiting ? std::to_string(job.ahead) : "");
+    EXPECT_EQ(read, c.read);
+  }
+  for (int i = 0; i < 5000; ++i) report.jobs.push_back({std::string(24, 'f') + std::to_string(i), JobStage::kWaiting, uint32_t(i)});
+  const std::string text = wine_extractor::FormatQueue(report);
+  EXPECT_LE(text.size(), wine_extractor::kMaxQueueBytes);
+  EXPECT_EQ(wine_extractor::ParseQueue(text)->jobs.size(), size_t(std::count(text.begin(), text.end(), '\n') - 1));
+}
+
 TEST(PageJob, GoesToTheServiceAndBackWhateverThePath) {
   const wine_extractor::PageJob job{"/p\xE6\x97\xA5/a\n\"b\\c.html", 333, 222, 20000, 2048, true};
   const std::optional<wine_extractor::PageJob> back = wine_extractor::ParseJob(wine_extractor::FormatJob(job));
@@ -551,6 +582,11 @@ class PageService : public testing::Test {
         if (statuses[n].empty() && !Exists(spool + ".alive")) std::ofstream(spool + ".alive");
         all = all && !statuses[n].empty();
       }
+      // Where the service said each page stood.
+      if (const auto report = wine_extractor::ParseQueue(Slurp(base_ + "/spool/queue")))
+        for (const wine_extractor::JobPlace& job : report->jobs)
+          reported_.insert(job.id + (job.stage == wine_extractor::JobStage::kWaiting ? " waiting " + std::to_string(job.ahead)
+                                     : job.stage == wine_extractor::JobStage::kDrawing ? " drawing" : " answered"));
       // The heartbeat while the pages are drawn.
       struct stat beat;
       timespec now;
@@ -605,6 +641,7 @@ class PageService : public testing::Test {
 
   std::string base_;
   int64_t stalest_ = 0;  // the oldest the heartbeat was seen while pages were waited for
+  std::set<std::string> reported_;  // "ID STAGE [AHEAD]" as the service's queue report said it
 };
 
 TEST_F(PageService, AnswersEveryPageAndOutlivesAnEngineThatBreaks) {
@@ -659,6 +696,7 @@ TEST_F(PageService, GivesEachPageItsOwnRulesAndFailureSideBySide) {
     int parallel;
     std::vector<Page> pages;
     bool serially = false;  // one after the other, not at once
+    std::vector<std::string> reported = {};  // where the service said pages stood, among what it said
   };
   const Case cases[] = {
       {"a burst of pages of one folder, each with a frame from outside", 3,
@@ -678,6 +716,10 @@ TEST_F(PageService, GivesEachPageItsOwnRulesAndFailureSideBySide) {
       {"a page beside one whose answer is large", 2,
        {{"big", "n/big.html", "0\n", "shown big.html"},
         {"late", "s/slow.html", "124 the page took longer than its time limit", "", 1000}}},
+      {"pages waiting behind a slow page, each told where it stands", 1,
+       {{"slow", "s/slow.html", "124 the page took longer than its time limit", "", 1500},
+        {"w1", "f1/page.html", "0\n", "shown page.html"}, {"w2", "f2/page.html", "0\n", "shown page.html"}},
+       false, {"slow drawing", "w1 waiting 0", "w2 waiting 1", "w1 answered"}},
       {"a job that cannot be taken, a page that is not there", 1,
        {{"stuck", "page.html", "4 the service cannot take the page's job"}, {"gone", "nowhere/page.html", "3 the page cannot be found"},
         {"after", "page.html", "0\n", "shown page.html"}},
@@ -695,7 +737,9 @@ TEST_F(PageService, GivesEachPageItsOwnRulesAndFailureSideBySide) {
       if (c.serially) statuses.push_back(Wait({page.id})[0]);
     }
     stalest_ = 0;
+    reported_.clear();
     if (!c.serially) statuses = Wait(ids);
+    for (const std::string& place : c.reported) EXPECT_EQ(reported_.count(place), 1u) << place;
     EXPECT_LT(stalest_, int64_t(wine_extractor::kServiceFrozenMs)) << "the service looked frozen";
     for (size_t n = 0; n < ids.size(); ++n) {
       SCOPED_TRACE(ids[n]);

@@ -311,14 +311,14 @@ class BrowserExtractor : public testing::TestWithParam<bool> {
 
   // Nothing of the call is left, and nothing at all in the Windows temporary folder: with a service
   // that ends at once, nothing within moments; with the kept-alive one, nothing but the service (its
-  // spool holds no page's file).
+  // spool holds no page's file, only its own: its queue report goes at its next turn).
   void ExpectNothingLeftBehind() {
     EXPECT_TRUE(Entries(temp_).empty()) << "made in the temporary folder";
     if (!KeptAlive()) return ExpectServiceToEnd(3000);
     for (const std::wstring& name : Entries(Meeting()))
       EXPECT_TRUE(name.rfind(L"page-service-", 0) == 0 || name.rfind(L"scratch.", 0) == 0) << Encode(CP_UTF8, name);
     for (const std::wstring& name : Entries(SpoolFolder()))
-      EXPECT_TRUE(name == L"service" || name == L"lock") << Encode(CP_UTF8, name) << " left";
+      EXPECT_TRUE(name == L"service" || name == L"lock" || name == L"queue") << Encode(CP_UTF8, name) << " left";
   }
 
   // After its idle time the service is gone with its engine and everything in its folders.
@@ -1025,6 +1025,60 @@ TEST_P(PageService, ReplacesAFrozenService) {
   EXPECT_LT(GetTickCount64() - start, 8000u + 2000u);
   ASSERT_EQ(picture.result, 0) << picture.why;
   ExpectBoxes(picture, boxes);
+  ExpectNothingLeftBehind();
+}
+
+// Pages of four hosts waiting behind slow pages of this one, longer than their time limit, or while
+// their service is killed or stopped: every waiting page is drawn, by that service or by the next
+// one; only a slow page fails, a stopped service found at once (not by the page's limit).
+TEST_P(PageService, DrawsEveryWaitingPageWhateverHoldsTheQueue) {
+  SetEnvironmentVariableW(kEngineVariable, FromUtf8(ZELNAR_SOURCE_DIR "/tests/wine_extractor/win/fake_engines/engine-white").c_str());
+  const std::wstring slowPage = WritePage(L"slow.html", "<p>never loads");
+  for (int h = 0; h < 4; ++h) {
+    const std::wstring folder = pages_ + L"\\host" + std::to_wstring(h);
+    ASSERT_TRUE(CreateDirectoryW(folder.c_str(), nullptr));
+    for (int p = 0; p < 5; ++p) WritePage(L"h" + std::to_wstring(h) + L"p" + std::to_wstring(p) + L".html", "<p>page", folder);
+  }
+  struct Case { const char* what; const wchar_t* limitMs; int slow; const char* signal; const char* slowFails; };
+  const Case cases[] = {
+      {"behind slow pages past their limit", L"3000", 3, nullptr, "the page took longer than its time limit"},
+      {"the service killed", L"20000", 1, "KILL", "the page service ended or froze during the picture"},
+      {"the service stopped", L"20000", 1, "STOP", "the page service ended or froze during the picture"},
+  };
+  const std::string held = "ls " + Spool() + " 2>/dev/null | grep -c '\\.job$\\|\\.run$'";
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    SetEnvironmentVariableW(kTimeLimitVariable, c.limitMs);
+    ASSERT_EQ(Render(WritePage(L"first.html", "<p>first")).result, 0);  // the service runs
+    std::vector<Picture> slow(size_t(c.slow));
+    std::vector<std::thread> threads;
+    // Each in turn, so that all are in the queue before the hosts' pages.
+    for (int i = 0; i < c.slow; ++i) {
+      threads.emplace_back([&, i] { slow[size_t(i)] = Render(slowPage); });
+      for (int waited = 0; test::RunShell(root_, held) != std::to_string(i + 1) + "\n" && waited < 5000; waited += 50) Sleep(50);
+    }
+    std::vector<PROCESS_INFORMATION> hosts(4);
+    for (int h = 0; h < 4; ++h) ASSERT_TRUE(StartHost(root_, pages_ + L"\\host" + std::to_wstring(h), hosts[size_t(h)]));
+    if (c.signal) {
+      for (int waited = 0; test::RunShell(root_, held) != std::to_string(c.slow + 4) + "\n" && waited < 10000; waited += 50) Sleep(50);
+      test::RunShell(root_, std::string("kill -") + c.signal + " $(cut -d' ' -f1 " + Spool() + "/service)");
+    }
+    for (std::thread& thread : threads) thread.join();
+    for (const Picture& picture : slow) {
+      EXPECT_EQ(picture.result, kFailed);
+      EXPECT_NE(picture.why.find(c.slowFails), std::string::npos) << picture.why;
+    }
+    for (const PROCESS_INFORMATION& host : hosts) {
+      EXPECT_EQ(WaitForSingleObject(host.hProcess, 120000), WAIT_OBJECT_0);
+      CloseHandle(host.hProcess);
+    }
+    int drawn = 0;
+    for (const std::wstring& name : Entries(root_))
+      if (name.size() > 4 && name.compare(name.size() - 4, 4, L".bmp") == 0 && DeleteFileW((root_ + L"\\" + name).c_str())) ++drawn;
+    EXPECT_EQ(drawn, 20) << "pictures drawn of the hosts' 20";
+  }
+  SetEnvironmentVariableW(kEngineVariable, nullptr);
+  SetEnvironmentVariableW(kTimeLimitVariable, nullptr);
   ExpectNothingLeftBehind();
 }
 
