@@ -1,6 +1,6 @@
 #include "wine_extractor/protocol/page_status.h"
 
-#include <cstdlib>
+#include "wine_extractor/protocol/text_fields.h"
 
 namespace wine_extractor {
 namespace {
@@ -21,23 +21,6 @@ std::string Field(const std::string& text, size_t bound, bool markCut) {
   for (char& c : field)
     if (static_cast<unsigned char>(c) < 0x20 || c == 0x7F) c = '?';
   return field;
-}
-
-bool ParseCount(const std::string& text, uint64_t& value) {
-  if (text.empty() || text.size() > 19 || text.find_first_not_of("0123456789") != std::string::npos) return false;
-  value = std::strtoull(text.c_str(), nullptr, 10);
-  return true;
-}
-
-// `line` split at tabs.
-std::vector<std::string> Split(const std::string& line) {
-  std::vector<std::string> fields;
-  for (size_t at = 0;;) {
-    const size_t tab = line.find('\t', at);
-    fields.push_back(line.substr(at, tab == std::string::npos ? std::string::npos : tab - at));
-    if (tab == std::string::npos) return fields;
-    at = tab + 1;
-  }
 }
 
 }  // namespace
@@ -76,7 +59,8 @@ std::optional<PageStatus> ParseStatus(const std::string& text) {
   while (end != std::string::npos) {
     const size_t start = end + 1;
     end = text.find('\n', start);
-    const std::vector<std::string> fields = Split(text.substr(start, end == std::string::npos ? std::string::npos : end - start));
+    const std::string line = text.substr(start, end == std::string::npos ? std::string::npos : end - start);
+    const std::vector<std::string> fields = SplitAt(line, '\t');
     if (fields.size() == 4 && fields[0] == kRefusedTag && status.refused.listed.size() < kMaxRefusedLines)
       status.refused.listed.push_back({fields[1], fields[2], fields[3]});
     else if (fields.size() == 2 && fields[0] == kMoreTag)

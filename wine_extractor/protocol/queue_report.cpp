@@ -1,33 +1,17 @@
 #include "wine_extractor/protocol/queue_report.h"
 
-#include <cstdlib>
+#include "wine_extractor/protocol/text_fields.h"
 
 namespace wine_extractor {
 namespace {
 
 constexpr const char* kStageWords[] = {"waiting", "drawing", "answered"};
 
-bool ParseCount(const std::string& text, uint64_t& value) {
-  if (text.empty() || text.size() > 19 || text.find_first_not_of("0123456789") != std::string::npos) return false;
-  value = std::strtoull(text.c_str(), nullptr, 10);
-  return true;
-}
-
 bool Plain(const std::string& id) {
   if (id.empty()) return false;
   for (const char c : id)
     if (static_cast<unsigned char>(c) <= 0x20 || c == 0x7F) return false;
   return true;
-}
-
-std::vector<std::string> Words(const std::string& line) {
-  std::vector<std::string> words;
-  for (size_t at = 0;;) {
-    const size_t space = line.find(' ', at);
-    words.push_back(line.substr(at, space == std::string::npos ? std::string::npos : space - at));
-    if (space == std::string::npos) return words;
-    at = space + 1;
-  }
 }
 
 }  // namespace
@@ -54,7 +38,7 @@ std::string FormatQueue(const QueueReport& report) {
 std::optional<QueueReport> ParseQueue(const std::string& text) {
   QueueReport report;
   size_t end = text.find('\n');
-  const std::vector<std::string> first = Words(text.substr(0, end));
+  const std::vector<std::string> first = SplitAt(text.substr(0, end), ' ');
   uint64_t pid = 0;
   if (first.size() != 3 || !ParseCount(first[0], pid) || pid == 0 || pid > UINT32_MAX ||
       !ParseCount(first[1], report.service.start) || !ParseCount(first[2], report.beat))
@@ -65,7 +49,7 @@ std::optional<QueueReport> ParseQueue(const std::string& text) {
     end = text.find('\n', start);
     // A last line without its end may be cut: passed over.
     if (end == std::string::npos) break;
-    const std::vector<std::string> words = Words(text.substr(start, end - start));
+    const std::vector<std::string> words = SplitAt(text.substr(start, end - start), ' ');
     if (words.size() < 2 || !Plain(words[0])) continue;
     JobPlace job{words[0]};
     uint64_t ahead = 0;
