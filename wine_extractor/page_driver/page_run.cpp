@@ -17,6 +17,11 @@ constexpr char kAttachChildren[] = "{\"autoAttach\":true,\"waitForDebuggerOnStar
 constexpr char kFrameWithPicture[] = "{\"screenshot\":{\"format\":\"png\",\"optimizeForSpeed\":true}}";
 // A page that gives no picture in this many frames is failed rather than asked forever.
 constexpr int kMaxFrames = 50;
+// A frame that came without a picture is asked again no sooner than this: the engine draws one
+// frame at a time, and the frames of other pages waiting go first.
+constexpr int64_t kFrameAgainMs = 10;
+// The engine's word for a request it no longer holds (its frame went meanwhile): nothing to answer.
+constexpr char kRequestGone[] = "Invalid InterceptionId";
 // A page that has not loaded this long after its navigation is laid out, and again as long as it
 // loads: an element that starts loading only once laid out (an <object> behind a stylesheet) holds the
 // load event back on a page that draws only when asked. Asking for the layout's metrics lays it out
@@ -64,15 +69,23 @@ void PageRun::Navigate() {
 
 void PageRun::OnReply(const JsonValue& message) {
   const auto at = sent_.find(int(*message["id"].Whole()));
-  if (at == sent_.end() || Done()) return;
+  if (at == sent_.end()) return;
   const Purpose purpose = at->second;
   sent_.erase(at);
+  if (purpose == Purpose::kCapture) frameOut_ = false;
+  if (Done()) return;
   // A frame's session may end before its rules are set: nothing of it is drawn then.
   if (purpose == Purpose::kChild) return;
-  if (message["error"].GetKind() != JsonValue::Kind::Null)
+  if (message["error"].GetKind() != JsonValue::Kind::Null) {
+    const std::string& said = message["error"]["message"].Text();
+    if (purpose == Purpose::kAnswer) {
+      if (said.find(kRequestGone) != std::string::npos) return;
+      throw Stop{kDriverEngine, "the engine refused the answer to a request of the page: " + said};
+    }
     throw Stop{kDriverEngine, std::string(step_ >= Step::kNavigating ? "the engine refused to draw the page: "
-                                                      : "the engine refused to open a page: ") +
-                                  message["error"]["message"].Text()};
+                                                                      : "the engine refused to open a page: ") +
+                                  said};
+  }
   const JsonValue& result = message["result"];
   switch (purpose) {
     case Purpose::kStep:
@@ -112,6 +125,7 @@ void PageRun::OnReply(const JsonValue& message) {
       break;
     case Purpose::kMetrics:
     case Purpose::kChild:
+    case Purpose::kAnswer:
       break;
     case Purpose::kNavigate:
       if (!result["errorText"].Text().empty()) {
@@ -119,6 +133,7 @@ void PageRun::OnReply(const JsonValue& message) {
         return;
       }
       step_ = Step::kLoading;
+      navigated_ = true;
       nextLayout_ = NowMs() + kLayoutMs;
       break;
     case Purpose::kLayout:
@@ -126,13 +141,17 @@ void PageRun::OnReply(const JsonValue& message) {
       break;
     case Purpose::kCapture:
       if (result["screenshotData"].GetKind() == JsonValue::Kind::Null) {
-        StartCapture();
+        // Asked again after the frames of other pages, never at once.
+        if (frames_ >= kMaxFrames) throw Stop{kDriverEngine, "the engine drew no picture of the page"};
+        step_ = Step::kLoading;
+        frameWanted_ = NowMs() + kFrameAgainMs;
         return;
       }
       if (!Base64Decode(result["screenshotData"].Text(), picture_) || picture_.empty())
         throw Stop{kDriverEngine, "the engine's screenshot is no PNG"};
       step_ = Step::kDone;
       outcome_ = Stop{kDriverOk, ""};
+      files_.clear();
       break;
   }
 }
@@ -145,7 +164,10 @@ void PageRun::OnEvent(const JsonValue& message) {
   if (method == "Fetch.requestPaused") {
     Answer(from, params);
   } else if (method == "Page.loadEventFired") {
-    if (from == session_) loaded_ = true;
+    if (from == session_ && !loaded_) {
+      loaded_ = true;
+      frameWanted_ = NowMs();
+    }
   } else if (method == "Target.attachedToTarget") {
     // The page's own target, announced to the browser: its session came with the reply.
     if (!from.empty()) Adopt(params);
@@ -173,9 +195,11 @@ void PageRun::Adopt(const JsonValue& params) {
 
 void PageRun::Answer(const std::string& session, const JsonValue& params) {
   // A context made ahead has no rules yet: it loads nothing.
-  RequestReply reply = scope_ ? AnswerRequest(params, *scope_, framesWithDocument_) : RefuseRequest(params);
+  RequestReply reply =
+      scope_ ? AnswerRequest(params, *scope_, framesWithDocument_, files_.size()) : RefuseRequest(params);
   if (reply.refusal) refusals_.Add(std::move(*reply.refusal));
-  Send(Purpose::kChild, reply.method, reply.params, session);
+  if (reply.file) files_.push_back(std::move(reply.file));
+  Send(Purpose::kAnswer, reply.method, reply.params, session);
 }
 
 void PageRun::SessionEnded(const std::string& what, bool crashed) {
@@ -198,7 +222,8 @@ void PageRun::Tick(int64_t now) {
 // nothing new to draw), so a few frames are asked for.
 void PageRun::StartCapture() {
   step_ = Step::kCapturing;
-  if (++frames_ > kMaxFrames) throw Stop{kDriverEngine, "the engine drew no picture of the page"};
+  frameOut_ = true;
+  ++frames_;
   Send(Purpose::kCapture, "HeadlessExperimental.beginFrame", kFrameWithPicture, session_);
 }
 
@@ -206,6 +231,7 @@ void PageRun::Fail(const Stop& stop) {
   if (Done()) return;
   step_ = Step::kDone;
   outcome_ = stop;
+  files_.clear();
 }
 
 }  // namespace wine_extractor

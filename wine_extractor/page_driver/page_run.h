@@ -1,7 +1,7 @@
 // One page drawn in a browser context of its own (its storage, cache and cookies are new and go with
 // it), as a state machine moved on by the engine's replies and events routed to it: the context, its
 // page and the rules first, then the page under its request rules, its load, one frame as a PNG.
-// Never waits: every step is a command queued on the pipe. Linux only.
+// Never waits: every step is a command queued on the pipe, and every reply is checked. Linux only.
 #pragma once
 
 #include <cstdint>
@@ -17,6 +17,7 @@
 #include "wine_extractor/page_driver/request_policy.h"
 #include "wine_extractor/page_driver/routes.h"
 #include "wine_extractor/page_driver/stop.h"
+#include "wine_extractor/page_driver/unique_fd.h"
 
 namespace wine_extractor {
 
@@ -35,7 +36,7 @@ class PageRun {
   // Draws `page` in a viewport of width x height under `scope`, at once or as soon as it is Ready().
   void Draw(const std::string& page, const PageScope& scope, int width, int height);
   // Whether the engine took the page to load: from then on it counts as drawn by that engine.
-  bool Navigated() const { return step_ >= Step::kLoading; }
+  bool Navigated() const { return navigated_; }
 
   // What the engine says to this page; raise Stop when the page cannot go on.
   void OnReply(const JsonValue& message);
@@ -43,8 +44,13 @@ class PageRun {
   // Now and then while it loads: a layout, which some pages need before they end loading.
   void Tick(int64_t now);
 
-  // Loaded, ready for the one frame with its picture; StartCapture() asks for it.
-  bool WantsCapture() const { return step_ == Step::kLoading && loaded_ && !layoutAsked_; }
+  // Loaded, ready for a frame with its picture (since FrameWantedSince()); StartCapture() asks for it.
+  // The engine draws one frame at a time: whoever asks knows whether one is in flight.
+  bool WantsFrame(int64_t now) const {
+    return step_ == Step::kLoading && loaded_ && !layoutAsked_ && now >= frameWanted_;
+  }
+  int64_t FrameWantedSince() const { return frameWanted_; }
+  bool FrameInFlight() const { return frameOut_; }
   void StartCapture();
 
   // Done with: a picture (outcome 0) or a failure. Fail() ends it with `stop` unless it is done.
@@ -61,7 +67,7 @@ class PageRun {
 
  private:
   enum class Step { kNone, kContext, kTarget, kAttach, kRules, kReady, kNavigating, kLoading, kCapturing, kDone };
-  enum class Purpose { kStep, kRule, kChild, kMetrics, kNavigate, kLayout, kCapture };
+  enum class Purpose { kStep, kRule, kChild, kAnswer, kMetrics, kNavigate, kLayout, kCapture };
 
   int Send(Purpose purpose, const std::string& method, const std::string& params, const std::string& session = "");
   void Navigate();
@@ -80,12 +86,14 @@ class PageRun {
   std::optional<PageScope> scope_;
   std::string page_;
   int width_ = 0, height_ = 0;
-  bool loaded_ = false, layoutAsked_ = false, crashed_ = false;
-  int64_t nextLayout_ = 0;
+  bool navigated_ = false, loaded_ = false, layoutAsked_ = false, crashed_ = false;
+  bool frameOut_ = false;  // a frame asked for, whose reply has not come (done with or not)
+  int64_t nextLayout_ = 0, frameWanted_ = 0;
   int frames_ = 0;  // frames asked for a picture
   std::string picture_;
   std::optional<Stop> outcome_;
   RefusalLog refusals_;
+  std::vector<UniqueFd> files_;  // the page's files the engine reads, open while it is drawn
 };
 
 }  // namespace wine_extractor

@@ -85,7 +85,7 @@ const char* RuleText(Rule rule) {
     case Rule::kOutside: return "a document from outside the page's folder";
     case Rule::kHidden: return "a hidden folder";
     case Rule::kNotRegular: return "not a regular file";
-    case Rule::kOverSize: return "over 32 MiB";
+    case Rule::kTooManyFiles: return "more files than one page may open";
     case Rule::kSystem: return "a system folder";
     case Rule::kNetwork: return "the network";
   }

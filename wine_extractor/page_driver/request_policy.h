@@ -31,9 +31,9 @@ enum class RequestKind { kDocument, kResource };
 // else, unknown names included, is a document).
 RequestKind KindOfResource(const std::string& resourceType);
 
-// The rules that refuse a request, each with the words the trace gives it. ReadPageFile
-// (page_file.h) applies kNotRegular and kOverSize when it opens what the others allowed.
-enum class Rule { kOutside, kHidden, kNotRegular, kOverSize, kSystem, kNetwork };
+// The rules that refuse a request, each with the words the trace gives it. OpenPageFile
+// (page_file.h) applies kNotRegular and kTooManyFiles when it opens what the others allowed.
+enum class Rule { kOutside, kHidden, kNotRegular, kTooManyFiles, kSystem, kNetwork };
 const char* RuleText(Rule rule);
 
 // What the rules say of one address: the real path of the file that may be read, or the rule that
