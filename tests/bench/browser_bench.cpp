@@ -17,6 +17,8 @@
 //     alternating, every picture checked against the first page's, with how busy the machine's
 //     processors were meanwhile; then the page service's proportional set size idle and while four
 //     hosts draw.
+//   MODE large: the kept-alive engine drawing one large page (PAGES names it), PAIRS pairs after a first
+//     picture.
 //   MODE lost: what may lose no picture, with the kept-alive engine, each row a service of its own: a
 //     page of 10 and one of 40 pictures of 30 MB (PAGES\heavy10, PAGES\heavy40), alone and beside another
 //     host's pages, with the page driver's peak resident memory; four hosts x 5 pages queued behind a
@@ -122,7 +124,9 @@ void Summary(const char* what, const std::vector<double>& ours, const std::vecto
               target);
 }
 
+// The .html pages of `folder`, in order; a page given alone is its own list.
 std::vector<std::string> Pages(const std::string& folder) {
+  if (folder.size() > 5 && folder.compare(folder.size() - 5, 5, ".html") == 0) return {folder};
   std::vector<std::string> pages;
   WIN32_FIND_DATAA found;
   HANDLE search = FindFirstFileA((folder + "\\*.html").c_str(), &found);
@@ -456,7 +460,7 @@ int main(int argc, char** argv) {
     if (ok) {
       std::printf("four hosts x %d pages at once against one host x %d pages, %s: %zu pairs; one host median "
                   "%.0f ms (%.1f pages/s), four hosts median %.0f ms (%.1f pages/s); speed-up median %.2fx, range "
-                  "%.2f-%.2fx (target >= 1.0x); every picture drawn and exact\n",
+                  "%.2f-%.2fx (target >= 1.3x); every picture drawn and exact\n",
                   each, hosts * each, size.c_str(), ratios.size(), Median(one), 1000.0 * hosts * each / Median(one),
                   Median(four), 1000.0 * hosts * each / Median(four), Median(ratios),
                   *std::min_element(ratios.begin(), ratios.end()), *std::max_element(ratios.begin(), ratios.end()));
@@ -474,6 +478,10 @@ int main(int argc, char** argv) {
                   "draw %.0f MB\n",
                   idle, drawing);
     }
+  } else if (mode == "large") {
+    ok = bench.Ours(pages[0]) > 0;
+    for (int pair = 0; pair < pairs && ok; ++pair) ok = bench.Pair(pair, pages[0], ours, engine, [] {});
+    if (ok) Summary(("kept-alive engine, a large page again and again, " + size).c_str(), ours, engine, 1.0);
   } else if (mode == "oneshot") {
     for (int pair = 0; pair < pairs && ok; ++pair) ok = bench.Pair(pair, pages[0], ours, engine, WaitForServiceEnd);
     if (ok) Summary(("a service that ends at once, " + size).c_str(), ours, engine, 1.2);
@@ -485,11 +493,14 @@ int main(int argc, char** argv) {
     for (size_t i = 1; i < pages.size() && ok; ++i) ok = bench.Pair(int(i), pages[i], ours, engine, [] {});
     if (ok) Summary(("kept-alive engine, each later picture of " + std::to_string(pages.size()) + " pages, " + size)
                         .c_str(),
-                    ours, engine, 0.3);
+                    ours, engine, width <= 800 ? 0.2 : 0.3);
     std::vector<double> backToBack;
+    const double cpuBefore = ServiceCpuMs(bench.scratch);
     for (size_t i = 1; i < pages.size() && ok; ++i) backToBack.push_back(bench.Ours(pages[i]));
-    if (ok) std::printf("  the same pages back to back, without the engine command between: median %.1f ms\n",
-                        Median(backToBack));
+    const double cpuPerPage = (ServiceCpuMs(bench.scratch) - cpuBefore) / double(pages.size() - 1);
+    if (ok) std::printf("  the same pages back to back, without the engine command between: median %.1f ms; the "
+                        "page service's processor time %.0f ms a page (target <= 60 ms)\n",
+                        Median(backToBack), cpuPerPage);
   }
   RemoveDirectoryW(bench.scratch.c_str());
   FreeLibrary(plugin);

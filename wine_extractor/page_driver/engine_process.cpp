@@ -156,6 +156,8 @@ EngineProcess::Activity EngineProcess::Doing() const {
   return {stat->state == 'R', stat->cpuTicks};
 }
 
+std::vector<ProcStat> EngineProcess::Processes() const { return GroupProcesses(pid_); }
+
 uint64_t EngineProcess::ResidentBytes() const { return GroupResidentBytes(pid_); }
 
 std::optional<std::pair<uint32_t, uint64_t>> EngineProcess::LargestHelper() const {

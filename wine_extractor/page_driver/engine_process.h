@@ -47,6 +47,8 @@ class EngineProcess {
   };
   Activity Doing() const;
 
+  // Every process of the engine, as /proc says of it.
+  std::vector<ProcStat> Processes() const;
   // The resident memory of the engine's processes (it reserves far more address space than it uses).
   uint64_t ResidentBytes() const;
   // The largest of its helper processes (neither the browser nor its launcher): its id and resident bytes.

@@ -27,9 +27,11 @@ namespace {
 using namespace wine_extractor;
 
 std::vector<std::string> EngineArguments(char** options, int count) {
-  // Pages draw only when the driver asks (see PageRun::StartCapture).
+  // Pages draw only when the driver asks (see PageRun::StartCapture). The network service, which
+  // pages reach only to be refused, runs inside the browser process: one process less to keep.
   std::vector<std::string> arguments = {"--headless", "--remote-debugging-pipe", "--hide-scrollbars",
-                                        "--force-device-scale-factor=1", "--deterministic-mode"};
+                                        "--force-device-scale-factor=1", "--deterministic-mode",
+                                        "--enable-features=NetworkServiceInProcess2"};
   for (int i = 0; i < count; ++i) arguments.push_back(options[i]);
   arguments.push_back("about:blank");
   return arguments;

@@ -2,6 +2,7 @@
 
 #include <fcntl.h>
 #include <signal.h>
+#include <unistd.h>
 
 #include "wine_extractor/page_driver/proc_files.h"
 
@@ -17,6 +18,15 @@ bool IsRenderer(const std::string& command) {
       return true;
   }
   return false;
+}
+
+uint64_t LargestRendererBytes(const EngineProcess& engine) {
+  static const uint64_t pageSize = uint64_t(sysconf(_SC_PAGESIZE));
+  uint64_t largest = 0;
+  for (const ProcStat& process : engine.Processes())
+    if (process.residentPages * pageSize > largest && IsRenderer(CommandLine(process.identity.pid)))
+      largest = process.residentPages * pageSize;
+  return largest;
 }
 
 MemoryVerdict WatchMemory(const EngineProcess& engine, uint64_t ceiling) {

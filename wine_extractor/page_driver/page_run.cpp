@@ -1,5 +1,7 @@
 #include "wine_extractor/page_driver/page_run.h"
 
+#include <algorithm>
+
 #include "wine_extractor/page_driver/base64.h"
 #include "wine_extractor/page_driver/clock.h"
 #include "wine_extractor/protocol/engine_job.h"
@@ -26,7 +28,8 @@ constexpr char kRequestGone[] = "Invalid InterceptionId";
 // loads: an element that starts loading only once laid out (an <object> behind a stylesheet) holds the
 // load event back on a page that draws only when asked. Asking for the layout's metrics lays it out
 // without a frame (frames asked while the last is still drawn crash the engine's GPU process).
-constexpr int64_t kLayoutMs = 100;
+// Each layout of a large document costs much, so they come further apart the longer it loads.
+constexpr int64_t kLayoutMs = 100, kLayoutMaxMs = 1600;
 
 }  // namespace
 
@@ -47,6 +50,29 @@ int PageRun::Send(Purpose purpose, const std::string& method, const std::string&
 void PageRun::Open() {
   step_ = Step::kContext;
   Send(Purpose::kStep, "Target.createBrowserContext", "{\"disposeOnDetach\":true}");
+}
+
+bool PageRun::Recycle() {
+  if (!Done() || outcome_->code != kDriverOk || crashed_ || session_.empty()) return false;
+  step_ = Step::kClearing;
+  // Nothing of the picture before: its state, its files, its frames' sessions and the replies still
+  // to come for its commands (its frames and workers are gone with its document).
+  sent_.clear();
+  for (const std::string& session : sessions_)
+    if (session != session_) retired_.insert(session);
+  sessions_ = {session_};
+  framesWithDocument_.clear();
+  scope_.reset();
+  page_.clear();
+  navigated_ = loaded_ = layoutAsked_ = frameOut_ = cleared_ = blankLoaded_ = false;
+  frames_ = 0;
+  frameWanted_ = 0;
+  picture_.clear();
+  outcome_.reset();
+  refusals_ = RefusalLog();
+  files_.clear();
+  Send(Purpose::kClear, "Page.navigate", "{\"url\":\"about:blank\"}", session_);
+  return true;
 }
 
 void PageRun::Draw(const std::string& page, const PageScope& scope, int width, int height) {
@@ -134,10 +160,15 @@ void PageRun::OnReply(const JsonValue& message) {
       }
       step_ = Step::kLoading;
       navigated_ = true;
-      nextLayout_ = NowMs() + kLayoutMs;
+      layoutEvery_ = kLayoutMs;
+      nextLayout_ = NowMs() + layoutEvery_;
       break;
     case Purpose::kLayout:
       layoutAsked_ = false;
+      break;
+    case Purpose::kClear:
+      cleared_ = true;
+      Cleared();
       break;
     case Purpose::kCapture:
       if (result["screenshotData"].GetKind() == JsonValue::Kind::Null) {
@@ -163,6 +194,11 @@ void PageRun::OnEvent(const JsonValue& message) {
   const JsonValue& params = message["params"];
   if (method == "Fetch.requestPaused") {
     Answer(from, params);
+  } else if (method == "Page.loadEventFired" && step_ == Step::kClearing) {
+    if (from == session_) {
+      blankLoaded_ = true;
+      Cleared();
+    }
   } else if (method == "Page.loadEventFired") {
     if (from == session_ && !loaded_) {
       loaded_ = true;
@@ -193,10 +229,19 @@ void PageRun::Adopt(const JsonValue& params) {
   Send(Purpose::kChild, "Runtime.runIfWaitingForDebugger", "{}", child);
 }
 
+// The blank document loaded after the navigation to it was taken: nothing of the last picture goes on.
+void PageRun::Cleared() {
+  if (step_ != Step::kClearing || !cleared_ || !blankLoaded_) return;
+  step_ = Step::kReady;
+  if (scope_) Navigate();
+}
+
 void PageRun::Answer(const std::string& session, const JsonValue& params) {
-  // A context made ahead has no rules yet: it loads nothing.
-  RequestReply reply =
-      scope_ ? AnswerRequest(params, *scope_, framesWithDocument_, files_.size()) : RefuseRequest(params);
+  // A context made ahead has no rules yet, and a frame of a picture before none any more: they load
+  // nothing.
+  RequestReply reply = scope_ && !retired_.count(session) && step_ != Step::kClearing
+                           ? AnswerRequest(params, *scope_, framesWithDocument_, files_.size())
+                           : RefuseRequest(params);
   if (reply.refusal) refusals_.Add(std::move(*reply.refusal));
   if (reply.file) files_.push_back(std::move(reply.file));
   Send(Purpose::kAnswer, reply.method, reply.params, session);
@@ -212,7 +257,8 @@ void PageRun::SessionEnded(const std::string& what, bool crashed) {
 void PageRun::Tick(int64_t now) {
   if (step_ != Step::kLoading || loaded_ || layoutAsked_ || now < nextLayout_) return;
   layoutAsked_ = true;
-  nextLayout_ = now + kLayoutMs;
+  layoutEvery_ = std::min(layoutEvery_ * 2, kLayoutMaxMs);
+  nextLayout_ = now + layoutEvery_;
   Send(Purpose::kLayout, "Page.getLayoutMetrics", "{}", session_);
 }
 

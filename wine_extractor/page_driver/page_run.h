@@ -1,7 +1,10 @@
-// One page drawn in a browser context of its own (its storage, cache and cookies are new and go with
-// it), as a state machine moved on by the engine's replies and events routed to it: the context, its
-// page and the rules first, then the page under its request rules, its load, one frame as a PNG.
-// Never waits: every step is a command queued on the pipe, and every reply is checked. Linux only.
+// One page of the engine in a browser context of its own, drawing one picture after another, as a
+// state machine moved on by the engine's replies and events routed to it: the context, its page and
+// the rules first, then each picture: the file under its own request rules, its load, one frame as a
+// PNG. A page that gave a picture is cleared (it goes to a blank document, whose load ends whatever
+// the last one left going) and draws the next; one that failed in any way is thrown away with its
+// renderer. Never waits: every step is a command queued on the pipe, and every reply is checked.
+// Linux only.
 #pragma once
 
 #include <cstdint>
@@ -33,6 +36,9 @@ class PageRun {
   void Open();
   // Whether the context is made and no page was given to it yet.
   bool Ready() const { return step_ == Step::kReady; }
+  // After a picture: clears the page for the next one (Ready() once the blank document has loaded).
+  // False when it cannot draw another (it failed, or its renderer crashed): throw it away.
+  bool Recycle();
   // Draws `page` in a viewport of width x height under `scope`, at once or as soon as it is Ready().
   void Draw(const std::string& page, const PageScope& scope, int width, int height);
   // Whether the engine took the page to load: from then on it counts as drawn by that engine.
@@ -66,12 +72,13 @@ class PageRun {
   const RefusalLog& Refusals() const { return refusals_; }
 
  private:
-  enum class Step { kNone, kContext, kTarget, kAttach, kRules, kReady, kNavigating, kLoading, kCapturing, kDone };
-  enum class Purpose { kStep, kRule, kChild, kAnswer, kMetrics, kNavigate, kLayout, kCapture };
+  enum class Step { kNone, kContext, kTarget, kAttach, kRules, kClearing, kReady, kNavigating, kLoading, kCapturing, kDone };
+  enum class Purpose { kStep, kRule, kChild, kAnswer, kMetrics, kNavigate, kLayout, kCapture, kClear };
 
   int Send(Purpose purpose, const std::string& method, const std::string& params, const std::string& session = "");
   void Navigate();
   void SessionEnded(const std::string& what, bool crashed);
+  void Cleared();
   void Answer(const std::string& session, const JsonValue& params);
   void Adopt(const JsonValue& params);
 
@@ -82,13 +89,15 @@ class PageRun {
   int rulesWaiting_ = 0;
   std::string context_, target_, session_;
   std::set<std::string> sessions_;  // the page's, and those of its frames and workers
+  std::set<std::string> retired_;   // those of the frames and workers of pictures before
   std::set<std::string> framesWithDocument_;
   std::optional<PageScope> scope_;
   std::string page_;
   int width_ = 0, height_ = 0;
   bool navigated_ = false, loaded_ = false, layoutAsked_ = false, crashed_ = false;
   bool frameOut_ = false;  // a frame asked for, whose reply has not come (done with or not)
-  int64_t nextLayout_ = 0, frameWanted_ = 0;
+  bool cleared_ = false, blankLoaded_ = false;  // while clearing: the blank document taken, and loaded
+  int64_t nextLayout_ = 0, layoutEvery_ = 0, frameWanted_ = 0;
   int frames_ = 0;  // frames asked for a picture
   std::string picture_;
   std::optional<Stop> outcome_;

@@ -12,8 +12,11 @@
 namespace wine_extractor {
 namespace {
 
-// A context made ahead is kept this long after the last page came or went; an idle service holds none.
+// Warm engine pages are kept this long after the last page came or went; an idle service holds none.
 constexpr int64_t kSpareKeepMs = 2000;
+// A page keeps drawing pictures only while every renderer holds less than this share of the page's
+// memory ceiling: a renderer that grew on one page would count against the next.
+constexpr uint64_t kWarmShareOfCeiling = 4;
 // A page whose renderer crashes this soon after the memory watch ended the largest one is that page.
 constexpr int64_t kVictimMs = 5000;
 
@@ -51,10 +54,11 @@ void Scheduler::Take(PageOrder order) {
   Slot& page = *slots_.back();
   try {
     StartEngine();
-    // A context made ahead that failed meanwhile (its renderer ended, say) is no page's: a new one.
-    if (spare_ && spare_->Done()) spare_.reset();
-    if (spare_) {
-      page.run = std::move(spare_);
+    // A warm page that failed meanwhile (its renderer ended, say) is no page's: a new one.
+    DropFailedWarm();
+    if (!warm_.empty()) {
+      page.run = std::move(warm_.back());
+      warm_.pop_back();
       page.run->Draw(page.order.job.page, page.order.scope, page.order.job.width, page.order.job.height);
     } else {
       Open(page);
@@ -75,9 +79,15 @@ void Scheduler::Open(Slot& slot) {
 }
 
 void Scheduler::OpenSpare() {
-  if (!prepare_ || spare_ || !engine_ || slots_.size() >= parallel_ || NowMs() - lastPageMs_ > kSpareKeepMs) return;
-  spare_ = std::make_unique<PageRun>(engine_->Pipe(), engine_->Table());
-  spare_->Open();
+  if (!prepare_ || !warm_.empty() || !engine_ || slots_.size() >= parallel_ || NowMs() - lastPageMs_ > kSpareKeepMs)
+    return;
+  warm_.push_back(std::make_unique<PageRun>(engine_->Pipe(), engine_->Table()));
+  warm_.back()->Open();
+}
+
+void Scheduler::DropFailedWarm() {
+  warm_.erase(std::remove_if(warm_.begin(), warm_.end(), [](const std::unique_ptr<PageRun>& run) { return run->Done(); }),
+              warm_.end());
 }
 
 void Scheduler::Fail(const std::string& id, const Stop& stop) {
@@ -176,7 +186,8 @@ void Scheduler::Tick() {
     Guarded(*slot->run, [now](PageRun& run) { run.Tick(now); });
     ceiling = std::min(ceiling, uint64_t(slot->order.job.memoryLimitMb) << 20);
   }
-  if (spare_ && (spare_->Done() || (slots_.empty() && now - lastPageMs_ > kSpareKeepMs))) spare_.reset();
+  DropFailedWarm();
+  if (slots_.empty() && now - lastPageMs_ > kSpareKeepMs) warm_.clear();
   try {
     engine_->Watch(now);
   } catch (const Stop& stop) {
@@ -257,7 +268,16 @@ void Scheduler::Settle() {
         slot.run->Fail(stop);
       }
     }
-    if (slot.run && slot.run->Done()) Finish(slot, slot.run->Outcome());
+    if (slot.run && slot.run->Done()) {
+      Finish(slot, slot.run->Outcome());
+      // A page that gave its picture draws the next one, unless its renderer may have grown; any
+      // other goes with its renderer.
+      const uint64_t ceiling = uint64_t(slot.order.job.memoryLimitMb) << 20;
+      if (prepare_ && engine_ && warm_.size() < parallel_ && slot.run->Done() &&
+          slot.run->Outcome().code == kDriverOk &&
+          LargestRendererBytes(engine_->Process()) < ceiling / kWarmShareOfCeiling && slot.run->Recycle())
+        warm_.push_back(std::move(slot.run));
+    }
     if (!slot.order.id.empty()) {
       ++i;
       continue;
@@ -278,7 +298,7 @@ void Scheduler::Settle() {
 void Scheduler::DropEngine() {
   // Every page's run before the connection it speaks through.
   for (const std::unique_ptr<Slot>& slot : slots_) slot->run.reset();
-  spare_.reset();
+  warm_.clear();
   engine_.reset();
   victim_.at = 0;
 }

@@ -1,5 +1,6 @@
 // The pages being drawn over one engine: a slot each, up to a number at once, each with its time
-// limit, a context made ahead for the next page, and one frame asked of the engine at a time. The
+// limit, warm engine pages that draw one picture after another (one made ahead while pages come,
+// none kept once the service idles), and one frame asked of the engine at a time. The
 // engine and its health are the connection's (engine_connection.h): one that is stopped, gone, over
 // its memory or asleep is ended, the pages it was drawing fail with that reason, and the next pages get
 // a new engine. Linux only.
@@ -37,7 +38,7 @@ struct FinishedPage {
 
 class Scheduler {
  public:
-  // `prepare`: a context is made ahead for the next page while pages come.
+  // `prepare`: an engine page is made ahead for the next picture and kept warm while pages come.
   Scheduler(std::string program, std::vector<std::string> arguments, uint32_t parallel, bool prepare);
   ~Scheduler();
   Scheduler(const Scheduler&) = delete;
@@ -73,6 +74,7 @@ class Scheduler {
   void StartEngine();
   void Open(Slot& slot);
   void OpenSpare();
+  void DropFailedWarm();
   template <typename Fn>
   void Guarded(PageRun& page, Fn fn);
   void Tick();
@@ -85,7 +87,8 @@ class Scheduler {
   uint32_t parallel_;
   bool prepare_;
   std::unique_ptr<EngineConnection> engine_;
-  std::unique_ptr<PageRun> spare_;
+  // Engine pages ready for the next picture (or clearing the last one), at most one a slot.
+  std::vector<std::unique_ptr<PageRun>> warm_;
   std::vector<std::unique_ptr<Slot>> slots_;
   std::vector<FinishedPage> finished_;
   int64_t nextTick_ = 0, lastPageMs_ = 0;

@@ -825,6 +825,46 @@ TEST_P(BrowserExtractor, ShowsTheNextPageNothingOfTheOneBefore) {
   EXPECT_EQ(picture.At(30, 30), (Rgb{0, 160, 0})) << "a picture came from the cache";
   EXPECT_EQ(picture.At(30, 130), (Rgb{0, 0, 200})) << "the first page is in the second one's history";
   EXPECT_EQ(picture.At(130, 30), kWhite) << "the second page loaded from the first one's folder";
+  // The other way round: what the second page may not load, the first then may.
+  const Picture again = Render(first);
+  ASSERT_EQ(again.result, 0);
+  EXPECT_EQ(again.At(30, 30), (Rgb{0, 160, 0})) << "the first page lost its own picture";
+
+  // A page gives the same pixels drawn first and after twenty others whatever they did: one linking to
+  // it, one stopped by its time limit, a hostile one, one whose renderer was killed after its picture,
+  // pages of other sizes and folders.
+  const std::wstring reference = WritePage(
+      L"reference.html", BoxesPage({{10, 10, 50, 30, {200, 30, 30}}},
+                                   "<p style=\"position:absolute; top:70px; font: 16px serif\">Text, <a href=\"second.html\">"
+                                   "a link</a></p><img src=\"shared.svg\" style=\"position:absolute; left:120px; top:10px\">"));
+  const Picture before = Render(reference);
+  ASSERT_EQ(before.result, 0) << before.why;
+  std::string slow = "<!DOCTYPE html><html><body>";
+  for (int i = 0; i < 150000; ++i) slow += "<div style=\"box-shadow:0 0 9px red\">" + std::to_string(i) + "</div>";
+  struct Step { const char* what; std::wstring page; const wchar_t* limitMs; bool killRenderers; };
+  const std::vector<Step> steps = {
+      {"links to the page", WritePage(L"linking.html", BoxesPage({}, "<a href=\"reference.html\">x</a>")), nullptr, false},
+      {"stopped by its time limit", WritePage(L"slow.html", slow + "</body></html>", elsewhere), L"1000", false},
+      {"hostile", WritePage(L"hostile.html", "<meta http-equiv=refresh content=\"0; url=hostile.html\"><iframe src=\"file:///etc/"
+                                             "passwd\"></iframe><object data=\"../pages/reference.html\"></object>"
+                                             "<style>@font-face{font-family:x;src:url(/dev/zero)}body{font-family:x}</style>t",
+                            elsewhere), nullptr, false},
+      {"renderers killed after it", WritePage(L"killed.html", BoxesPage({{0, 0, 20, 20, {0, 0, 0}}}), elsewhere), nullptr, true}};
+  for (int round = 0; round < 4; ++round) {
+    for (const Step& step : steps) {
+      SCOPED_TRACE(step.what);
+      SetEnvironmentVariableW(kTimeLimitVariable, step.limitMs);
+      Render(step.page);
+      SetEnvironmentVariableW(kTimeLimitVariable, nullptr);
+      if (step.killRenderers) test::RunShell(root_, "pkill -KILL -f -- '--type=renderer'; true");
+    }
+    UseSize(300 + 20 * round, 200);
+    Render(reference);
+  }
+  UseSize(before.width, before.height);
+  const Picture after = Render(reference);
+  ASSERT_EQ(after.result, 0) << after.why;
+  EXPECT_EQ(after.bits, before.bits) << "the page drawn after twenty others differs from the page drawn first";
   ExpectNothingLeftBehind();
 }
 
