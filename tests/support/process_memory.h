@@ -73,10 +73,10 @@ inline int64_t FirstFreeTlsSlot() {
   return slot;
 }
 
-struct Holdings {
+struct ProcessHoldings {
   int64_t handles, gdiObjects, tlsSlot, memory;
 };
-inline Holdings HeldNow() {
+inline ProcessHoldings HeldNow() {
   return {KernelHandles(), int64_t(GetGuiResources(GetCurrentProcess(), GR_GDIOBJECTS)), FirstFreeTlsSlot(),
           int64_t(CommittedPrivateBytes())};
 }

@@ -183,9 +183,9 @@ void ExpectNothingKept(const char* page, const char* what) {
   const char* asked = std::getenv("ZELNAR_SOAK_ROUNDS");
   const int rounds = asked && std::atoi(asked) > 0 ? std::atoi(asked) : 200;
   ASSERT_EQ(test::LoadDrawFree(page, kWarmRounds), 0);
-  const test::Holdings before = test::HeldNow();
+  const test::ProcessHoldings before = test::HeldNow();
   ASSERT_EQ(test::LoadDrawFree(page, rounds), 0);
-  const test::Holdings after = test::HeldNow();
+  const test::ProcessHoldings after = test::HeldNow();
   const double handles = double(after.handles - before.handles) / rounds;
   const double gdi = double(after.gdiObjects - before.gdiObjects) / rounds;
   const double kib = double(after.memory - before.memory) / 1024 / rounds;
