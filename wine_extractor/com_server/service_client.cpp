@@ -168,9 +168,10 @@ void ServiceCall::Wait(const PageJob& job, const std::string& driver, const Engi
     if (GetTickCount64() - begin > job.timeLimitMs + kGraceMs) throw Failure(E_FAIL, L"the page service keeps ending");
   }
   const std::optional<std::string> answer = ReadSmall(File(kStatusSuffix), kMaxStatusBytes);
-  std::optional<PageStatus> status = answer ? ParseStatus(*answer) : std::nullopt;
-  // Unreadable, it stays a failure (-1), never a picture.
-  if (status) answer_ = std::move(*status);
+  if (!answer) throw Failure(E_FAIL, L"the page service's status file is missing or empty: " + File(kStatusSuffix));
+  std::optional<PageStatus> status = ParseStatus(*answer);
+  if (!status) throw Failure(E_FAIL, L"the page service's status file cannot be read: " + File(kStatusSuffix));
+  answer_ = std::move(*status);
 }
 
 ServiceCall::~ServiceCall() { RemoveFiles(); }
