@@ -243,6 +243,20 @@ double ServicePssMb(const std::wstring& scratch) {
   return total;
 }
 
+// The processor time the page service's processes have used, in ms (user and system, with that of
+// the children they reaped): found as ServicePssMb finds them.
+double ServiceCpuMs(const std::wstring& scratch) {
+  double total = 0;
+  for (const std::string& folder : MeetingFolders()) {
+    const std::string out = test::RunShell(
+        scratch, "s=$(realpath '" + folder + "'); t=0; for p in /proc/[0-9]*; do case \"$(readlink $p/cwd)\" in \"$s\"/*) "
+                 "k=$(sed 's/.*) //' $p/stat 2>/dev/null | awk '{print $12 + $13 + $14 + $15}'); t=$((t + ${k:-0})) ;; esac; "
+                 "done; echo $((t * 1000 / $(getconf CLK_TCK)))");
+    total += std::atof(out.c_str());
+  }
+  return total;
+}
+
 // What host processes drew: pages drawn of those asked, and the wall time from go to the last one's end.
 struct Tally {
   int drawn = 0, asked = 0;
