@@ -23,11 +23,16 @@ DevToolsPipe::DevToolsPipe(UniqueFd toEngine, UniqueFd fromEngine)
   NonBlocking(from_.Get());
 }
 
+int DevToolsPipe::Send(const std::string& method, const JsonObject& params, const std::string& session) {
+  return Send(method, params.Text(), session);
+}
+
 int DevToolsPipe::Send(const std::string& method, const std::string& params, const std::string& session) {
   const int id = ++lastId_;
-  std::string message = "{\"id\":" + std::to_string(id) + ",\"method\":" + JsonString(method) + ",\"params\":" + params;
-  if (!session.empty()) message += ",\"sessionId\":" + JsonString(session);
-  message += "}";
+  JsonObject command;
+  command.Number("id", id).String("method", method).Json("params", params);
+  if (!session.empty()) command.String("sessionId", session);
+  std::string message = command.Text();
   message += '\0';
   if (outgoing_.empty()) progressMs_ = NowMs();
   outgoing_.push_back(Outgoing{id, std::move(message)});
