@@ -78,7 +78,8 @@ void DevToolsPipe::Fill() {
       start_ = 0;
     }
     const size_t had = buffer_.size();
-    buffer_.resize(had + kReadBytes);
+    // The room past what is read stays allocated, so every message is parsed where it lies.
+    buffer_.resize(had + kReadBytes + kJsonPadding);
     const ssize_t n = read(from_.Get(), &buffer_[had], kReadBytes);
     buffer_.resize(had + size_t(std::max<ssize_t>(n, 0)));
     if (n < 0 && errno == EINTR) continue;
@@ -92,8 +93,10 @@ void DevToolsPipe::Fill() {
 std::optional<JsonValue> DevToolsPipe::Next() {
   const size_t end = MessageEnd();
   if (end == std::string::npos) return std::nullopt;
-  // Parsed where it lies; the bytes before the next message go at once.
-  std::optional<JsonValue> value = JsonValue::Parse(std::string_view(buffer_.data() + start_, end - start_));
+  // Parsed where it lies (Fill keeps room after the last byte read); the bytes before the next message
+  // go at once.
+  std::optional<JsonValue> value =
+      JsonValue::Parse(std::string_view(buffer_.data() + start_, end - start_), buffer_.capacity() - end >= kJsonPadding);
   start_ = scanned_ = end + 1;
   if (start_ == buffer_.size()) {
     buffer_.clear();

@@ -58,12 +58,12 @@ class JsonTree {
 namespace {
 
 // One attempt at `text`: the error simdjson found, or none with `value` filled.
-simdjson::error_code Read(std::string_view text, JsonValue& value) {
+simdjson::error_code Read(std::string_view text, bool padded, JsonValue& value) {
   simdjson::dom::parser parser(kMaxJsonBytes);
   // simdjson counts containers; the top one is at level 0 here.
   if (parser.allocate(text.size(), kMaxJsonDepth + 1) == simdjson::MEMALLOC) throw std::bad_alloc();
   simdjson::dom::element root;
-  const simdjson::error_code error = parser.parse(text.data(), text.size()).get(root);
+  const simdjson::error_code error = parser.parse(text.data(), text.size(), !padded).get(root);
   if (error == simdjson::MEMALLOC) throw std::bad_alloc();
   if (error) return error;
   JsonTree::Fill(root, value);
@@ -166,15 +166,17 @@ std::optional<std::string> Relaxed(std::string_view text) {
 
 }  // namespace
 
-std::optional<JsonValue> JsonValue::Parse(std::string_view text) {
+static_assert(kJsonPadding >= simdjson::SIMDJSON_PADDING);
+
+std::optional<JsonValue> JsonValue::Parse(std::string_view text, bool padded) {
   if (text.size() > kMaxJsonBytes) return std::nullopt;
   JsonValue value;
-  simdjson::error_code error = Read(text, value);
+  simdjson::error_code error = Read(text, padded, value);
   // The engine never writes these; the slower second reading is for whoever else might.
   if (error == simdjson::STRING_ERROR || error == simdjson::NUMBER_ERROR) {
     if (const std::optional<std::string> relaxed = Relaxed(text)) {
       value = JsonValue();
-      error = Read(*relaxed, value);
+      error = Read(*relaxed, false, value);
     }
   }
   if (error) return std::nullopt;

@@ -19,14 +19,17 @@ namespace wine_extractor {
 inline constexpr size_t kMaxJsonDepth = 64;
 // A text larger than this is refused unread (a picture of 16384 x 16384 pixels fits).
 inline constexpr size_t kMaxJsonBytes = size_t(512) << 20;
+// Bytes a caller may keep readable after a text so that it is read where it lies, not copied first.
+inline constexpr size_t kJsonPadding = 64;
 
 class JsonValue {
  public:
   enum class Kind { Null, Bool, Number, String, Array, Object };
 
   // The value in `text`, or none when `text` is not exactly one JSON value within the bounds above.
-  // Raises std::bad_alloc when there is no memory to read it.
-  static std::optional<JsonValue> Parse(std::string_view text);
+  // With `padded`, kJsonPadding bytes after `text` may be read (their values do not matter). Raises
+  // std::bad_alloc when there is no memory to read it.
+  static std::optional<JsonValue> Parse(std::string_view text, bool padded = false);
 
   Kind GetKind() const noexcept { return kind_; }
   // The member `name` of an object; null for anything else or a missing member.
