@@ -34,14 +34,9 @@ class JsonTree {
         value.text_ = element.get_string().value_unsafe();
         return;
       case Type::INT64:
-        value.kind_ = JsonValue::Kind::Number;
-        value.number_ = double(element.get_int64().value_unsafe());
-        return;
       case Type::UINT64:
-        value.kind_ = JsonValue::Kind::Number;
-        value.number_ = double(element.get_uint64().value_unsafe());
-        return;
       case Type::DOUBLE:
+        // Every number as a double, whole ones included, as the callers take them.
         value.kind_ = JsonValue::Kind::Number;
         value.number_ = element.get_double().value_unsafe();
         return;
