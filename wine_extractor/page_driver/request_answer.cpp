@@ -1,7 +1,7 @@
 #include "wine_extractor/page_driver/request_answer.h"
 
 #include "wine_extractor/page_driver/page_file.h"
-#include "wine_extractor/protocol/json_writer.h"
+#include "wine_extractor/page_driver/json_object.h"
 
 namespace wine_extractor {
 
@@ -14,30 +14,29 @@ namespace wine_extractor {
 // no refusal of the rules.
 RequestReply AnswerRequest(const JsonValue& params, const PageScope& scope, std::set<std::string>& framesWithDocument,
                            size_t filesOpen) {
-  const std::string id = JsonString(params["requestId"].Text());
+  // Every answer names the request it answers.
+  const auto answer = [&params] { return JsonObject().String("requestId", params["requestId"].Text()); };
   const std::string& kind = params["resourceType"].Text();
   const std::string& url = params["request"]["url"].Text();
   if (kind == "Document" && !framesWithDocument.insert(params["frameId"].Text()).second)
-    return {"Fetch.fulfillRequest", "{\"requestId\":" + id + ",\"responseCode\":204}", std::nullopt, UniqueFd()};
-  if (IsInline(url)) return {"Fetch.continueRequest", "{\"requestId\":" + id + "}", std::nullopt, UniqueFd()};
+    return {"Fetch.fulfillRequest", answer().Number("responseCode", 204).Text(), std::nullopt, UniqueFd()};
+  if (IsInline(url)) return {"Fetch.continueRequest", answer().Text(), std::nullopt, UniqueFd()};
   const Verdict verdict = JudgeRequest(url, scope, RealPath, KindOfResource(kind));
   PageFile file = !verdict.file              ? PageFile{UniqueFd(), verdict.rule}
                   : filesOpen >= kMaxOpenFiles ? PageFile{UniqueFd(), Rule::kTooManyFiles}
                                                : OpenPageFile(*verdict.file);
   if (!file.file) {
-    RequestReply reply{"Fetch.failRequest", "{\"requestId\":" + id + ",\"errorReason\":\"BlockedByClient\"}",
-                       std::nullopt, UniqueFd()};
+    RequestReply reply = RefuseRequest(params);
     if (file.rule) reply.refusal = Refusal{kind, url, RuleText(*file.rule)};
     return reply;
   }
-  const std::string at = DescriptorUrl(file.file.Get());
-  return {"Fetch.continueRequest", "{\"requestId\":" + id + ",\"url\":" + JsonString(at) + "}", std::nullopt,
+  return {"Fetch.continueRequest", answer().String("url", DescriptorUrl(file.file.Get())).Text(), std::nullopt,
           std::move(file.file)};
 }
 
 RequestReply RefuseRequest(const JsonValue& params) {
   return {"Fetch.failRequest",
-          "{\"requestId\":" + JsonString(params["requestId"].Text()) + ",\"errorReason\":\"BlockedByClient\"}",
+          JsonObject().String("requestId", params["requestId"].Text()).String("errorReason", "BlockedByClient").Text(),
           std::nullopt, UniqueFd()};
 }
 

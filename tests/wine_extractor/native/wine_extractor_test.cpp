@@ -5,11 +5,13 @@
 #include <gtest/gtest.h>
 
 #include <signal.h>
+#include <sys/mman.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <cfloat>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -811,6 +813,27 @@ TEST(JsonValue, ReadsTheEnginesMessages) {
     EXPECT_FALSE(wine_extractor::JsonValue::Parse(broken));
   }
   EXPECT_FALSE(wine_extractor::JsonValue::Parse(std::string(100, '[') + std::string(100, ']'))) << "nesting is bounded";
+  // Where the bounds lie: 65 containers deep, and the size refused unread (the pages are not readable).
+  EXPECT_TRUE(wine_extractor::JsonValue::Parse(std::string(65, '[') + std::string(65, ']')));
+  EXPECT_FALSE(wine_extractor::JsonValue::Parse(std::string(66, '[') + std::string(66, ']')));
+  const size_t huge = wine_extractor::kMaxJsonBytes + 1;
+  void* unreadable = mmap(nullptr, huge, PROT_NONE, MAP_PRIVATE | MAP_ANONYMOUS | MAP_NORESERVE, -1, 0);
+  ASSERT_NE(unreadable, MAP_FAILED);
+  EXPECT_FALSE(wine_extractor::JsonValue::Parse(std::string_view(static_cast<const char*>(unreadable), huge)));
+  munmap(unreadable, huge);
+  // What JSON allows and a second reading takes: numbers beyond 64 bits or a double; a later name
+  // given twice wins; an escaped backslash before "u" is no escape; bytes past a padded text are not read.
+  EXPECT_EQ(wine_extractor::JsonValue::Parse("123456789012345678901234567890")->Number(), 1.2345678901234568e29);
+  EXPECT_EQ(wine_extractor::JsonValue::Parse("-1e999")->Number(), -DBL_MAX);
+  EXPECT_EQ((*wine_extractor::JsonValue::Parse(R"({"a":1,"a":[2,"\ud800"]})"))["a"].GetKind(),
+            wine_extractor::JsonValue::Kind::Array);
+  EXPECT_EQ(wine_extractor::JsonValue::Parse(R"("\\ud800\ud800")")->Text(), "\\ud800\xEF\xBF\xBD");
+  const std::string padded = R"({"id":7})" + std::string(wine_extractor::kJsonPadding, '{');
+  EXPECT_EQ((*wine_extractor::JsonValue::Parse(std::string_view(padded.data(), 8), true))["id"].Whole(), 7);
+  for (const char* still : {"[01,1e999]", R"(["\ud800",-])", R"(["\ud800"] 1)", "\"\xFF\""}) {
+    SCOPED_TRACE(still);
+    EXPECT_FALSE(wine_extractor::JsonValue::Parse(still));
+  }
   EXPECT_EQ(wine_extractor::JsonString("a\"b\\c\n\x01"), R"("a\"b\\c\u000a\u0001")");
 }
 
