@@ -4,6 +4,7 @@
 #include <optional>
 
 #include "wine_extractor/page_driver/clock.h"
+#include "wine_extractor/page_driver/json_object.h"
 #include "wine_extractor/page_driver/stop.h"
 
 namespace wine_extractor {
@@ -22,7 +23,7 @@ EngineConnection::EngineConnection(const std::string& program, const std::vector
       pipe_(process_.TakeToEngine(), process_.TakeFromEngine()),
       lifeMs_(NowMs()) {
   // Its first reply shows the engine started; targets it makes and ends are told from then on.
-  ping_ = pipe_.Send("Target.setDiscoverTargets", "{\"discover\":true}");
+  ping_ = pipe_.Send("Target.setDiscoverTargets", JsonObject().Bool("discover", true));
   pingSince_ = lifeMs_;
 }
 

@@ -5,7 +5,7 @@
 #include "wine_extractor/page_driver/base64.h"
 #include "wine_extractor/page_driver/clock.h"
 #include "wine_extractor/protocol/engine_job.h"
-#include "wine_extractor/protocol/json_writer.h"
+#include "wine_extractor/page_driver/json_object.h"
 
 namespace wine_extractor {
 namespace {
@@ -37,7 +37,7 @@ PageRun::~PageRun() {
   routes_.Forget(this);
   // The engine may be gone; then the context went with it, and the command is never written.
   if (!context_.empty())
-    pipe_.Send("Target.disposeBrowserContext", "{\"browserContextId\":" + JsonString(context_) + "}");
+    pipe_.Send("Target.disposeBrowserContext", JsonObject().String("browserContextId", context_));
 }
 
 int PageRun::Send(Purpose purpose, const std::string& method, const std::string& params, const std::string& session) {
@@ -49,7 +49,7 @@ int PageRun::Send(Purpose purpose, const std::string& method, const std::string&
 
 void PageRun::Open() {
   step_ = Step::kContext;
-  Send(Purpose::kStep, "Target.createBrowserContext", "{\"disposeOnDetach\":true}");
+  Send(Purpose::kStep, "Target.createBrowserContext", JsonObject().Bool("disposeOnDetach", true).Text());
 }
 
 bool PageRun::Recycle() {
@@ -71,7 +71,7 @@ bool PageRun::Recycle() {
   outcome_.reset();
   refusals_ = RefusalLog();
   files_.clear();
-  Send(Purpose::kClear, "Page.navigate", "{\"url\":\"about:blank\"}", session_);
+  Send(Purpose::kClear, "Page.navigate", JsonObject().String("url", "about:blank").Text(), session_);
   return true;
 }
 
@@ -87,10 +87,9 @@ void PageRun::Navigate() {
   step_ = Step::kNavigating;
   // A session's commands run in turn: the viewport is set before the page loads.
   Send(Purpose::kMetrics, "Emulation.setDeviceMetricsOverride",
-       "{\"width\":" + std::to_string(width_) + ",\"height\":" + std::to_string(height_) +
-           ",\"deviceScaleFactor\":1,\"mobile\":false}",
+       JsonObject().Number("width", width_).Number("height", height_).Number("deviceScaleFactor", 1).Bool("mobile", false).Text(),
        session_);
-  Send(Purpose::kNavigate, "Page.navigate", "{\"url\":" + JsonString(FileUrl(page_)) + "}", session_);
+  Send(Purpose::kNavigate, "Page.navigate", JsonObject().String("url", FileUrl(page_)).Text(), session_);
 }
 
 void PageRun::OnReply(const JsonValue& message) {
@@ -121,14 +120,13 @@ void PageRun::OnReply(const JsonValue& message) {
         routes_.Context(context_, this);
         step_ = Step::kTarget;
         Send(Purpose::kStep, "Target.createTarget",
-             "{\"url\":\"about:blank\",\"enableBeginFrameControl\":true,\"browserContextId\":" +
-                 JsonString(context_) + "}");
+             JsonObject().String("url", "about:blank").Bool("enableBeginFrameControl", true).String("browserContextId", context_).Text());
       } else if (step_ == Step::kTarget) {
         target_ = result["targetId"].Text();
         if (target_.empty()) throw Stop{kDriverEngine, "the engine made no page"};
         routes_.Target(target_, this);
         step_ = Step::kAttach;
-        Send(Purpose::kStep, "Target.attachToTarget", "{\"targetId\":" + JsonString(target_) + ",\"flatten\":true}");
+        Send(Purpose::kStep, "Target.attachToTarget", JsonObject().String("targetId", target_).Bool("flatten", true).Text());
       } else if (step_ == Step::kAttach) {
         session_ = result["sessionId"].Text();
         if (session_.empty()) throw Stop{kDriverEngine, "the engine gave no session for the page"};
