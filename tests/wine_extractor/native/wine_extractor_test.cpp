@@ -495,10 +495,16 @@ TEST(PageStatus, KeepsEveryFieldOnItsLineAndTheFileSmall) {
 }
 
 TEST(PageJob, GoesToTheServiceAndBackWhateverThePath) {
+  // A path of bytes that are no UTF-8 comes back as it went.
+  for (const char* path : {"/p\xE6\x97\xA5/a\n\"b\\c.html", "/p\xFF\xC3(/\xE9t\xE9.html"}) {
+    const wine_extractor::PageJob other{path, 333, 222, 20000, 2048, true};
+    const std::optional<wine_extractor::PageJob> back = wine_extractor::ParseJob(wine_extractor::FormatJob(other));
+    ASSERT_TRUE(back) << path;
+    EXPECT_EQ(back->page, other.page);
+  }
   const wine_extractor::PageJob job{"/p\xE6\x97\xA5/a\n\"b\\c.html", 333, 222, 20000, 2048, true};
   const std::optional<wine_extractor::PageJob> back = wine_extractor::ParseJob(wine_extractor::FormatJob(job));
   ASSERT_TRUE(back);
-  EXPECT_EQ(back->page, job.page);
   EXPECT_EQ(back->width, 333);
   EXPECT_EQ(back->height, 222);
   EXPECT_EQ(back->timeLimitMs, 20000u);
