@@ -891,7 +891,7 @@ TEST_P(BrowserExtractor, MeetsItsServiceWhereNoOneElseCanEnter) {
       {"a service file naming a server of ours", true, server, false, 1, "run"},
       {"the cache's way through a link, too", false, "rmdir cache && ln -s docs cache", false, 1, nullptr, "/cache is a link"},
       {"the cache's folder a second account's group may write, swapped during the start", false, swap, true, 1, nullptr,
-       "the page service did not start"},
+       "writable by no one else, its group included"},
       {"every process of a service killed, then the next one's idle end", true, "", false, 1, "run", nullptr, killAll},
       {"the spool moved aside under a live service", true, "", false, 1, "run", nullptr,
        "mv run/zelnar/page-service-* run/zelnar/moved"},
