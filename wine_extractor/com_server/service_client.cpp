@@ -55,8 +55,10 @@ Service EnsureService(const std::string& driver, const EngineSettings& settings,
     if (GetTickCount64() - start > kStartMs) {
       const std::wstring why = places.WhyNot(true);
       throw Failure(E_FAIL, L"the page service did not start: " +
-                                (why.empty() ? L"its folder and every folder on the way to it must be this user's, "
-                                               L"not links, and the folder open to no one else (mode 0700)"
+                                (why.empty() ? L"every folder from / down to its folder must be root's or this user's "
+                                               L"and writable by no one else, its group included, and the folder "
+                                               L"open to no one else (mode 0700); the page driver names the one "
+                                               L"that fails on the host's standard error"
                                              : why));
     }
     Sleep(kPollMs * 5);

@@ -51,7 +51,7 @@ std::optional<PageScope> ScopeOfPage(const std::string& page, RealPathFn realPat
 // Documents: the page itself, or a path that lies in the page's folder both as written and really
 // (every link followed), with no segment below the folder beginning with "."; a page whose folder is
 // the root loads nothing but itself. Resources (unless the scope is strict): besides, any file
-// outside /proc, /sys and /dev with no segment beginning with "." below the deepest folder it shares
+// outside /proc, /sys and /dev (by its name and by where it leads) with no segment beginning with "." below the deepest folder it shares
 // with the page's folder, both as written and really (so no ~/.ssh for a page in ~/Downloads, no .git
 // beside the page's tree, yet a page under ~/.rustup uses its tree's stylesheets). Percent escapes
 // are decoded before comparing, query and fragment ignored; a path with a "." or ".." segment, an

@@ -60,9 +60,11 @@ std::string Shell(const std::string& command) {
 }
 
 // A fresh folder under /tmp in which `commands` (sh, run there) made a tree; empty when they failed.
-std::string TempTree(const std::string& commands) {
-  char pattern[] = "/tmp/browser-policy-XXXXXX";
-  if (!mkdtemp(pattern)) return "";
+// `trusted`: under the build tree instead, where every folder from / down is root's or the user's
+// and writable by nobody else, as the meeting folder's way must be (/tmp may be written by all).
+std::string TempTree(const std::string& commands, bool trusted = false) {
+  std::string pattern = trusted ? ZELNAR_TEST_TREES "/tree-XXXXXX" : "/tmp/browser-policy-XXXXXX";
+  if (!mkdtemp(&pattern[0])) return "";
   const std::string base = pattern;
   return system(("cd '" + base + "' && " + commands).c_str()) == 0 ? base : "";
 }
@@ -98,9 +100,8 @@ TEST(TimeLimit, ReadsMillisecondsAndFallsBackOnAnythingElse) {
 class ServiceScript : public testing::Test {
  protected:
   void SetUp() override {
-    char pattern[] = "/tmp/browser-job-XXXXXX";
-    ASSERT_NE(mkdtemp(pattern), nullptr);
-    base_ = pattern;
+    base_ = TempTree(":", true);
+    ASSERT_FALSE(base_.empty());
   }
   void TearDown() override { Shell("rm -rf " + wine_extractor::ShellQuote(base_)); }
 
@@ -125,49 +126,59 @@ TEST_F(ServiceScript, ParsesOnceFilled) {
     EXPECT_EQ(Shell("shellcheck -s sh -S error " + wine_extractor::ShellQuote(file) + " 2>&1; echo $?"), "0\n");
 }
 
-// The service starts in its spool in the meeting folder, which the real driver makes: the driver
-// gets its arguments, the starting host's sign of life in the spool, and a private environment whose
-// scratch folder (beside the spool) goes when it ends. A meeting folder that is a link: nothing runs,
-// nothing is written there.
+// The script starts the driver alone, which makes the spool in the meeting folder, puts the starting
+// host's sign of life there, and gives the engine its arguments and a private environment whose
+// scratch folder (beside the spool, reached through the driver's own descriptor) goes when the service
+// ends: the meeting folder is left empty. A meeting folder that is a link: nothing runs, nothing is
+// written there.
 TEST_F(ServiceScript, StartsTheServiceInItsSpoolOnly) {
   const std::string q = wine_extractor::ShellQuote(base_);
-  const std::string driver = WriteDriver(
-      "serve", "[ \"$1\" = --spool ] && exec " ZELNAR_PAGE_DRIVER " \"$@\"\n"
-               "{ for a; do printf '%s\\n' \"$a\"; done; ls -A \"$2\"; printf '%s\\n' \"$HOME\" \"$TMPDIR\" "
-               "\"$XDG_CONFIG_HOME\" \"$LANG\" \"${LC_ALL-unset}\" \"$ZELNAR_BROWSER_PARALLEL\"; } > \"$B/served.part\"\n"
-               "touch \"$HOME/left-in-home\" \"$TMPDIR/left-in-tmp\" && mv \"$B/served.part\" \"$B/served\"");
-  const std::string script = wine_extractor::ServiceScript(driver, "/opt/the engine", "spool", 0, "first", 3);
+  const std::string engine = WriteDriver(
+      "the engine", "{ for a; do printf '%s\\n' \"$a\"; done; ls -A; printf '%s\\n' \"$HOME\" \"$TMPDIR\" "
+                    "\"$XDG_CONFIG_HOME\" \"$LANG\" \"${LC_ALL-unset}\" \"$ZELNAR_BROWSER_PARALLEL\" "
+                    "\"$(readlink \"${HOME%/home}\")\"; } > \"$B/served.part\"\n"
+                    "touch \"$HOME/left-in-home\" \"$TMPDIR/left-in-tmp\" && mv \"$B/served.part\" \"$B/served\" && "
+                    "exec /usr/bin/python3 " ZELNAR_FAKE_ENGINES "/engine \"$@\"");
+  const std::string script = wine_extractor::ServiceScript(ZELNAR_PAGE_DRIVER, engine, "spool", 0, "first", 3);
+  const std::string used = base_ + "/run/zelnar/spool";
   for (bool planted : {false, true}) {
     SCOPED_TRACE(planted ? "a link planted as the meeting folder" : "a private runtime folder");
-    Shell("cd " + q + " && rm -rf run docs served && mkdir -m 700 run && mkdir -m 755 docs" +
+    Shell("cd " + q + " && rm -rf run docs served && mkdir -m 700 run && mkdir -m 755 docs && echo '<p>' > page.html" +
           (planted ? " && ln -s ../docs run/zelnar" : ""));
     Shell("cd / && B=" + q + " XDG_RUNTIME_DIR=" + q + "/run LC_ALL=ja_JP.UTF-8 /bin/sh -c " +
           wine_extractor::ShellQuote(script));
-    for (int i = 0; i < 100 && !planted && !Exists(base_ + "/served"); ++i) usleep(20000);
-    EXPECT_EQ(Exists(base_ + "/served"), !planted) << "the service ran";
+    for (int i = 0; i < 100 && !planted && !Exists(used + "/service"); ++i) usleep(20000);
     EXPECT_EQ(Shell("cd " + q + " && ls -A docs && stat -c %a docs"), "755\n") << "written into the link's target";
-    if (planted) continue;
-    const std::string used = base_ + "/run/zelnar/spool";
+    if (planted) {
+      usleep(200000);
+      EXPECT_FALSE(Exists(base_ + "/served")) << "the service ran";
+      continue;
+    }
+    EXPECT_TRUE(Exists(used + "/first.alive")) << "the starting host's sign of life";
+    std::ofstream(used + "/first.part") << wine_extractor::FormatJob({base_ + "/page.html", 64, 48, 30000, 2048, false});
+    rename((used + "/first.part").c_str(), (used + "/first.job").c_str());
+    for (int i = 0; i < 500 && !Exists(used + "/first.status"); ++i) usleep(20000);
+    EXPECT_EQ(Slurp(used + "/first.status"), "0\n");
     std::istringstream served(Slurp(base_ + "/served"));
     std::vector<std::string> lines;
     for (std::string line; std::getline(served, line);) lines.push_back(line);
-    ASSERT_GE(lines.size(), 11u);
-    EXPECT_EQ(lines[0] + "|" + lines[1] + "|" + lines[2] + "|" + lines[3], "--serve|" + used + "|/opt/the engine|0");
-    EXPECT_EQ(lines[4] == "--no-sandbox", getuid() == 0) << "the sandbox is dropped only as root";
+    ASSERT_GE(lines.size(), 8u);
     const std::string all = Slurp(base_ + "/served");
     for (const char* expected : {"\n--host-resolver-rules=MAP * ~NOTFOUND\n", "\n--proxy-bypass-list=<-loopback>\n",
-                                 "\nfirst.alive\n"})
+                                 "\nfirst.run\n"})
       EXPECT_NE(all.find(expected), std::string::npos) << expected;
+    EXPECT_EQ(all.find("\n--no-sandbox\n") != std::string::npos, getuid() == 0) << "the sandbox is dropped only as root";
     EXPECT_EQ(all.find("--user-data-dir"), std::string::npos) << "a profile on disk";
-    // HOME, TMPDIR, XDG_CONFIG_HOME, LANG, LC_ALL, how many pages at once.
-    const std::vector<std::string> env(lines.end() - 6, lines.end());
+    // HOME, TMPDIR, XDG_CONFIG_HOME, LANG, LC_ALL, how many pages at once, where HOME's folder lies.
+    const std::vector<std::string> env(lines.end() - 7, lines.end());
     const std::string scratch = env[0].substr(0, env[0].rfind('/'));
-    EXPECT_EQ(scratch.rfind(base_ + "/run/zelnar/scratch.", 0), 0u) << scratch;
+    EXPECT_EQ(scratch.rfind("/proc/", 0), 0u) << "reached by name: " << scratch;
+    EXPECT_EQ(env[6].rfind(base_ + "/run/zelnar/scratch.", 0), 0u) << env[6];
     EXPECT_EQ(env[1] + " " + env[2] + " " + env[3] + " " + env[4] + " " + env[5],
               scratch + "/tmp " + scratch + "/home/.config C.UTF-8 unset 3");
-    for (int i = 0; i < 100 && Exists(scratch); ++i) usleep(20000);
-    EXPECT_FALSE(Exists(scratch)) << "the engine's home and temporary files stay";
-    EXPECT_EQ(Shell("stat -c %a " + wine_extractor::ShellQuote(used)), "700\n");
+    Shell("cd " + wine_extractor::ShellQuote(used) + " && rm -f first.*");
+    for (int i = 0; i < 250 && Shell("ls -A " + q + "/run/zelnar") != ""; ++i) usleep(20000);
+    EXPECT_EQ(Shell("ls -A " + q + "/run/zelnar"), "") << "the service's folders stay";
   }
 }
 
@@ -197,18 +208,31 @@ TEST(MeetingFolder, NamesItsWayFromTheEnvironment) {
 }
 
 // The spool is made only where nobody else can enter. A runtime folder that is not a private folder
-// of the user's gives way to the cache's; a folder on the cache's way that fails is named with what
-// is wrong, and nothing is made or changed in it or where a link leads.
+// of the user's gives way to the cache's; a folder on the cache's way, from / down, that fails is
+// named with what is wrong, and nothing is made or changed in it or where a link leads. A link above
+// the home is followed, and what it leads through judged as any folder.
 TEST(MeetingFolder, MakesTheSpoolOnlyWhereNoOneElseCanEnter) {
-  const std::string base = TempTree("mkdir -m 755 home elsewhere && mkdir -m 700 run");
+  const std::string base = TempTree("mkdir -m 755 home elsewhere && mkdir -m 700 run", true);
   ASSERT_FALSE(base.empty());
-  struct Case { const char* what; const char* make; bool asRoot; const char* got; };
+  struct Case { const char* what; const char* make; bool asRoot; const char* got; const char* home = "home"; };
   const Case cases[] = {
       {"a private runtime folder", "", false, "run/zelnar/s"},
       {"a runtime folder of another account", "chown 65534 run", true, "home/.cache/zelnar/s"},
       {"a runtime folder others may open", "chmod 755 run", false, "home/.cache/zelnar/s"},
       {"a runtime folder that is a link", "rm -r run && ln -s home run", false, "home/.cache/zelnar/s"},
       {"a cache folder that is a link", "rmdir run && ln -s ../elsewhere home/.cache", false, "home/.cache is a link"},
+      {"a cache folder its group may write", "rmdir run && mkdir -m 775 home/.cache", false,
+       "home/.cache may be written by its group (mode 0775)"},
+      {"a cache folder its group may write, sticky", "rmdir run && mkdir -m 1770 home/.cache", false,
+       "home/.cache may be written by its group (mode 1770)"},
+      {"a home its group may write", "rmdir run && chmod 775 home", false, "home may be written by its group (mode 0775)"},
+      {"a home of another account", "rmdir run && chown 65534 home", true, "home belongs to another account"},
+      {"an open folder above the home", "rmdir run && mkdir -m 777 open && mkdir -m 755 open/home", false,
+       "open may be written by others (mode 0777)", "open/home"},
+      {"a link above the home through an open folder", "rmdir run && mkdir -m 1777 open && mkdir -m 755 open/home && "
+       "ln -s open/. up", false, "open may be written by others (mode 1777)", "up/home"},
+      {"a link above the home to a folder that passes", "rmdir run && mkdir -p -m 755 real/home && ln -s ./real up",
+       false, "real/home/.cache/zelnar/s", "up/home"},
       {"a meeting folder others may open", "rmdir run && mkdir -p home/.cache/zelnar && chmod 755 home/.cache/zelnar",
        false, "home/.cache/zelnar may be opened by others (mode 0755, not 0700)"},
       {"a spool of another account", "chmod 777 run && mkdir -p -m 700 home/.cache/zelnar && chmod 700 home/.cache/zelnar "
@@ -221,9 +245,10 @@ TEST(MeetingFolder, MakesTheSpoolOnlyWhereNoOneElseCanEnter) {
       std::printf("  skipped \"%s\": only root can give a folder to another account\n", c.what);
       continue;
     }
-    Shell("cd '" + base + "' && rm -rf run home/.cache elsewhere/* && mkdir -m 700 run && " + (c.make[0] ? c.make : ":"));
+    Shell("cd '" + base + "' && rm -rf run home/.cache elsewhere/* open real up && chmod 755 home && chown " +
+          std::to_string(getuid()) + " home && mkdir -m 700 run && " + (c.make[0] ? c.make : ":"));
     const std::string before = Shell("cd '" + base + "' && ls -lR elsewhere run/ 2>&1");
-    const wine_extractor::SpoolPlace place = wine_extractor::MakeSpool("s", base + "/run", "", base + "/home");
+    const wine_extractor::SpoolPlace place = wine_extractor::MakeSpool("s", base + "/run", "", base + "/" + c.home);
     const std::string got = place.path.empty() ? place.wrong : place.path + " (" +
                             Shell("stat -c %a '" + place.path + "' | tr -d '\\n'") + ")";
     EXPECT_EQ(got.rfind(base + "/" + c.got + (place.path.empty() ? "" : " (700)"), 0), 0u) << got;
@@ -231,7 +256,10 @@ TEST(MeetingFolder, MakesTheSpoolOnlyWhereNoOneElseCanEnter) {
     EXPECT_EQ(Shell("cd '" + base + "' && ls -lR elsewhere run/ 2>&1"), before) << "changed where it failed";
   }
   EXPECT_EQ(wine_extractor::MakeSpool("../s", base + "/run", "", base + "/home").path, "");
-  Shell("rm -rf '" + base + "'");
+  // Every folder from / down counts: /tmp may be written by all.
+  const std::string open = TempTree("mkdir -m 700 run");
+  EXPECT_EQ(wine_extractor::MakeSpool("s", open + "/run", "", open).wrong.rfind("/tmp may be written by others", 0), 0u);
+  Shell("rm -rf '" + base + "' '" + open + "'");
 }
 
 TEST(ProcStat, ReadsIdentityGroupAndMemoryWhateverTheName) {
@@ -399,6 +427,7 @@ TEST(RequestPolicy, ServesDocumentsFromInsideAndResourcesFromAboveButNothingHidd
       {"docs/sub", "/proc/self/environ", system, system},
       {"docs/sub", "/dev/zero", system, system},
       {"docs/sub", "/sys/kernel/mm/transparent_hugepage/enabled", system, system},
+      {"docs/sub", "/proc/self/root" + base + "/docs/sub/a.css", system, system},  // by name, leading inside
       {".tool/html/std", ".tool/html/std/a.css", "", ""},           // the page's own folder hidden
       {".tool/html/std", ".tool/html/std/.own/b.css", hidden, hidden},
       {".tool/html/std", ".tool/html/static.files/s.css", out, ""}, // page and file under one hidden folder
@@ -525,8 +554,10 @@ TEST(PageJob, GoesToTheServiceAndBackWhateverThePath) {
 class PageService : public testing::Test {
  protected:
   void SetUp() override {
-    base_ = TempTree("mkdir -m 700 spool tmp secret && echo '<p>page' >page.html && echo secret >secret/doc.html");
+    base_ = TempTree("mkdir -m 700 run run/zelnar run/zelnar/spool && mkdir secret && echo '<p>page' >page.html && "
+                     "echo secret >secret/doc.html", true);
     ASSERT_FALSE(base_.empty());
+    spool_ = base_ + "/run/zelnar/spool";
   }
   void TearDown() override { Shell("rm -rf '" + base_ + "'"); }
 
@@ -535,12 +566,13 @@ class PageService : public testing::Test {
   pid_t Start(const std::string& mode, rlim_t memoryMb = 0, int parallel = 1, const char* idleMs = "300") {
     const pid_t pid = fork();
     if (pid == 0) {
-      setenv("TMPDIR", (base_ + "/tmp").c_str(), 1);
+      setenv("XDG_RUNTIME_DIR", (base_ + "/run").c_str(), 1);
+      setenv("HOME", base_.c_str(), 1);  // should the runtime folder fail, never the tester's home
       setenv("ZELNAR_BROWSER_PARALLEL", std::to_string(parallel).c_str(), 1);
       const rlimit limit{memoryMb << 20, memoryMb << 20};
       if (memoryMb) setrlimit(RLIMIT_AS, &limit);
-      execl(ZELNAR_PAGE_DRIVER, ZELNAR_PAGE_DRIVER, "--serve", (base_ + "/spool").c_str(),
-            ZELNAR_FAKE_ENGINES "/engine", idleMs, ("--mode=" + mode).c_str(), static_cast<char*>(nullptr));
+      execl(ZELNAR_PAGE_DRIVER, ZELNAR_PAGE_DRIVER, "--serve", "spool", ZELNAR_FAKE_ENGINES "/engine", idleMs, "",
+            ("--mode=" + mode).c_str(), static_cast<char*>(nullptr));
       _exit(127);
     }
     return pid;
@@ -549,7 +581,7 @@ class PageService : public testing::Test {
   // Hands in a page (a path under the test's folder) as the extractor does. A time limit no busy
   // machine reaches, unless one is asked for: each case ends the page by itself.
   void Submit(const std::string& id, const std::string& page = "page.html", uint32_t limitMs = 30000) {
-    const std::string spool = base_ + "/spool/" + id;
+    const std::string spool = spool_ + "/" + id;
     const std::string job = wine_extractor::FormatJob({base_ + "/" + page, 64, 48, limitMs, 2048, false});
     std::ofstream(spool + ".alive");
     std::ofstream(spool + ".part", std::ios::binary) << job;
@@ -562,7 +594,7 @@ class PageService : public testing::Test {
     for (int i = 0; i < 8000; ++i) {
       bool all = true;
       for (size_t n = 0; n < ids.size(); ++n) {
-        const std::string spool = base_ + "/spool/" + ids[n];
+        const std::string spool = spool_ + "/" + ids[n];
         if (statuses[n].empty() && Exists(spool + ".status")) statuses[n] = Slurp(spool + ".status");
         if (statuses[n].empty() && !Exists(spool + ".alive")) std::ofstream(spool + ".alive");
         all = all && !statuses[n].empty();
@@ -580,7 +612,7 @@ class PageService : public testing::Test {
   }
   // What the fake engine drew for a page: how its requests were answered.
   std::string Drawn(const std::string& id) {
-    const std::string picture = Slurp(base_ + "/spool/" + id + ".png");
+    const std::string picture = Slurp(spool_ + "/" + id + ".png");
     return picture.size() >= 8 && picture.compare(0, 8, "\x89PNG\r\n\x1a\n") == 0 ? picture.substr(8) : "no picture";
   }
 
@@ -605,22 +637,23 @@ class PageService : public testing::Test {
   }
 
   void ExpectIdleEnd(pid_t service) {
-    Shell("cd '" + base_ + "/spool' && rm -f *.png *.status *.alive");
+    Shell("cd '" + spool_ + "' && rm -f *.png *.status *.alive");
     // Idle, it ends its engine and takes its folder away.
     EXPECT_EQ(Ended(service, 10000), 0);
-    EXPECT_FALSE(Exists(base_ + "/spool"));
+    EXPECT_FALSE(Exists(spool_));
+    EXPECT_EQ(Shell("ls -A '" + base_ + "/run/zelnar'"), "") << "left in the meeting folder";
     EXPECT_EQ(Engines(), "0\n");
-    mkdir((base_ + "/spool").c_str(), 0700);
+    mkdir(spool_.c_str(), 0700);
   }
 
   // This test's fake engine processes (the service names it on its own command line too; other runs of
   // the test have other temporary folders).
   std::string Engines() {
-    return Shell("for p in $(pgrep -f '^/usr/bin/python3 " ZELNAR_FAKE_ENGINES "/engin[e]'); do grep -qsF 'TMPDIR=" +
-                 base_ + "/tmp' /proc/$p/environ && echo $p; done | wc -l");
+    return Shell("for p in $(pgrep -f '^/usr/bin/python3 " ZELNAR_FAKE_ENGINES "/engin[e]'); do grep -qsF "
+                 "'ZELNAR_BROWSER_RUN=" + spool_ + "' /proc/$p/environ && echo $p; done | wc -l");
   }
 
-  std::string base_;
+  std::string base_, spool_;
 };
 
 TEST_F(PageService, AnswersEveryPageAndOutlivesAnEngineThatBreaks) {
@@ -652,8 +685,8 @@ TEST_F(PageService, AnswersEveryPageAndOutlivesAnEngineThatBreaks) {
       const char* expected = id[0] == 's' && c.next ? c.next : c.status;
       const std::string status = Serve(id);
       EXPECT_EQ(status.rfind(expected, 0), 0u) << id << ": " << status;
-      EXPECT_EQ(Exists(base_ + "/spool/" + id + ".png"), expected[0] == '0') << id;
-      EXPECT_FALSE(Exists(base_ + "/spool/" + id + ".run")) << id;
+      EXPECT_EQ(Exists(spool_ + "/" + id + ".png"), expected[0] == '0') << id;
+      EXPECT_FALSE(Exists(spool_ + "/" + id + ".run")) << id;
     }
     if (c.mode == std::string("draws")) {
       EXPECT_EQ(Drawn("first"), "shown page.html");
@@ -733,7 +766,7 @@ TEST_F(PageService, GivesEachPageItsOwnRulesAndFailureSideBySide) {
     std::vector<std::string> statuses;
     for (const Page& page : c.pages) {
       ids.push_back(page.id);
-      if (ids.back() == "stuck") Shell("mkdir -p '" + base_ + "/spool/stuck.run/x'");
+      if (ids.back() == "stuck") Shell("mkdir -p '" + spool_ + "/stuck.run/x'");
       Submit(page.id, page.page, page.limitMs);
       if (c.serially) statuses.push_back(Wait({page.id})[0]);
     }
@@ -746,7 +779,7 @@ TEST_F(PageService, GivesEachPageItsOwnRulesAndFailureSideBySide) {
       if (c.pages[n].status[0] == '0') EXPECT_EQ(Drawn(ids[n]), c.pages[n].drawn);
     }
     EXPECT_EQ(kill(service, 0), 0) << "the service ended";
-    Shell("rm -rf '" + base_ + "/spool/stuck.run'");
+    Shell("rm -rf '" + spool_ + "/stuck.run'");
     ExpectIdleEnd(service);
   }
 }
@@ -754,9 +787,9 @@ TEST_F(PageService, GivesEachPageItsOwnRulesAndFailureSideBySide) {
 // Without an idle time (a host that keeps no engine running): the service waits for the page of
 // the host that started it, whose sign of life is there first, keeps no engine while no page
 // waits, and ends as soon as the page's files are gone. A service killed outright takes its engine
-// along, whatever the engine does.
+// along, whatever the engine does, and the next one removes what it left.
 TEST_F(PageService, EndsAtOnceWithoutIdleTimeAndTakesItsEngineAlongWhenKilled) {
-  std::ofstream(base_ + "/spool/first.alive");
+  std::ofstream(spool_ + "/first.alive");
   pid_t service = Start("draws", 0, 1, "0");
   usleep(300000);
   EXPECT_EQ(kill(service, 0), 0) << "it ended before the page came";
@@ -767,11 +800,11 @@ TEST_F(PageService, EndsAtOnceWithoutIdleTimeAndTakesItsEngineAlongWhenKilled) {
   for (int i = 0; i < 600 && (engines = Engines()) != "0\n"; ++i) usleep(50000);
   EXPECT_EQ(engines, "0\n") << "the engine outlived its page";
   EXPECT_EQ(kill(service, 0), 0) << "the service ended before its host collected the answer";
-  for (const char* suffix : {".png", ".status", ".alive"}) unlink((base_ + "/spool/first" + suffix).c_str());
+  for (const char* suffix : {".png", ".status", ".alive"}) unlink((spool_ + "/first" + suffix).c_str());
   EXPECT_EQ(Ended(service, 3000), 0);
-  EXPECT_FALSE(Exists(base_ + "/spool"));
+  EXPECT_FALSE(Exists(spool_));
 
-  mkdir((base_ + "/spool").c_str(), 0700);
+  mkdir(spool_.c_str(), 0700);
   service = Start("never-loads");
   Submit("stuck");
   for (int i = 0; i < 200 && Engines() == "0\n"; ++i) usleep(20000);
@@ -781,6 +814,10 @@ TEST_F(PageService, EndsAtOnceWithoutIdleTimeAndTakesItsEngineAlongWhenKilled) {
   std::string left;
   for (int i = 0; i < 60 && (left = Engines()) != "0\n"; ++i) usleep(50000);
   EXPECT_EQ(left, "0\n") << "engine processes outlived their service by 3 s";
+  // What the killed one left (its engine's scratch folder, its taken job) goes with the next one.
+  service = Start("draws");
+  EXPECT_EQ(Serve("after"), "0\n");
+  ExpectIdleEnd(service);
 }
 
 TEST(JsonValue, ReadsTheEnginesMessages) {
