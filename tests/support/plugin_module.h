@@ -51,18 +51,37 @@ class PluginModule {
 
   HMODULE Handle() const { return module_; }
 
- private:
-  void Load() {
-    module_ = LoadLibraryA(path_.c_str());
-    if (!module_) throw std::runtime_error("cannot load " + path_);
-  }
   void Free() {
     if (module_) FreeLibrary(module_);
     module_ = nullptr;
   }
 
+ private:
+  void Load() {
+    module_ = LoadLibraryA(path_.c_str());
+    if (!module_) throw std::runtime_error("cannot load " + path_);
+  }
   std::string path_;
   HMODULE module_ = nullptr;
 };
+
+// A host that loads the plug-in for every picture: `rounds` times LoadLibrary, GetPicture of `page`
+// (none: no picture), LocalFree of both blocks, FreeLibrary. Counts the pictures that failed.
+inline int LoadDrawFree(const char* page, int rounds) {
+  int failed = 0;
+  for (int i = 0; i < rounds; ++i) {
+    const HMODULE module = LoadLibraryA(kPluginFile);
+    if (!module) return rounds;
+    if (page) {
+      const auto picture = reinterpret_cast<GetPictureFn>(reinterpret_cast<void*>(GetProcAddress(module, "GetPicture")));
+      HLOCAL header = nullptr, bits = nullptr;
+      if (!picture || picture(page, 0, 0, &header, &bits, nullptr, 0) != 0) ++failed;
+      LocalFree(header);
+      LocalFree(bits);
+    }
+    FreeLibrary(module);
+  }
+  return failed;
+}
 
 }  // namespace test

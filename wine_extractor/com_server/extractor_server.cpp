@@ -5,6 +5,7 @@
 #include <objbase.h>
 #include <shobjidl.h>
 
+#include <exception>
 #include <new>
 #include <string>
 
@@ -33,10 +34,24 @@ void TraceLine(const std::wstring& line) {
   OutputDebugStringA(narrow.c_str());
 }
 
-void Trace(const wchar_t* method, const Failure& failure) {
+void TraceCause(const char* method, HRESULT result, const char* cause) noexcept;
+
+void Trace(const wchar_t* method, const Failure& failure) noexcept {
   wchar_t code[16];
   wsprintfW(code, L"0x%08lX", static_cast<unsigned long>(failure.Result()));
-  TraceLine(std::wstring(L"zelnar browser extractor: ") + method + L": " + failure.Text() + L" (" + code + L")\n");
+  try {
+    TraceLine(std::wstring(L"zelnar browser extractor: ") + method + L": " + failure.Text() + L" (" + code + L")\n");
+  } catch (...) {
+    TraceCause("a method", failure.Result(), "a failure, and no memory to say which");
+  }
+}
+
+// A cause that came without a Failure, in a fixed buffer: it is said from a handler, where nothing
+// may throw.
+void TraceCause(const char* method, HRESULT result, const char* cause) noexcept {
+  char line[512];
+  wsprintfA(line, "zelnar browser extractor: %s: %.400s (0x%08lX)\n", method, cause, static_cast<unsigned long>(result));
+  OutputDebugStringA(line);
 }
 
 std::wstring FromUtf8(const std::string& text) {
@@ -55,7 +70,8 @@ void TraceRefused(const wchar_t* method, const RefusedRequests& refused) noexcep
     if (refused.more)
       TraceLine(start + std::to_wstring(refused.more) + L" more requests refused\n");
   } catch (...) {
-    // No memory for a line: the picture's result stands.
+    // The picture's result stands.
+    TraceCause("Extract", E_OUTOFMEMORY, "no memory to list the refused requests");
   }
 }
 
@@ -96,6 +112,7 @@ class Extractor final : public IPersistFile, public IExtractImage {
       path_ = path;
       return S_OK;
     } catch (...) {
+      TraceCause("Load", E_OUTOFMEMORY, "no memory for the path");
       return E_OUTOFMEMORY;
     }
   }
@@ -139,8 +156,13 @@ class Extractor final : public IPersistFile, public IExtractImage {
       result = failure.Result();
     } catch (const std::bad_alloc&) {
       result = E_OUTOFMEMORY;
+      TraceCause("Extract", result, "out of memory");
+    } catch (const std::exception& error) {
+      result = E_UNEXPECTED;
+      TraceCause("Extract", result, error.what());
     } catch (...) {
       result = E_UNEXPECTED;
+      TraceCause("Extract", result, "an unexpected error of an unknown kind");
     }
     TraceRefused(L"Extract", refused);
     return result;

@@ -57,8 +57,10 @@ Service EnsureService(const std::string& driver, const EngineSettings& settings,
     if (GetTickCount64() - start > kStartMs) {
       const std::wstring why = places.WhyNot(true);
       throw Failure(E_FAIL, L"the page service did not start: " +
-                                (why.empty() ? L"its folder and every folder on the way to it must be this user's, "
-                                               L"not links, and the folder open to no one else (mode 0700)"
+                                (why.empty() ? L"every folder from / down to its folder must be root's or this user's "
+                                               L"and writable by no one else, its group included, and the folder "
+                                               L"open to no one else (mode 0700); the page driver names the one "
+                                               L"that fails on the host's standard error"
                                              : why));
     }
     Sleep(kPollMs * 5);
@@ -208,9 +210,10 @@ void ServiceCall::Wait(const PageJob& job, const std::string& driver, const Engi
     replaced = service.identity;
   }
   const std::optional<std::string> answer = ReadSmall(File(kStatusSuffix), kMaxStatusBytes);
-  std::optional<PageStatus> status = answer ? ParseStatus(*answer) : std::nullopt;
-  // Unreadable, it stays a failure (-1), never a picture.
-  if (status) answer_ = std::move(*status);
+  if (!answer) throw Failure(E_FAIL, L"the page service's status file is missing or empty: " + File(kStatusSuffix));
+  std::optional<PageStatus> status = ParseStatus(*answer);
+  if (!status) throw Failure(E_FAIL, L"the page service's status file cannot be read: " + File(kStatusSuffix));
+  answer_ = std::move(*status);
 }
 
 ServiceCall::~ServiceCall() { RemoveFiles(); }

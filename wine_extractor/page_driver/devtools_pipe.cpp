@@ -23,11 +23,16 @@ DevToolsPipe::DevToolsPipe(UniqueFd toEngine, UniqueFd fromEngine)
   NonBlocking(from_.Get());
 }
 
+int DevToolsPipe::Send(const std::string& method, const JsonObject& params, const std::string& session) {
+  return Send(method, params.Text(), session);
+}
+
 int DevToolsPipe::Send(const std::string& method, const std::string& params, const std::string& session) {
   const int id = ++lastId_;
-  std::string message = "{\"id\":" + std::to_string(id) + ",\"method\":" + JsonString(method) + ",\"params\":" + params;
-  if (!session.empty()) message += ",\"sessionId\":" + JsonString(session);
-  message += "}";
+  JsonObject command;
+  command.Number("id", id).String("method", method).Json("params", params);
+  if (!session.empty()) command.String("sessionId", session);
+  std::string message = command.Text();
   message += '\0';
   if (outgoing_.empty()) progressMs_ = NowMs();
   outgoing_.push_back(Outgoing{id, std::move(message)});
@@ -73,7 +78,8 @@ void DevToolsPipe::Fill() {
       start_ = 0;
     }
     const size_t had = buffer_.size();
-    buffer_.resize(had + kReadBytes);
+    // The room past what is read stays allocated, so every message is parsed where it lies.
+    buffer_.resize(had + kReadBytes + kJsonPadding);
     const ssize_t n = read(from_.Get(), &buffer_[had], kReadBytes);
     buffer_.resize(had + size_t(std::max<ssize_t>(n, 0)));
     if (n < 0 && errno == EINTR) continue;
@@ -87,8 +93,10 @@ void DevToolsPipe::Fill() {
 std::optional<JsonValue> DevToolsPipe::Next() {
   const size_t end = MessageEnd();
   if (end == std::string::npos) return std::nullopt;
-  // Parsed where it lies; the bytes before the next message go at once.
-  std::optional<JsonValue> value = JsonValue::Parse(std::string_view(buffer_.data() + start_, end - start_));
+  // Parsed where it lies (Fill keeps room after the last byte read); the bytes before the next message
+  // go at once.
+  std::optional<JsonValue> value =
+      JsonValue::Parse(std::string_view(buffer_.data() + start_, end - start_), buffer_.capacity() - end >= kJsonPadding);
   start_ = scanned_ = end + 1;
   if (start_ == buffer_.size()) {
     buffer_.clear();

@@ -8,6 +8,7 @@
 #include <optional>
 #include <string>
 
+#include "wine_extractor/page_driver/json_object.h"
 #include "wine_extractor/page_driver/json_value.h"
 #include "wine_extractor/page_driver/unique_fd.h"
 
@@ -15,13 +16,15 @@ namespace wine_extractor {
 
 // One message from the engine may be at most this large (a picture of 16384 x 16384 pixels fits);
 // a larger one fails the engine.
-inline constexpr size_t kMaxMessageBytes = size_t(512) << 20;
+inline constexpr size_t kMaxMessageBytes = kMaxJsonBytes;
 
 class DevToolsPipe {
  public:
   DevToolsPipe(UniqueFd toEngine, UniqueFd fromEngine);
 
   // Queues a command; its id. Nothing is written before Flush().
+  int Send(const std::string& method, const JsonObject& params, const std::string& session = "");
+  // The same with `params` as JSON text (one of the driver's fixed parameters).
   int Send(const std::string& method, const std::string& params = "{}", const std::string& session = "");
   // Writes what the engine takes now; raises Stop when it is gone.
   void Flush();

@@ -108,19 +108,60 @@ void EngineProcess::StartReaper() {
   if (reaper_ > 0) setpgid(reaper_, pid_);
 }
 
-EngineProcess::State EngineProcess::Now() const {
+namespace {
+
+// A helper of the engine names its kind on its command line; the browser and a launcher do not.
+bool IsHelper(uint32_t pid) { return CommandLine(pid).find("--type=") != std::string::npos; }
+
+}  // namespace
+
+// Down the line of children from the program started, as long as a child is no helper: a launcher
+// script's child is the browser; a browser started directly has only helpers below it.
+void EngineProcess::FindBrowser() {
+  if (settled_) return;
+  const std::vector<ProcStat> group = GroupProcesses(pid_);
+  std::optional<ProcStat> at = ReadProcStat(std::to_string(pid_));
+  if (!at) return;
+  for (bool deeper = true; deeper;) {
+    deeper = false;
+    for (const ProcStat& process : group) {
+      if (process.parent != at->identity.pid || int64_t(process.identity.pid) == reaper_) continue;
+      if (IsHelper(process.identity.pid)) {
+        settled_ = true;
+        continue;
+      }
+      at = process;
+      deeper = true;
+      break;
+    }
+  }
+  browser_ = at->identity;
+}
+
+EngineProcess::State EngineProcess::Now() {
   siginfo_t info{};
   // WNOWAIT: the process stays for the destructor to reap, so its id cannot be reused meanwhile.
   if (waitid(P_PID, id_t(pid_), &info, WEXITED | WNOHANG | WNOWAIT) == 0 && info.si_pid == pid_) return State::kGone;
-  const std::optional<ProcStat> stat = ReadProcStat(std::to_string(pid_));
-  if (!stat || stat->state == 'Z' || stat->state == 'X') return State::kGone;
+  FindBrowser();
+  if (browser_.pid == 0) return State::kRunning;  // not yet looked at: the program is running
+  const std::optional<ProcStat> stat = ReadProcStat(std::to_string(browser_.pid));
+  // Another process by that number is not the browser: it ended.
+  if (!stat || !(stat->identity == browser_) || stat->state == 'Z' || stat->state == 'X') return State::kGone;
   return stat->state == 'T' || stat->state == 't' ? State::kStopped : State::kRunning;
 }
+
+EngineProcess::Activity EngineProcess::Doing() const {
+  const std::optional<ProcStat> stat = ReadProcStat(std::to_string(browser_.pid ? browser_.pid : uint32_t(pid_)));
+  if (!stat) return {};
+  return {stat->state == 'R', stat->cpuTicks};
+}
+
+std::vector<ProcStat> EngineProcess::Processes() const { return GroupProcesses(pid_); }
 
 uint64_t EngineProcess::ResidentBytes() const { return GroupResidentBytes(pid_); }
 
 std::optional<std::pair<uint32_t, uint64_t>> EngineProcess::LargestHelper() const {
-  return LargestInGroup(pid_, pid_);
+  return LargestInGroup(pid_, {uint32_t(pid_), browser_.pid, uint32_t(reaper_)});
 }
 
 }  // namespace wine_extractor

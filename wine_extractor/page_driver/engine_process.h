@@ -1,5 +1,6 @@
 // The browser engine as a process: started with its DevTools pipe in a process group of its own,
-// watched (running, stopped, gone), measured, and killed whole. Linux only.
+// watched (running, stopped, gone, busy), measured, and killed whole. The program started may be a
+// launcher that runs the browser as its child: what is watched is the browser itself. Linux only.
 #pragma once
 
 #include <sys/types.h>
@@ -11,6 +12,7 @@
 #include <vector>
 
 #include "wine_extractor/page_driver/unique_fd.h"
+#include "wine_extractor/protocol/proc_stat.h"
 
 namespace wine_extractor {
 
@@ -35,20 +37,33 @@ class EngineProcess {
   UniqueFd TakeFromEngine() { return std::move(from_); }
 
   enum class State { kRunning, kStopped, kGone };
-  // Stopped: kill -STOP, or held by a debugger: it will not answer.
-  State Now() const;
+  // The browser's state. Stopped: kill -STOP, or held by a debugger: it will not answer.
+  State Now();
+  // What the browser does: whether it runs or waits for a processor now, and the processor time it
+  // has used (clock ticks). A process that runs or uses time is busy, however slowly it answers.
+  struct Activity {
+    bool runnable = false;
+    uint64_t cpuTicks = 0;
+  };
+  Activity Doing() const;
 
+  // Every process of the engine, as /proc says of it.
+  std::vector<ProcStat> Processes() const;
   // The resident memory of the engine's processes (it reserves far more address space than it uses).
   uint64_t ResidentBytes() const;
-  // The largest of its processes but the engine itself: its id and resident bytes.
+  // The largest of its helper processes (neither the browser nor its launcher): its id and resident bytes.
   std::optional<std::pair<uint32_t, uint64_t>> LargestHelper() const;
 
  private:
   void StartReaper();
+  void FindBrowser();
 
   pid_t pid_ = -1;
   pid_t reaper_ = -1;
   UniqueFd to_, from_;
+  // The browser: the program started, or the child it runs; settled once the browser has helpers.
+  ProcessIdentity browser_{};
+  bool settled_ = false;
 };
 
 }  // namespace wine_extractor

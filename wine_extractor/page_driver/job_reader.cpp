@@ -16,10 +16,17 @@ std::optional<PageJob> ParseJob(const std::string& text) {
   };
   const auto width = whole("width", 16384), height = whole("height", 16384);
   const auto limit = whole("limit", kMaxTimeLimitMs), memory = whole("memory", kMaxMemoryLimitMb);
-  if (!width || !height || !limit || !memory || job["page"].Text().empty() || job["page"].Text()[0] != '/')
-    return std::nullopt;
+  // A path that is no UTF-8 comes as the hex digits of its bytes.
+  std::string page = job["page"].Text();
+  const std::string& hex = job["pageBytes"].Text();
+  if (!hex.empty()) {
+    if (hex.size() % 2 || hex.find_first_not_of("0123456789abcdef") != std::string::npos) return std::nullopt;
+    page.clear();
+    for (size_t i = 0; i < hex.size(); i += 2) page += char(std::stoi(hex.substr(i, 2), nullptr, 16));
+  }
+  if (!width || !height || !limit || !memory || page.empty() || page[0] != '/') return std::nullopt;
   // Absent means the rule for browsers: a job from an extractor that knows no switch.
-  return PageJob{job["page"].Text(), int32_t(*width), int32_t(*height), *limit, *memory, job["strict"].IsTrue()};
+  return PageJob{page, int32_t(*width), int32_t(*height), *limit, *memory, job["strict"].IsTrue()};
 }
 
 }  // namespace wine_extractor

@@ -2,22 +2,11 @@
 
 #include <fcntl.h>
 #include <signal.h>
+#include <unistd.h>
 
-#include "wine_extractor/page_driver/unique_fd.h"
+#include "wine_extractor/page_driver/proc_files.h"
 
 namespace wine_extractor {
-namespace {
-
-std::string CommandLine(uint32_t pid) {
-  UniqueFd fd(open(("/proc/" + std::to_string(pid) + "/cmdline").c_str(), O_RDONLY | O_CLOEXEC));
-  std::string text;
-  char buffer[4096];
-  ssize_t n;
-  while (fd && (n = read(fd.Get(), buffer, sizeof buffer)) > 0 && text.size() < 65536) text.append(buffer, size_t(n));
-  return text;
-}
-
-}  // namespace
 
 // The engine's helpers give themselves titles: their arguments joined by spaces, or by NULs as given.
 bool IsRenderer(const std::string& command) {
@@ -29,6 +18,15 @@ bool IsRenderer(const std::string& command) {
       return true;
   }
   return false;
+}
+
+uint64_t LargestRendererBytes(const EngineProcess& engine) {
+  static const uint64_t pageSize = uint64_t(sysconf(_SC_PAGESIZE));
+  uint64_t largest = 0;
+  for (const ProcStat& process : engine.Processes())
+    if (process.residentPages * pageSize > largest && IsRenderer(CommandLine(process.identity.pid)))
+      largest = process.residentPages * pageSize;
+  return largest;
 }
 
 MemoryVerdict WatchMemory(const EngineProcess& engine, uint64_t ceiling) {

@@ -21,6 +21,9 @@ struct MemoryVerdict {
 // Looks at the engine once and ends the renderer that grew when that is enough.
 MemoryVerdict WatchMemory(const EngineProcess& engine, uint64_t ceiling);
 
+// The resident bytes of the engine's largest renderer; 0 when it has none.
+uint64_t LargestRendererBytes(const EngineProcess& engine);
+
 // Whether a process's command line (arguments joined by NULs or spaces) is one of the engine's renderers.
 bool IsRenderer(const std::string& command);
 

@@ -1,6 +1,7 @@
-// The files an untrusted page loads, read by the driver itself and handed to the engine: the path
-// judged by the request rules is the one opened, so nothing swapped in between (a link, a FIFO) is
-// read. Linux only: the page driver's part.
+// The files an untrusted page loads, opened by the driver itself and handed to the engine as the open
+// descriptor: the path judged by the request rules is the one opened, so nothing swapped in between
+// (a link, a FIFO) is read, and the driver never holds a file's bytes. Linux only: the page driver's
+// part.
 #pragma once
 
 #include <cstdint>
@@ -8,27 +9,24 @@
 #include <string>
 
 #include "wine_extractor/page_driver/request_policy.h"
+#include "wine_extractor/page_driver/unique_fd.h"
 
 namespace wine_extractor {
 
-// A page's file may be at most this large (Rule::kOverSize says so): the engine gets it in one message.
-inline constexpr uint64_t kMaxPageFileBytes = 32u << 20;
-
-// A page's file as read: its bytes, or the rule that refuses it; neither when it is gone or cannot
-// be read.
+// A page's file as opened: its descriptor, or the rule that refuses it; neither when it is gone or
+// cannot be read.
 struct PageFile {
-  std::optional<std::string> bytes;
+  UniqueFd file;
   std::optional<Rule> rule;
 };
 
-// The bytes of the regular file at `realPath` (absolute, no "." or ".." segment), opened one folder
-// at a time without following any link. Refused as Rule::kNotRegular when a segment is a link (put
-// there after the path was judged) or the file is no regular file (a FIFO, a device, a socket, a
-// folder); as Rule::kOverSize when it holds more than `maxBytes`.
-PageFile ReadPageFile(const std::string& realPath, uint64_t maxBytes = kMaxPageFileBytes);
+// The regular file at `realPath` (absolute, no "." or ".." segment), opened for reading one folder at
+// a time without following any link. Refused as Rule::kNotRegular when a segment is a link (put there
+// after the path was judged) or the file is no regular file (a FIFO, a device, a socket, a folder);
+// as Rule::kTooManyFiles when this process may open no more files.
+PageFile OpenPageFile(const std::string& realPath);
 
-// The Content-Type the engine would give a local file of that name, from its extension; empty when
-// the extension says nothing, and the engine looks at the bytes.
-std::string ContentTypeOf(const std::string& path);
+// The address at which the engine, a child of this process, reads exactly the file open as `fd` here.
+std::string DescriptorUrl(int fd);
 
 }  // namespace wine_extractor

@@ -21,9 +21,9 @@ constexpr int64_t kFirstPageMs = 3000;
 // One loop on one clock: take the jobs there is room for, let the scheduler move the pages on, answer
 // the pages done with, stop the pages whose host went away, beat while the engine is sound, say where
 // each job stands, and end after the idle time.
-int RunService(const std::string& path, const std::string& program, const std::vector<std::string>& arguments,
+int RunService(OpenedSpool opened, const std::string& program, const std::vector<std::string>& arguments,
                uint32_t idleMs, uint32_t parallel) {
-  Spool spool(path);
+  Spool spool(std::move(opened));
   if (!spool.Claim()) return 0;
   JobQueue queue;
   QueueReporter report;
@@ -54,6 +54,13 @@ int RunService(const std::string& path, const std::string& program, const std::v
         }
       }
       if (scheduler.Healthy()) spool.Beat();
+      // Moved aside or replaced, the folder is no host's way to this service any more.
+      if (spool.Moved()) {
+        scheduler.EngineFailed(Stop{kDriverEngine, "the service's folder was moved away"});
+        for (const FinishedPage& page : scheduler.TakeFinished()) queue.Answer(page);
+        spool.Leave();
+        return 0;
+      }
       report.Publish(queue, scheduler.Drawing(), now);
       if (scheduler.Busy() || now - lastWork < idleLimit || queue.Next()) continue;
       scheduler.DropEngine();

@@ -85,7 +85,7 @@ const char* RuleText(Rule rule) {
     case Rule::kOutside: return "a document from outside the page's folder";
     case Rule::kHidden: return "a hidden folder";
     case Rule::kNotRegular: return "not a regular file";
-    case Rule::kOverSize: return "over 32 MiB";
+    case Rule::kTooManyFiles: return "more files than one page may open";
     case Rule::kSystem: return "a system folder";
     case Rule::kNetwork: return "the network";
   }
@@ -123,6 +123,10 @@ Verdict JudgeRequest(const std::string& url, const PageScope& scope, RealPathFn 
     if (segment == "." || segment == "..") return {};
     at = next;
   }
+  // The system's folders by the name the page uses, too: /proc/self/cwd leads to whatever folder the
+  // driver works in.
+  for (const char* system : {"/proc", "/sys", "/dev"})
+    if (decoded == system || Below(decoded, system)) return {std::nullopt, Rule::kSystem};
   // Judge where the file really is, every link followed: that is what will be opened.
   std::optional<std::string> real = realPath(decoded);
   if (!real) return {};

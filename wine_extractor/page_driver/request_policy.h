@@ -31,9 +31,9 @@ enum class RequestKind { kDocument, kResource };
 // else, unknown names included, is a document).
 RequestKind KindOfResource(const std::string& resourceType);
 
-// The rules that refuse a request, each with the words the trace gives it. ReadPageFile
-// (page_file.h) applies kNotRegular and kOverSize when it opens what the others allowed.
-enum class Rule { kOutside, kHidden, kNotRegular, kOverSize, kSystem, kNetwork };
+// The rules that refuse a request, each with the words the trace gives it. OpenPageFile
+// (page_file.h) applies kNotRegular and kTooManyFiles when it opens what the others allowed.
+enum class Rule { kOutside, kHidden, kNotRegular, kTooManyFiles, kSystem, kNetwork };
 const char* RuleText(Rule rule);
 
 // What the rules say of one address: the real path of the file that may be read, or the rule that
@@ -51,7 +51,7 @@ std::optional<PageScope> ScopeOfPage(const std::string& page, RealPathFn realPat
 // Documents: the page itself, or a path that lies in the page's folder both as written and really
 // (every link followed), with no segment below the folder beginning with "."; a page whose folder is
 // the root loads nothing but itself. Resources (unless the scope is strict): besides, any file
-// outside /proc, /sys and /dev with no segment beginning with "." below the deepest folder it shares
+// outside /proc, /sys and /dev (by its name and by where it leads) with no segment beginning with "." below the deepest folder it shares
 // with the page's folder, both as written and really (so no ~/.ssh for a page in ~/Downloads, no .git
 // beside the page's tree, yet a page under ~/.rustup uses its tree's stylesheets). Percent escapes
 // are decoded before comparing, query and fragment ignored; a path with a "." or ".." segment, an

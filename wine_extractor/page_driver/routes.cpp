@@ -1,6 +1,6 @@
 #include "wine_extractor/page_driver/routes.h"
 
-#include "wine_extractor/protocol/json_writer.h"
+#include "wine_extractor/page_driver/json_object.h"
 
 namespace wine_extractor {
 
@@ -27,15 +27,17 @@ std::optional<Routes::EngineCommand> Routes::ShutOut(const JsonValue& message) c
   const std::string& method = message["method"].Text();
   const JsonValue& params = message["params"];
   if (method == "Fetch.requestPaused")
-    return EngineCommand{"Fetch.failRequest",
-                   "{\"requestId\":" + JsonString(params["requestId"].Text()) + ",\"errorReason\":\"BlockedByClient\"}",
-                   message["sessionId"].Text()};
+    return EngineCommand{
+        "Fetch.failRequest",
+        JsonObject().String("requestId", params["requestId"].Text()).String("errorReason", "BlockedByClient").Text(),
+        message["sessionId"].Text()};
   const JsonValue& target = params["targetInfo"];
   if (method == "Target.targetCreated" && target["type"].Text() == "page" &&
       !Find(contexts_, target["browserContextId"].Text()))
-    return EngineCommand{"Target.closeTarget", "{\"targetId\":" + JsonString(target["targetId"].Text()) + "}", ""};
+    return EngineCommand{"Target.closeTarget", JsonObject().String("targetId", target["targetId"].Text()).Text(), ""};
   if (method == "Target.attachedToTarget" && !params["sessionId"].Text().empty())
-    return EngineCommand{"Target.detachFromTarget", "{\"sessionId\":" + JsonString(params["sessionId"].Text()) + "}", ""};
+    return EngineCommand{"Target.detachFromTarget", JsonObject().String("sessionId", params["sessionId"].Text()).Text(),
+                         ""};
   return std::nullopt;
 }
 

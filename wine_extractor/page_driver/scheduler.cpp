@@ -1,6 +1,7 @@
 #include "wine_extractor/page_driver/scheduler.h"
 
 #include <poll.h>
+#include <sys/resource.h>
 
 #include <algorithm>
 #include <exception>
@@ -11,22 +12,25 @@
 namespace wine_extractor {
 namespace {
 
-// An engine that has answered once answers a cheap command within this long of its last sign of life,
-// or is ended.
-constexpr int64_t kAnswerMs = 1000;
-// What a starting engine may take for its first answer.
-constexpr int64_t kStartMs = 20000;
-// How often the engine is asked that cheap command.
-constexpr int64_t kPingEveryMs = 500;
-// A context made ahead is kept this long after the last page came or went; an idle service holds none.
+// Warm engine pages are kept this long after the last page came or went; an idle service holds none.
 constexpr int64_t kSpareKeepMs = 2000;
+// A page keeps drawing pictures only while every renderer holds less than this share of the page's
+// memory ceiling: a renderer that grew on one page would count against the next.
+constexpr uint64_t kWarmShareOfCeiling = 4;
 // A page whose renderer crashes this soon after the memory watch ended the largest one is that page.
 constexpr int64_t kVictimMs = 5000;
 
 }  // namespace
 
 Scheduler::Scheduler(std::string program, std::vector<std::string> arguments, uint32_t parallel, bool prepare)
-    : program_(std::move(program)), arguments_(std::move(arguments)), parallel_(std::max(1u, parallel)), prepare_(prepare) {}
+    : program_(std::move(program)), arguments_(std::move(arguments)), parallel_(std::max(1u, parallel)), prepare_(prepare) {
+  // Every page holds its files open while the engine reads them: as many descriptors as allowed.
+  rlimit files;
+  if (getrlimit(RLIMIT_NOFILE, &files) == 0 && files.rlim_cur < files.rlim_max) {
+    files.rlim_cur = files.rlim_max;
+    setrlimit(RLIMIT_NOFILE, &files);
+  }
+}
 
 Scheduler::~Scheduler() { DropEngine(); }
 
@@ -38,12 +42,7 @@ std::vector<std::string> Scheduler::Drawing() const {
 
 void Scheduler::StartEngine() {
   if (engine_) return;
-  engine_ = std::make_unique<EngineProcess>(program_, arguments_, EngineLogPath());
-  pipe_ = std::make_unique<DevToolsPipe>(engine_->TakeToEngine(), engine_->TakeFromEngine());
-  // Its first reply shows the engine started; targets it makes and ends are told from then on.
-  ping_ = pipe_->Send("Target.setDiscoverTargets", "{\"discover\":true}");
-  pingWritten_ = 0;
-  answered_ = false;
+  engine_ = std::make_unique<EngineConnection>(program_, arguments_);
   healthy_ = true;
 }
 
@@ -55,8 +54,11 @@ void Scheduler::Take(PageOrder order) {
   Slot& page = *slots_.back();
   try {
     StartEngine();
-    if (spare_) {
-      page.run = std::move(spare_);
+    // A warm page that failed meanwhile (its renderer ended, say) is no page's: a new one.
+    DropFailedWarm();
+    if (!warm_.empty()) {
+      page.run = std::move(warm_.back());
+      warm_.pop_back();
       page.run->Draw(page.order.job.page, page.order.scope, page.order.job.width, page.order.job.height);
     } else {
       Open(page);
@@ -71,15 +73,21 @@ void Scheduler::Take(PageOrder order) {
 }
 
 void Scheduler::Open(Slot& slot) {
-  slot.run = std::make_unique<PageRun>(*pipe_, routes_);
+  slot.run = std::make_unique<PageRun>(engine_->Pipe(), engine_->Table());
   slot.run->Open();
   slot.run->Draw(slot.order.job.page, slot.order.scope, slot.order.job.width, slot.order.job.height);
 }
 
 void Scheduler::OpenSpare() {
-  if (!prepare_ || spare_ || !engine_ || slots_.size() >= parallel_ || NowMs() - lastPageMs_ > kSpareKeepMs) return;
-  spare_ = std::make_unique<PageRun>(*pipe_, routes_);
-  spare_->Open();
+  if (!prepare_ || !warm_.empty() || !engine_ || slots_.size() >= parallel_ || NowMs() - lastPageMs_ > kSpareKeepMs)
+    return;
+  warm_.push_back(std::make_unique<PageRun>(engine_->Pipe(), engine_->Table()));
+  warm_.back()->Open();
+}
+
+void Scheduler::DropFailedWarm() {
+  warm_.erase(std::remove_if(warm_.begin(), warm_.end(), [](const std::unique_ptr<PageRun>& run) { return run->Done(); }),
+              warm_.end());
 }
 
 void Scheduler::Fail(const std::string& id, const Stop& stop) {
@@ -90,36 +98,30 @@ void Scheduler::Fail(const std::string& id, const Stop& stop) {
 
 bool Scheduler::Turn(int waitMs, int wake) {
   const int64_t now = NowMs();
-  const int wait = int(std::max<int64_t>(0, std::min<int64_t>(waitMs, std::max<int64_t>(0, nextTick_ - now))));
-  pollfd ready[3] = {{wake, POLLIN, 0}, {-1, POLLIN, 0}, {-1, POLLOUT, 0}};
-  if (pipe_) {
-    ready[1].fd = pipe_->ReadDescriptor();
-    if (pipe_->Pending()) ready[2].fd = pipe_->WriteDescriptor();
+  int64_t until = std::min<int64_t>(now + waitMs, std::max(now, nextTick_));
+  // A page whose frame came without a picture is asked again shortly.
+  for (const std::unique_ptr<Slot>& slot : slots_) {
+    const int64_t at = slot->run ? slot->run->FrameWantedSince() : 0;
+    if (at > now && slot->run->WantsFrame(at)) until = std::min(until, at);
   }
-  poll(ready, 3, wait);
+  pollfd ready[3] = {{wake, POLLIN, 0}, {-1, POLLIN, 0}, {-1, POLLOUT, 0}};
+  if (engine_) {
+    ready[1].fd = engine_->ReadDescriptor();
+    ready[2].fd = engine_->WriteDescriptor();
+  }
+  poll(ready, 3, int(std::max<int64_t>(0, until - now)));
   try {
-    if (pipe_ && ready[1].revents) {
-      pipe_->Fill();
-      while (pipe_) {
-        std::optional<JsonValue> message = pipe_->Next();
-        if (!message) break;
-        Dispatch(*message);
-      }
+    if (engine_ && ready[1].revents) {
+      engine_->Read([this](PageRun& page, const JsonValue& message) {
+        if (message["id"].Whole())
+          Guarded(page, [&](PageRun& run) { run.OnReply(message); });
+        else
+          Guarded(page, [&](PageRun& run) { run.OnEvent(message); });
+      });
     }
     Tick();
-    // However fast a page loaded, the engine is measured once before it may give a picture.
-    bool measured = false;
-    for (const std::unique_ptr<Slot>& slot : slots_) {
-      if (!slot->run || !slot->run->WantsCapture()) continue;
-      if (!measured) {
-        measured = true;
-        nextTick_ = 0;
-        Tick();
-        if (!slot->run || !slot->run->WantsCapture()) continue;
-      }
-      Guarded(*slot->run, [&](PageRun& run) { run.StartCapture(); });
-    }
-    if (pipe_) pipe_->Flush();
+    AskFrame(NowMs());
+    if (engine_) engine_->Flush();
   } catch (const Stop& stop) {
     EngineFailed(stop);
   } catch (const std::exception& failure) {
@@ -128,6 +130,24 @@ bool Scheduler::Turn(int waitMs, int wake) {
   }
   Settle();
   return ready[0].fd >= 0 && (ready[0].revents & POLLIN);
+}
+
+// The engine draws one frame at a time (frames of several pages asked at once have ended its GPU
+// process): the page waiting longest for one gets the next, once the last one came back. However
+// fast a page loaded, the engine is measured once before it may give a picture.
+void Scheduler::AskFrame(int64_t now) {
+  Slot* next = nullptr;
+  for (const std::unique_ptr<Slot>& slot : slots_) {
+    if (!slot->run) continue;
+    if (slot->run->FrameInFlight()) return;
+    if (slot->run->WantsFrame(now) &&
+        (!next || slot->run->FrameWantedSince() < next->run->FrameWantedSince()))
+      next = slot.get();
+  }
+  if (!next) return;
+  nextTick_ = 0;
+  Tick();
+  if (next->run && next->run->WantsFrame(NowMs())) Guarded(*next->run, [](PageRun& run) { run.StartCapture(); });
 }
 
 template <typename Fn>
@@ -144,23 +164,6 @@ void Scheduler::Guarded(PageRun& page, Fn fn) {
     const std::string why = victim_.why;
     victim_.at = 0;
     page.Blame(Stop{kDriverMemory, why});
-  }
-}
-
-// Each message goes to the one page whose command, session or target it names, or to nobody.
-void Scheduler::Dispatch(const JsonValue& message) {
-  if (const std::optional<int64_t> id = message["id"].Whole()) {
-    if (PageRun* page = routes_.TakeCommand(int(*id))) {
-      Guarded(*page, [&](PageRun& run) { run.OnReply(message); });
-    } else if (*id == ping_) {
-      ping_ = 0;
-      answered_ = true;
-      nextPing_ = NowMs() + kPingEveryMs;
-    }
-  } else if (PageRun* page = routes_.OwnerOfEvent(message)) {
-    Guarded(*page, [&](PageRun& run) { run.OnEvent(message); });
-  } else if (const std::optional<Routes::EngineCommand> shut = routes_.ShutOut(message)) {
-    pipe_->Send(shut->method, shut->params, shut->session);
   }
 }
 
@@ -183,47 +186,23 @@ void Scheduler::Tick() {
     Guarded(*slot->run, [now](PageRun& run) { run.Tick(now); });
     ceiling = std::min(ceiling, uint64_t(slot->order.job.memoryLimitMb) << 20);
   }
-  if (slots_.empty() && spare_ && now - lastPageMs_ > kSpareKeepMs) spare_.reset();
-  WatchEngine(now);
-  if (!engine_ || ceiling == UINT64_MAX) return;
-  const MemoryVerdict memory = WatchMemory(*engine_, ceiling);
+  DropFailedWarm();
+  if (slots_.empty() && now - lastPageMs_ > kSpareKeepMs) warm_.clear();
+  try {
+    engine_->Watch(now);
+  } catch (const Stop& stop) {
+    healthy_ = false;
+    EngineFailed(stop);
+    return;
+  }
+  healthy_ = true;
+  if (ceiling == UINT64_MAX) return;
+  const MemoryVerdict memory = WatchMemory(engine_->Process(), ceiling);
   if (memory.what == MemoryVerdict::What::kRendererEnded) {
     victim_.at = now;
     victim_.why = memory.why;
   } else if (memory.what == MemoryVerdict::What::kEngineOver) {
     EngineFailed(Stop{kDriverMemory, memory.why});
-  }
-}
-
-// Stopped, gone, or not answering: ended, and its pages fail with that reason.
-void Scheduler::WatchEngine(int64_t now) {
-  const EngineProcess::State state = engine_->Now();
-  if (state != EngineProcess::State::kRunning) {
-    healthy_ = false;
-    EngineFailed(Stop{kDriverEngine, state == EngineProcess::State::kStopped ? "the engine was stopped"
-                                                                            : "the engine ended"});
-    return;
-  }
-  const int64_t limit = answered_ ? kAnswerMs : kStartMs;
-  if (pipe_->Pending() && now - pipe_->LastProgressMs() > limit) {
-    healthy_ = false;
-    EngineFailed(Stop{kDriverEngine, "the engine stopped reading its pipe"});
-    return;
-  }
-  if (ping_ && !pingWritten_ && pipe_->Written(ping_)) pingWritten_ = now;
-  // The second counts from the engine's last sign of life: a large message it sends or reads holds
-  // every answer back, and is no silence.
-  const int64_t alive = std::max({pingWritten_, pipe_->LastReadMs(), pipe_->LastProgressMs()});
-  if (ping_ && pingWritten_ && now - alive > limit) {
-    healthy_ = false;
-    EngineFailed(Stop{kDriverEngine, answered_ ? "the engine did not answer within a second"
-                                               : "the engine did not start"});
-    return;
-  }
-  healthy_ = true;
-  if (!ping_ && now >= nextPing_) {
-    ping_ = pipe_->Send("Browser.getVersion");
-    pingWritten_ = 0;
   }
 }
 
@@ -278,7 +257,27 @@ void Scheduler::Settle() {
   bool settled = false;
   for (size_t i = 0; i < slots_.size();) {
     Slot& slot = *slots_[i];
-    if (slot.run && slot.run->Done()) Finish(slot, slot.run->Outcome());
+    // The engine failed the page before it took it to load (the context made ahead for it had
+    // failed, say): a new context, once. Nothing of another page's failure is inherited.
+    if (slot.run && slot.run->Done() && slot.run->Outcome().code == kDriverEngine && !slot.run->Navigated() &&
+        !slot.again && engine_) {
+      slot.again = true;
+      try {
+        Open(slot);
+      } catch (const Stop& stop) {
+        slot.run->Fail(stop);
+      }
+    }
+    if (slot.run && slot.run->Done()) {
+      Finish(slot, slot.run->Outcome());
+      // A page that gave its picture draws the next one, unless its renderer may have grown; any
+      // other goes with its renderer.
+      const uint64_t ceiling = uint64_t(slot.order.job.memoryLimitMb) << 20;
+      if (prepare_ && engine_ && warm_.size() < parallel_ && slot.run->Done() &&
+          slot.run->Outcome().code == kDriverOk &&
+          LargestRendererBytes(engine_->Process()) < ceiling / kWarmShareOfCeiling && slot.run->Recycle())
+        warm_.push_back(std::move(slot.run));
+    }
     if (!slot.order.id.empty()) {
       ++i;
       continue;
@@ -297,13 +296,10 @@ void Scheduler::Settle() {
 }
 
 void Scheduler::DropEngine() {
-  // Every page's run before the pipe it speaks through.
+  // Every page's run before the connection it speaks through.
   for (const std::unique_ptr<Slot>& slot : slots_) slot->run.reset();
-  spare_.reset();
-  routes_.Clear();
-  pipe_.reset();
+  warm_.clear();
   engine_.reset();
-  ping_ = 0;
   victim_.at = 0;
 }
 

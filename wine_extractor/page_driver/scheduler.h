@@ -1,7 +1,9 @@
-// The pages being drawn over one engine: a slot each, up to a number at once, a context made ahead
-// for the next page, every message of the engine routed to the one page it belongs to, and the engine
-// watched as a process: one that is stopped, dead, over its memory or not answering is ended, the
-// pages it was drawing fail with that reason, and the next pages get a new engine. Linux only.
+// The pages being drawn over one engine: a slot each, up to a number at once, each with its time
+// limit, warm engine pages that draw one picture after another (one made ahead while pages come,
+// none kept once the service idles), and one frame asked of the engine at a time. The
+// engine and its health are the connection's (engine_connection.h): one that is stopped, gone, over
+// its memory or asleep is ended, the pages it was drawing fail with that reason, and the next pages get
+// a new engine. Linux only.
 #pragma once
 
 #include <cstdint>
@@ -10,11 +12,9 @@
 #include <string>
 #include <vector>
 
-#include "wine_extractor/page_driver/devtools_pipe.h"
-#include "wine_extractor/page_driver/engine_process.h"
+#include "wine_extractor/page_driver/engine_connection.h"
 #include "wine_extractor/page_driver/page_run.h"
 #include "wine_extractor/page_driver/request_policy.h"
-#include "wine_extractor/page_driver/routes.h"
 #include "wine_extractor/page_driver/stop.h"
 #include "wine_extractor/protocol/page_job.h"
 
@@ -38,7 +38,7 @@ struct FinishedPage {
 
 class Scheduler {
  public:
-  // `prepare`: a context is made ahead for the next page while pages come.
+  // `prepare`: an engine page is made ahead for the next picture and kept warm while pages come.
   Scheduler(std::string program, std::vector<std::string> arguments, uint32_t parallel, bool prepare);
   ~Scheduler();
   Scheduler(const Scheduler&) = delete;
@@ -56,7 +56,7 @@ class Scheduler {
   // the engine and the time limits. True when `wake` is readable.
   bool Turn(int waitMs, int wake);
   std::vector<FinishedPage> TakeFinished() { return std::move(finished_); }
-  // No engine, or one that was running and answering when last looked at.
+  // No engine, or one that was sound when last looked at.
   bool Healthy() const { return healthy_; }
   // Ends the engine and everything of it, while no page is drawn.
   void DropEngine();
@@ -68,17 +68,17 @@ class Scheduler {
   struct Slot {
     PageOrder order;
     std::unique_ptr<PageRun> run;
-    bool again = false;  // given a new engine once already
+    bool again = false;  // given a new engine or context once already
   };
 
   void StartEngine();
   void Open(Slot& slot);
   void OpenSpare();
-  void Dispatch(const JsonValue& message);
+  void DropFailedWarm();
   template <typename Fn>
   void Guarded(PageRun& page, Fn fn);
   void Tick();
-  void WatchEngine(int64_t now);
+  void AskFrame(int64_t now);
   void Settle();
   void Finish(Slot& slot, Stop outcome);
 
@@ -86,17 +86,12 @@ class Scheduler {
   std::vector<std::string> arguments_;
   uint32_t parallel_;
   bool prepare_;
-  std::unique_ptr<EngineProcess> engine_;
-  std::unique_ptr<DevToolsPipe> pipe_;
-  Routes routes_;
-  std::unique_ptr<PageRun> spare_;
+  std::unique_ptr<EngineConnection> engine_;
+  // Engine pages ready for the next picture (or clearing the last one), at most one a slot.
+  std::vector<std::unique_ptr<PageRun>> warm_;
   std::vector<std::unique_ptr<Slot>> slots_;
   std::vector<FinishedPage> finished_;
   int64_t nextTick_ = 0, lastPageMs_ = 0;
-  // The cheap command that shows the engine answers: its id, and since when it is written whole.
-  int ping_ = 0;
-  int64_t pingWritten_ = 0, nextPing_ = 0;
-  bool answered_ = false;  // the engine answered once: it has started
   bool healthy_ = true;
   struct {
     int64_t at = 0;

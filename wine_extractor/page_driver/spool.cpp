@@ -6,11 +6,13 @@
 #include <sys/inotify.h>
 #include <unistd.h>
 
+#include <cstdlib>
 #include <cstring>
-#include <filesystem>
 #include <optional>
 
 #include "wine_extractor/page_driver/clock.h"
+#include "wine_extractor/page_driver/folder_tree.h"
+#include "wine_extractor/page_driver/leftovers.h"
 #include "wine_extractor/page_driver/proc_files.h"
 #include "wine_extractor/page_driver/spool_files.h"
 #include "wine_extractor/protocol/page_job.h"
@@ -24,6 +26,8 @@ constexpr int64_t kLockWaitMs = 5000;
 constexpr int64_t kBeatMs = 200;
 // Files of pages whose host has not come for them in this long are left over from a host that died.
 constexpr int64_t kLeftOverMs = 10000;
+// How often the service looks whether its folder still lies at its name.
+constexpr int64_t kLookMs = 250;
 
 // While another service holds the lock: false when it lives and makes progress. One that is gone
 // lets go of the lock by itself; one that is stopped, or shows no sign of progress, is killed. Only
@@ -49,14 +53,16 @@ bool EndFrozen(std::optional<ProcessIdentity>& killed) {
 
 }  // namespace
 
+Spool::Spool(OpenedSpool opened)
+    : meeting_(std::move(opened.meeting)), folder_(std::move(opened.spool)), name_(std::move(opened.name)) {}
+
 bool Spool::Claim() {
-  UniqueFd folder(open(path_.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
-  if (!folder) return false;
+  if (!folder_ || meeting_.Empty()) return false;
   struct stat info;
-  const bool ours = fstat(folder.Get(), &info) == 0 && S_ISDIR(info.st_mode) && info.st_uid == geteuid() &&
-                    (info.st_mode & 07777) == 0700 && fchdir(folder.Get()) == 0;
+  const bool ours = fstat(folder_.Get(), &info) == 0 && S_ISDIR(info.st_mode) && info.st_uid == geteuid() &&
+                    (info.st_mode & 07777) == 0700 && fchdir(folder_.Get()) == 0;
   if (!ours) return false;
-  folder_ = info;
+  info_ = info;
   const int64_t until = NowMs() + kLockWaitMs;
   std::optional<ProcessIdentity> killed;
   for (;;) {
@@ -78,10 +84,33 @@ bool Spool::Claim() {
     for (const char* suffix : {kTakenSuffix, kPictureSuffix, kStatusSuffix, kAliveSuffix})
       unlink((id + suffix).c_str());
   });
+  RemoveLeftovers(meeting_.Last(), info_);
+  scratch_ = std::make_unique<ScratchFolder>(meeting_.Last());
+  if (!*scratch_) return false;
+  // The engine inherits these, and the driver reads TMPDIR for what it sets aside for the engine.
+  const std::string scratch = scratch_->Path();
+  for (const auto& [name, value] : {std::pair<const char*, std::string>{"HOME", scratch + "/home"},
+                                    {"TMPDIR", scratch + "/tmp"},
+                                    {"XDG_CONFIG_HOME", scratch + "/home/.config"},
+                                    {"XDG_CACHE_HOME", scratch + "/home/.cache"}})
+    if (setenv(name, value.c_str(), 1) != 0) return false;
   // Jobs arrive by a rename; the hosts' signs of life, written all the time, wake nobody.
   inotify_.Reset(inotify_init1(IN_CLOEXEC | IN_NONBLOCK));
   if (!inotify_ || inotify_add_watch(inotify_.Get(), ".", IN_MOVED_TO) < 0) return false;
   return Announce();
+}
+
+bool Spool::Moved() {
+  const int64_t now = NowMs();
+  if (moved_ || now - lastLook_ < kLookMs) return moved_;
+  lastLook_ = now;
+  moved_ = !meeting_.InPlace() || !StillThere(meeting_.Last(), name_, info_);
+  return moved_;
+}
+
+void Spool::Leave() {
+  for (const std::string& name : {std::string(kServiceName), std::string(kServiceName) + ".part", std::string(kLockName)})
+    unlinkat(folder_.Get(), name.c_str(), 0);
 }
 
 void Spool::Beat() {
@@ -108,21 +137,19 @@ bool Spool::Announce() {
 // life, which comes first) arrived meanwhile: a page is either taken here or finds no folder and goes
 // to a new service. Nothing of ours stays.
 bool Spool::End() {
+  RemoveLeftovers(meeting_.Last(), info_);
   const int64_t now = RealNowMs();
-  ForEachFile([now](const std::string& name) {
+  ForEachFile([this, now](const std::string& name) {
     struct stat info;
     if (name == "." || name == ".." || EndsWith(name, kJobSuffix) || lstat(name.c_str(), &info) != 0) return;
     // A host collecting its answer, or handing in a page, keeps its files.
     if (!S_ISDIR(info.st_mode) && name != kServiceName && name != kLockName &&
         name != kServiceName + std::string(".part") && RealMs(info.st_mtim) + kLeftOverMs > now)
       return;
-    std::error_code ignored;
-    std::filesystem::remove_all(name, ignored);  // a link goes, never what it leads to
+    RemoveTree(folder_.Get(), name);  // a link goes, never what it leads to
   });
-  struct stat named;
   // Only the folder the service checked, should its name have come to hold another.
-  if (lstat(path_.c_str(), &named) == 0 && named.st_ino == folder_.st_ino && named.st_dev == folder_.st_dev &&
-      rmdir(path_.c_str()) == 0)
+  if (!Moved() && StillThere(meeting_.Last(), name_, info_) && unlinkat(meeting_.Last(), name_.c_str(), AT_REMOVEDIR) == 0)
     return true;
   // Not empty: serve on, under a lock of the folder's again (another service may have taken it).
   lock_.Reset(open(kLockName, O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0600));

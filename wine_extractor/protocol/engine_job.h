@@ -15,13 +15,12 @@ std::string ShellQuote(const std::string& text);
 std::string FileUrl(const std::string& unixPath);
 
 // The sh script, run as `sh -c`, that starts the page service in the spool `spool` (SpoolName) of the
-// meeting folder (meeting_folder.h), which the driver makes and checks: the driver in a session of
-// its own, detached from the host, with the engine's home and temporary folders in a private scratch
-// folder beside the spool that goes when the driver ends, and the spool's path as the marker of its
-// processes. `idleMs` 0 makes a service that ends as soon as it has no page. The host that starts it
-// hands in the page `firstJob` next: its sign of life is put into the spool first, so that such a
-// service waits for that page. `parallel` pages at once (ZELNAR_BROWSER_PARALLEL); 0 leaves it to
-// the driver.
+// meeting folder (meeting_folder.h): nothing but the driver, in a session of its own, detached from
+// the host; the driver makes and checks every folder, the engine's scratch folder included, and
+// reaches them only through what it opened. `idleMs` 0 makes a service that ends as soon as it has
+// no page. The host that starts it hands in the page `firstJob` next: its sign of life is put into
+// the spool first, so that such a service waits for that page. `parallel` pages at once
+// (ZELNAR_BROWSER_PARALLEL); 0 leaves it to the driver.
 std::string ServiceScript(const std::string& driver, const std::string& engine, const std::string& spool,
                           uint32_t idleMs, const std::string& firstJob, uint32_t parallel = 0);
 

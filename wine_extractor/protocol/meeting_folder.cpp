@@ -13,8 +13,8 @@ std::string Trimmed(std::string path) {
   return path;
 }
 
-// The names of `path`'s components, empty ones and "." dropped; none when one is "..", which would
-// climb back past a folder that was checked.
+}  // namespace
+
 std::optional<std::vector<std::string>> Components(const std::string& path) {
   std::vector<std::string> names;
   for (size_t at = 0; at <= path.size();) {
@@ -27,8 +27,6 @@ std::optional<std::vector<std::string>> Components(const std::string& path) {
   }
   return names;
 }
-
-}  // namespace
 
 std::string FolderWay::StepPath(size_t step) const {
   std::string path = base == "/" ? "" : base;
@@ -65,13 +63,16 @@ std::string WhatIsWrong(const FolderFacts& facts, bool isPrivate) {
   if (!facts.exists) return "does not exist";
   if (facts.link) return "is a link";
   if (!facts.folder) return "is not a folder";
-  if (facts.ours && !*facts.ours) return "belongs to another account";
+  const bool trustedOwner = isPrivate ? !facts.ours || *facts.ours
+                                      : !facts.ours || *facts.ours || (facts.byRoot && *facts.byRoot);
+  if (!trustedOwner) return "belongs to another account";
   if (!facts.mode) return "";
   char mode[8];
   std::snprintf(mode, sizeof mode, "%04o", unsigned(*facts.mode & 07777));
   if (isPrivate && (*facts.mode & 07777) != 0700)
     return std::string("may be opened by others (mode ") + mode + ", not 0700)";
   if (!isPrivate && (*facts.mode & 0002) != 0) return std::string("may be written by others (mode ") + mode + ")";
+  if (!isPrivate && (*facts.mode & 0020) != 0) return std::string("may be written by its group (mode ") + mode + ")";
   return "";
 }
 
@@ -79,9 +80,9 @@ std::string SpoolName(const std::string& driverPath) {
   // 64-bit FNV-1a: short, and the same on both sides.
   uint64_t hash = 14695981039346656037ull;
   for (unsigned char c : driverPath) hash = (hash ^ c) * 1099511628211ull;
-  char name[40];
-  std::snprintf(name, sizeof name, "page-service-%016llx", static_cast<unsigned long long>(hash));
-  return name;
+  char name[24];
+  std::snprintf(name, sizeof name, "%016llx", static_cast<unsigned long long>(hash));
+  return kSpoolPrefix + std::string(name);
 }
 
 std::optional<std::string> EnvironmentValue(const std::string& environment, const std::string& name) {

@@ -14,8 +14,9 @@ namespace wine_extractor {
 inline constexpr char kMeetingName[] = "zelnar";
 
 // A way to the meeting folder: a base folder and the folders below it, each opened without following
-// links (and made 0700 when missing); the last is the meeting folder. Only the home, as a base, may
-// be reached through a link.
+// links (and made 0700 when missing); the last is the meeting folder. The folders from / down to the
+// base are walked too, a link among them followed only from a folder that passed, to where it leads,
+// which is walked in turn; the base itself may be a link only when it is the home.
 struct FolderWay {
   std::string base;
   std::vector<std::string> steps;
@@ -40,14 +41,24 @@ struct FolderFacts {
   bool link = false;
   bool folder = false;
   std::optional<bool> ours;      // owned by the user
+  std::optional<bool> byRoot;    // owned by root
   std::optional<uint32_t> mode;  // permission bits
 };
 
 // Why a folder cannot be used, as words that follow its path ("is a link"); empty when it can, or
 // when nothing known speaks against it. A `private` folder (the meeting folder, the spool, the
-// runtime folder) must be the user's, mode 0700; a base or a step on the way must be the user's
-// and not writable by others.
+// runtime folder) must be the user's, mode 0700; every other folder from / down to it must be root's
+// or the user's and writable by nobody else, its group included: another account that may write a
+// folder on the way can swap what lies below it. The sticky bit excuses none (it keeps names, not
+// what a name is made to be in the first place).
 std::string WhatIsWrong(const FolderFacts& facts, bool isPrivate);
+
+// The names of `path`'s components, empty ones and "." dropped; none when one is "..", which would
+// climb back past a folder that was checked.
+std::optional<std::vector<std::string>> Components(const std::string& path);
+
+// How every spool's name begins.
+inline constexpr char kSpoolPrefix[] = "page-service-";
 
 // The spool's name in the meeting folder, one per page driver (a hash of its path): a service must
 // be the very driver the extractor would start, so the drivers of two prefixes serve apart.

@@ -35,14 +35,18 @@ std::optional<ProcStat> ParseProcStat(const std::string& line) {
   stat.identity.pid = uint32_t(pid);
   if (fields[0].size() != 1) return std::nullopt;
   stat.state = fields[0][0];
-  uint64_t group = 0;
-  size_t p = 0;
-  if (!ReadNumber(fields[2], p, group) || p != fields[2].size()) return std::nullopt;  // field 5
-  p = 0;
-  if (!ReadNumber(fields[19], p, stat.identity.start) || p != fields[19].size()) return std::nullopt;  // 22
-  p = 0;
-  if (!ReadNumber(fields[21], p, stat.residentPages) || p != fields[21].size()) return std::nullopt;  // 24
+  // Fields 4 (parent), 5 (group), 14 and 15 (user and system time), 22 (start), 24 (resident pages).
+  const auto number = [&fields](size_t index, uint64_t& value) {
+    size_t p = 0;
+    return ReadNumber(fields[index], p, value) && p == fields[index].size();
+  };
+  uint64_t parent = 0, group = 0, user = 0, system = 0;
+  if (!number(1, parent) || parent > UINT32_MAX || !number(2, group) || !number(11, user) || !number(12, system) ||
+      !number(19, stat.identity.start) || !number(21, stat.residentPages))
+    return std::nullopt;
+  stat.parent = uint32_t(parent);
   stat.group = int64_t(group);
+  stat.cpuTicks = user + system;
   return stat;
 }
 

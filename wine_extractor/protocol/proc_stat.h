@@ -1,5 +1,6 @@
 // What Linux's /proc says about a process: who it is (its id and start time, so a reused id is not
-// taken for it), its state, its process group and its resident memory. Parsing only; the page
+// taken for it), its state, parent and process group, the processor time it used and its resident
+// memory. Parsing only; the page
 // driver reads the files (page_driver/proc_files.h).
 #pragma once
 
@@ -18,8 +19,10 @@ struct ProcessIdentity {
 
 struct ProcStat {
   ProcessIdentity identity;
-  char state = '?';        // Z and X: ended, only its entry is left
+  char state = '?';        // Z and X: ended, only its entry is left; R: running or waiting for a processor
+  uint32_t parent = 0;
   int64_t group = 0;       // process group
+  uint64_t cpuTicks = 0;   // processor time used, user and system, in clock ticks
   uint64_t residentPages = 0;
 };
 

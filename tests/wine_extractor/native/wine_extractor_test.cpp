@@ -5,12 +5,14 @@
 #include <gtest/gtest.h>
 
 #include <signal.h>
+#include <sys/mman.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
+#include <cfloat>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -60,9 +62,11 @@ std::string Shell(const std::string& command) {
 }
 
 // A fresh folder under /tmp in which `commands` (sh, run there) made a tree; empty when they failed.
-std::string TempTree(const std::string& commands) {
-  char pattern[] = "/tmp/browser-policy-XXXXXX";
-  if (!mkdtemp(pattern)) return "";
+// `trusted`: under the build tree instead, where every folder from / down is root's or the user's
+// and writable by nobody else, as the meeting folder's way must be (/tmp may be written by all).
+std::string TempTree(const std::string& commands, bool trusted = false) {
+  std::string pattern = trusted ? ZELNAR_TEST_TREES "/tree-XXXXXX" : "/tmp/browser-policy-XXXXXX";
+  if (!mkdtemp(&pattern[0])) return "";
   const std::string base = pattern;
   return system(("cd '" + base + "' && " + commands).c_str()) == 0 ? base : "";
 }
@@ -98,9 +102,8 @@ TEST(TimeLimit, ReadsMillisecondsAndFallsBackOnAnythingElse) {
 class ServiceScript : public testing::Test {
  protected:
   void SetUp() override {
-    char pattern[] = "/tmp/browser-job-XXXXXX";
-    ASSERT_NE(mkdtemp(pattern), nullptr);
-    base_ = pattern;
+    base_ = TempTree(":", true);
+    ASSERT_FALSE(base_.empty());
   }
   void TearDown() override { Shell("rm -rf " + wine_extractor::ShellQuote(base_)); }
 
@@ -125,49 +128,59 @@ TEST_F(ServiceScript, ParsesOnceFilled) {
     EXPECT_EQ(Shell("shellcheck -s sh -S error " + wine_extractor::ShellQuote(file) + " 2>&1; echo $?"), "0\n");
 }
 
-// The service starts in its spool in the meeting folder, which the real driver makes: the driver
-// gets its arguments, the starting host's sign of life in the spool, and a private environment whose
-// scratch folder (beside the spool) goes when it ends. A meeting folder that is a link: nothing runs,
-// nothing is written there.
+// The script starts the driver alone, which makes the spool in the meeting folder, puts the starting
+// host's sign of life there, and gives the engine its arguments and a private environment whose
+// scratch folder (beside the spool, reached through the driver's own descriptor) goes when the service
+// ends: the meeting folder is left empty. A meeting folder that is a link: nothing runs, nothing is
+// written there.
 TEST_F(ServiceScript, StartsTheServiceInItsSpoolOnly) {
   const std::string q = wine_extractor::ShellQuote(base_);
-  const std::string driver = WriteDriver(
-      "serve", "[ \"$1\" = --spool ] && exec " ZELNAR_PAGE_DRIVER " \"$@\"\n"
-               "{ for a; do printf '%s\\n' \"$a\"; done; ls -A \"$2\"; printf '%s\\n' \"$HOME\" \"$TMPDIR\" "
-               "\"$XDG_CONFIG_HOME\" \"$LANG\" \"${LC_ALL-unset}\" \"$ZELNAR_BROWSER_PARALLEL\"; } > \"$B/served.part\"\n"
-               "touch \"$HOME/left-in-home\" \"$TMPDIR/left-in-tmp\" && mv \"$B/served.part\" \"$B/served\"");
-  const std::string script = wine_extractor::ServiceScript(driver, "/opt/the engine", "spool", 0, "first", 3);
+  const std::string engine = WriteDriver(
+      "the engine", "{ for a; do printf '%s\\n' \"$a\"; done; ls -A; printf '%s\\n' \"$HOME\" \"$TMPDIR\" "
+                    "\"$XDG_CONFIG_HOME\" \"$LANG\" \"${LC_ALL-unset}\" \"$ZELNAR_BROWSER_PARALLEL\" "
+                    "\"$(readlink \"${HOME%/home}\")\"; } > \"$B/served.part\"\n"
+                    "touch \"$HOME/left-in-home\" \"$TMPDIR/left-in-tmp\" && mv \"$B/served.part\" \"$B/served\" && "
+                    "exec /usr/bin/python3 " ZELNAR_FAKE_ENGINES "/engine \"$@\"");
+  const std::string script = wine_extractor::ServiceScript(ZELNAR_PAGE_DRIVER, engine, "spool", 0, "first", 3);
+  const std::string used = base_ + "/run/zelnar/spool";
   for (bool planted : {false, true}) {
     SCOPED_TRACE(planted ? "a link planted as the meeting folder" : "a private runtime folder");
-    Shell("cd " + q + " && rm -rf run docs served && mkdir -m 700 run && mkdir -m 755 docs" +
+    Shell("cd " + q + " && rm -rf run docs served && mkdir -m 700 run && mkdir -m 755 docs && echo '<p>' > page.html" +
           (planted ? " && ln -s ../docs run/zelnar" : ""));
     Shell("cd / && B=" + q + " XDG_RUNTIME_DIR=" + q + "/run LC_ALL=ja_JP.UTF-8 /bin/sh -c " +
           wine_extractor::ShellQuote(script));
-    for (int i = 0; i < 100 && !planted && !Exists(base_ + "/served"); ++i) usleep(20000);
-    EXPECT_EQ(Exists(base_ + "/served"), !planted) << "the service ran";
+    for (int i = 0; i < 100 && !planted && !Exists(used + "/service"); ++i) usleep(20000);
     EXPECT_EQ(Shell("cd " + q + " && ls -A docs && stat -c %a docs"), "755\n") << "written into the link's target";
-    if (planted) continue;
-    const std::string used = base_ + "/run/zelnar/spool";
+    if (planted) {
+      usleep(200000);
+      EXPECT_FALSE(Exists(base_ + "/served")) << "the service ran";
+      continue;
+    }
+    EXPECT_TRUE(Exists(used + "/first.alive")) << "the starting host's sign of life";
+    std::ofstream(used + "/first.part") << wine_extractor::FormatJob({base_ + "/page.html", 64, 48, 30000, 2048, false});
+    rename((used + "/first.part").c_str(), (used + "/first.job").c_str());
+    for (int i = 0; i < 500 && !Exists(used + "/first.status"); ++i) usleep(20000);
+    EXPECT_EQ(Slurp(used + "/first.status"), "0\n");
     std::istringstream served(Slurp(base_ + "/served"));
     std::vector<std::string> lines;
     for (std::string line; std::getline(served, line);) lines.push_back(line);
-    ASSERT_GE(lines.size(), 11u);
-    EXPECT_EQ(lines[0] + "|" + lines[1] + "|" + lines[2] + "|" + lines[3], "--serve|" + used + "|/opt/the engine|0");
-    EXPECT_EQ(lines[4] == "--no-sandbox", getuid() == 0) << "the sandbox is dropped only as root";
+    ASSERT_GE(lines.size(), 8u);
     const std::string all = Slurp(base_ + "/served");
     for (const char* expected : {"\n--host-resolver-rules=MAP * ~NOTFOUND\n", "\n--proxy-bypass-list=<-loopback>\n",
-                                 "\nfirst.alive\n"})
+                                 "\nfirst.run\n"})
       EXPECT_NE(all.find(expected), std::string::npos) << expected;
+    EXPECT_EQ(all.find("\n--no-sandbox\n") != std::string::npos, getuid() == 0) << "the sandbox is dropped only as root";
     EXPECT_EQ(all.find("--user-data-dir"), std::string::npos) << "a profile on disk";
-    // HOME, TMPDIR, XDG_CONFIG_HOME, LANG, LC_ALL, how many pages at once.
-    const std::vector<std::string> env(lines.end() - 6, lines.end());
+    // HOME, TMPDIR, XDG_CONFIG_HOME, LANG, LC_ALL, how many pages at once, where HOME's folder lies.
+    const std::vector<std::string> env(lines.end() - 7, lines.end());
     const std::string scratch = env[0].substr(0, env[0].rfind('/'));
-    EXPECT_EQ(scratch.rfind(base_ + "/run/zelnar/scratch.", 0), 0u) << scratch;
+    EXPECT_EQ(scratch.rfind("/proc/", 0), 0u) << "reached by name: " << scratch;
+    EXPECT_EQ(env[6].rfind(base_ + "/run/zelnar/scratch.", 0), 0u) << env[6];
     EXPECT_EQ(env[1] + " " + env[2] + " " + env[3] + " " + env[4] + " " + env[5],
               scratch + "/tmp " + scratch + "/home/.config C.UTF-8 unset 3");
-    for (int i = 0; i < 100 && Exists(scratch); ++i) usleep(20000);
-    EXPECT_FALSE(Exists(scratch)) << "the engine's home and temporary files stay";
-    EXPECT_EQ(Shell("stat -c %a " + wine_extractor::ShellQuote(used)), "700\n");
+    Shell("cd " + wine_extractor::ShellQuote(used) + " && rm -f first.*");
+    for (int i = 0; i < 250 && Shell("ls -A " + q + "/run/zelnar") != ""; ++i) usleep(20000);
+    EXPECT_EQ(Shell("ls -A " + q + "/run/zelnar"), "") << "the service's folders stay";
   }
 }
 
@@ -197,18 +210,31 @@ TEST(MeetingFolder, NamesItsWayFromTheEnvironment) {
 }
 
 // The spool is made only where nobody else can enter. A runtime folder that is not a private folder
-// of the user's gives way to the cache's; a folder on the cache's way that fails is named with what
-// is wrong, and nothing is made or changed in it or where a link leads.
+// of the user's gives way to the cache's; a folder on the cache's way, from / down, that fails is
+// named with what is wrong, and nothing is made or changed in it or where a link leads. A link above
+// the home is followed, and what it leads through judged as any folder.
 TEST(MeetingFolder, MakesTheSpoolOnlyWhereNoOneElseCanEnter) {
-  const std::string base = TempTree("mkdir -m 755 home elsewhere && mkdir -m 700 run");
+  const std::string base = TempTree("mkdir -m 755 home elsewhere && mkdir -m 700 run", true);
   ASSERT_FALSE(base.empty());
-  struct Case { const char* what; const char* make; bool asRoot; const char* got; };
+  struct Case { const char* what; const char* make; bool asRoot; const char* got; const char* home = "home"; };
   const Case cases[] = {
       {"a private runtime folder", "", false, "run/zelnar/s"},
       {"a runtime folder of another account", "chown 65534 run", true, "home/.cache/zelnar/s"},
       {"a runtime folder others may open", "chmod 755 run", false, "home/.cache/zelnar/s"},
       {"a runtime folder that is a link", "rm -r run && ln -s home run", false, "home/.cache/zelnar/s"},
       {"a cache folder that is a link", "rmdir run && ln -s ../elsewhere home/.cache", false, "home/.cache is a link"},
+      {"a cache folder its group may write", "rmdir run && mkdir -m 775 home/.cache", false,
+       "home/.cache may be written by its group (mode 0775)"},
+      {"a cache folder its group may write, sticky", "rmdir run && mkdir -m 1770 home/.cache", false,
+       "home/.cache may be written by its group (mode 1770)"},
+      {"a home its group may write", "rmdir run && chmod 775 home", false, "home may be written by its group (mode 0775)"},
+      {"a home of another account", "rmdir run && chown 65534 home", true, "home belongs to another account"},
+      {"an open folder above the home", "rmdir run && mkdir -m 777 open && mkdir -m 755 open/home", false,
+       "open may be written by others (mode 0777)", "open/home"},
+      {"a link above the home through an open folder", "rmdir run && mkdir -m 1777 open && mkdir -m 755 open/home && "
+       "ln -s open/. up", false, "open may be written by others (mode 1777)", "up/home"},
+      {"a link above the home to a folder that passes", "rmdir run && mkdir -p -m 755 real/home && ln -s ./real up",
+       false, "real/home/.cache/zelnar/s", "up/home"},
       {"a meeting folder others may open", "rmdir run && mkdir -p home/.cache/zelnar && chmod 755 home/.cache/zelnar",
        false, "home/.cache/zelnar may be opened by others (mode 0755, not 0700)"},
       {"a spool of another account", "chmod 777 run && mkdir -p -m 700 home/.cache/zelnar && chmod 700 home/.cache/zelnar "
@@ -221,9 +247,10 @@ TEST(MeetingFolder, MakesTheSpoolOnlyWhereNoOneElseCanEnter) {
       std::printf("  skipped \"%s\": only root can give a folder to another account\n", c.what);
       continue;
     }
-    Shell("cd '" + base + "' && rm -rf run home/.cache elsewhere/* && mkdir -m 700 run && " + (c.make[0] ? c.make : ":"));
+    Shell("cd '" + base + "' && rm -rf run home/.cache elsewhere/* open real up && chmod 755 home && chown " +
+          std::to_string(getuid()) + " home && mkdir -m 700 run && " + (c.make[0] ? c.make : ":"));
     const std::string before = Shell("cd '" + base + "' && ls -lR elsewhere run/ 2>&1");
-    const wine_extractor::SpoolPlace place = wine_extractor::MakeSpool("s", base + "/run", "", base + "/home");
+    const wine_extractor::SpoolPlace place = wine_extractor::MakeSpool("s", base + "/run", "", base + "/" + c.home);
     const std::string got = place.path.empty() ? place.wrong : place.path + " (" +
                             Shell("stat -c %a '" + place.path + "' | tr -d '\\n'") + ")";
     EXPECT_EQ(got.rfind(base + "/" + c.got + (place.path.empty() ? "" : " (700)"), 0), 0u) << got;
@@ -231,7 +258,10 @@ TEST(MeetingFolder, MakesTheSpoolOnlyWhereNoOneElseCanEnter) {
     EXPECT_EQ(Shell("cd '" + base + "' && ls -lR elsewhere run/ 2>&1"), before) << "changed where it failed";
   }
   EXPECT_EQ(wine_extractor::MakeSpool("../s", base + "/run", "", base + "/home").path, "");
-  Shell("rm -rf '" + base + "'");
+  // Every folder from / down counts: /tmp may be written by all.
+  const std::string open = TempTree("mkdir -m 700 run");
+  EXPECT_EQ(wine_extractor::MakeSpool("s", open + "/run", "", open).wrong.rfind("/tmp may be written by others", 0), 0u);
+  Shell("rm -rf '" + base + "' '" + open + "'");
 }
 
 TEST(ProcStat, ReadsIdentityGroupAndMemoryWhateverTheName) {
@@ -348,14 +378,19 @@ TEST(RequestPolicy, FollowsEveryLinkToWhereItReallyLeads) {
 }
 
 // The answer to one paused request of `type`, as a page drawn under `scope` gets it: "" when its file is
-// handed over, the rule that refused it, or "-" when it failed without a rule (no such file).
-std::string Answered(const std::string& url, const wine_extractor::PageScope& scope, const std::string& type) {
+// handed over (as the driver's descriptor), the rule that refused it, or "-" when it failed without a
+// rule (no such file).
+std::string Answered(const std::string& url, const wine_extractor::PageScope& scope, const std::string& type,
+                     size_t filesOpen = 0) {
   std::set<std::string> frames;
   const std::optional<wine_extractor::JsonValue> params = wine_extractor::JsonValue::Parse(
       R"({"requestId":"r","frameId":"f","resourceType":)" + wine_extractor::JsonString(type) +
       R"(,"request":{"url":)" + wine_extractor::JsonString(url) + "}}");
-  const wine_extractor::RequestReply reply = wine_extractor::AnswerRequest(*params, scope, frames);
-  if (reply.method == "Fetch.fulfillRequest") return "";
+  const wine_extractor::RequestReply reply = wine_extractor::AnswerRequest(*params, scope, frames, filesOpen);
+  if (reply.method == "Fetch.continueRequest" && reply.file) {
+    EXPECT_NE(reply.params.find(wine_extractor::DescriptorUrl(reply.file.Get())), std::string::npos) << reply.params;
+    return "";
+  }
   EXPECT_EQ(reply.method, "Fetch.failRequest");
   if (!reply.refusal) return "-";
   EXPECT_EQ(reply.refusal->kind, type);
@@ -394,6 +429,7 @@ TEST(RequestPolicy, ServesDocumentsFromInsideAndResourcesFromAboveButNothingHidd
       {"docs/sub", "/proc/self/environ", system, system},
       {"docs/sub", "/dev/zero", system, system},
       {"docs/sub", "/sys/kernel/mm/transparent_hugepage/enabled", system, system},
+      {"docs/sub", "/proc/self/root" + base + "/docs/sub/a.css", system, system},  // by name, leading inside
       {".tool/html/std", ".tool/html/std/a.css", "", ""},           // the page's own folder hidden
       {".tool/html/std", ".tool/html/std/.own/b.css", hidden, hidden},
       {".tool/html/std", ".tool/html/static.files/s.css", out, ""}, // page and file under one hidden folder
@@ -417,15 +453,18 @@ TEST(RequestPolicy, ServesDocumentsFromInsideAndResourcesFromAboveButNothingHidd
   EXPECT_EQ(wine_extractor::KindOfResource("Stylesheet"), wine_extractor::RequestKind::kResource);
   for (const char* type : {"Document", "Object", "Other", "Script", "", "image"})
     EXPECT_EQ(wine_extractor::KindOfResource(type), wine_extractor::RequestKind::kDocument) << type;
-  // The opener itself: whatever link lies on the way, and the size bound.
-  EXPECT_EQ(wine_extractor::ReadPageFile(base + "/docs/four").bytes, std::optional<std::string>("1234"));
-  EXPECT_EQ(wine_extractor::ReadPageFile(base + "/docs-link/four").rule, wine_extractor::Rule::kNotRegular) << "a link on the way";
-  EXPECT_EQ(wine_extractor::ReadPageFile(base + "/docs/four", 3).rule, wine_extractor::Rule::kOverSize);
-  EXPECT_STREQ(wine_extractor::RuleText(wine_extractor::Rule::kOverSize), "over 32 MiB");
-  EXPECT_EQ(wine_extractor::kMaxPageFileBytes, uint64_t(32) << 20);
-  EXPECT_EQ(wine_extractor::ReadPageFile(base + "/docs").rule, wine_extractor::Rule::kNotRegular) << "a folder";
-  EXPECT_EQ(wine_extractor::ContentTypeOf("/a/b.CSS"), "text/css");
-  EXPECT_EQ(wine_extractor::ContentTypeOf("/a.d/b"), "");
+  // The opener itself, whatever link lies on the way; what the engine reads at the descriptor's address
+  // is the file opened, once its name leads to another; and a page holds only so many files.
+  const wine_extractor::PageFile four = wine_extractor::OpenPageFile(base + "/docs/four");
+  ASSERT_TRUE(four.file);
+  Shell("cd '" + base + "/docs' && mv four four.old && echo swapped >four");
+  EXPECT_EQ(Slurp(wine_extractor::DescriptorUrl(four.file.Get()).substr(strlen("file://"))), "1234");
+  EXPECT_EQ(wine_extractor::OpenPageFile(base + "/docs-link/four").rule, wine_extractor::Rule::kNotRegular) << "a link on the way";
+  EXPECT_EQ(wine_extractor::OpenPageFile(base + "/docs").rule, wine_extractor::Rule::kNotRegular) << "a folder";
+  const std::optional<wine_extractor::PageScope> sub =
+      wine_extractor::ScopeOfPage(base + "/docs/sub/page.html", wine_extractor::RealPath);
+  EXPECT_EQ(Answered(wine_extractor::FileUrl(base + "/docs/sub/a.css"), *sub, "Image", wine_extractor::kMaxOpenFiles),
+            "more files than one page may open");
   Shell("rm -rf '" + base + "'");
 }
 
@@ -438,9 +477,9 @@ TEST(RequestAnswer, AnswersEveryRequestAndKeepsAFewRefusals) {
   auto reply = [&](const std::string& type, const std::string& url) {
     return wine_extractor::AnswerRequest(*wine_extractor::JsonValue::Parse(
         R"({"requestId":"r","frameId":"f","resourceType":")" + type + R"(","request":{"url":")" + url + "\"}}"),
-        *scope, frames);
+        *scope, frames, 0);
   };
-  EXPECT_EQ(reply("Document", "file:///etc/hostname").method, "Fetch.fulfillRequest");
+  EXPECT_EQ(reply("Document", "file:///etc/hostname").method, "Fetch.continueRequest");
   EXPECT_EQ(reply("Document", "file:///etc/hostname").params, R"({"requestId":"r","responseCode":204})");
   EXPECT_EQ(reply("Image", "data:image/png;base64,AAAA").method, "Fetch.continueRequest");
   for (const char* url : {"http://127.0.0.1/a.css", "https://example.invalid/", "about:blank", "file://host/a.css"})
@@ -516,10 +555,16 @@ TEST(QueueReport, ReadsBackWhereEachJobStands) {
 }
 
 TEST(PageJob, GoesToTheServiceAndBackWhateverThePath) {
+  // A path of bytes that are no UTF-8 comes back as it went.
+  for (const char* path : {"/p\xE6\x97\xA5/a\n\"b\\c.html", "/p\xFF\xC3(/\xE9t\xE9.html"}) {
+    const wine_extractor::PageJob other{path, 333, 222, 20000, 2048, true};
+    const std::optional<wine_extractor::PageJob> back = wine_extractor::ParseJob(wine_extractor::FormatJob(other));
+    ASSERT_TRUE(back) << path;
+    EXPECT_EQ(back->page, other.page);
+  }
   const wine_extractor::PageJob job{"/p\xE6\x97\xA5/a\n\"b\\c.html", 333, 222, 20000, 2048, true};
   const std::optional<wine_extractor::PageJob> back = wine_extractor::ParseJob(wine_extractor::FormatJob(job));
   ASSERT_TRUE(back);
-  EXPECT_EQ(back->page, job.page);
   EXPECT_EQ(back->width, 333);
   EXPECT_EQ(back->height, 222);
   EXPECT_EQ(back->timeLimitMs, 20000u);
@@ -540,8 +585,10 @@ TEST(PageJob, GoesToTheServiceAndBackWhateverThePath) {
 class PageService : public testing::Test {
  protected:
   void SetUp() override {
-    base_ = TempTree("mkdir -m 700 spool tmp secret && echo '<p>page' >page.html && echo secret >secret/doc.html");
+    base_ = TempTree("mkdir -m 700 run run/zelnar run/zelnar/spool && mkdir secret && echo '<p>page' >page.html && "
+                     "echo secret >secret/doc.html", true);
     ASSERT_FALSE(base_.empty());
+    spool_ = base_ + "/run/zelnar/spool";
   }
   void TearDown() override { Shell("rm -rf '" + base_ + "'"); }
 
@@ -550,12 +597,13 @@ class PageService : public testing::Test {
   pid_t Start(const std::string& mode, rlim_t memoryMb = 0, int parallel = 1, const char* idleMs = "300") {
     const pid_t pid = fork();
     if (pid == 0) {
-      setenv("TMPDIR", (base_ + "/tmp").c_str(), 1);
+      setenv("XDG_RUNTIME_DIR", (base_ + "/run").c_str(), 1);
+      setenv("HOME", base_.c_str(), 1);  // should the runtime folder fail, never the tester's home
       setenv("ZELNAR_BROWSER_PARALLEL", std::to_string(parallel).c_str(), 1);
       const rlimit limit{memoryMb << 20, memoryMb << 20};
       if (memoryMb) setrlimit(RLIMIT_AS, &limit);
-      execl(ZELNAR_PAGE_DRIVER, ZELNAR_PAGE_DRIVER, "--serve", (base_ + "/spool").c_str(),
-            ZELNAR_FAKE_ENGINES "/engine", idleMs, ("--mode=" + mode).c_str(), static_cast<char*>(nullptr));
+      execl(ZELNAR_PAGE_DRIVER, ZELNAR_PAGE_DRIVER, "--serve", "spool", ZELNAR_FAKE_ENGINES "/engine", idleMs, "",
+            ("--mode=" + mode).c_str(), static_cast<char*>(nullptr));
       _exit(127);
     }
     return pid;
@@ -564,7 +612,7 @@ class PageService : public testing::Test {
   // Hands in a page (a path under the test's folder) as the extractor does. A time limit no busy
   // machine reaches, unless one is asked for: each case ends the page by itself.
   void Submit(const std::string& id, const std::string& page = "page.html", uint32_t limitMs = 30000) {
-    const std::string spool = base_ + "/spool/" + id;
+    const std::string spool = spool_ + "/" + id;
     const std::string job = wine_extractor::FormatJob({base_ + "/" + page, 64, 48, limitMs, 2048, false});
     std::ofstream(spool + ".alive");
     std::ofstream(spool + ".part", std::ios::binary) << job;
@@ -577,23 +625,16 @@ class PageService : public testing::Test {
     for (int i = 0; i < 8000; ++i) {
       bool all = true;
       for (size_t n = 0; n < ids.size(); ++n) {
-        const std::string spool = base_ + "/spool/" + ids[n];
+        const std::string spool = spool_ + "/" + ids[n];
         if (statuses[n].empty() && Exists(spool + ".status")) statuses[n] = Slurp(spool + ".status");
         if (statuses[n].empty() && !Exists(spool + ".alive")) std::ofstream(spool + ".alive");
         all = all && !statuses[n].empty();
       }
       // Where the service said each page stood.
-      if (const auto report = wine_extractor::ParseQueue(Slurp(base_ + "/spool/queue")))
+      if (const auto report = wine_extractor::ParseQueue(Slurp(spool_ + "/queue")))
         for (const wine_extractor::JobPlace& job : report->jobs)
           reported_.insert(job.id + (job.stage == wine_extractor::JobStage::kWaiting ? " waiting " + std::to_string(job.ahead)
                                      : job.stage == wine_extractor::JobStage::kDrawing ? " drawing" : " answered"));
-      // The heartbeat while the pages are drawn.
-      struct stat beat;
-      timespec now;
-      clock_gettime(CLOCK_REALTIME, &now);
-      if (stat((base_ + "/spool/service").c_str(), &beat) == 0)
-        stalest_ = std::max<int64_t>(stalest_, (now.tv_sec - beat.st_mtim.tv_sec) * 1000 +
-                                                   (now.tv_nsec - beat.st_mtim.tv_nsec) / 1000000);
       if (all) return statuses;
       usleep(5000);
     }
@@ -607,8 +648,16 @@ class PageService : public testing::Test {
   }
   // What the fake engine drew for a page: how its requests were answered.
   std::string Drawn(const std::string& id) {
-    const std::string picture = Slurp(base_ + "/spool/" + id + ".png");
+    const std::string picture = Slurp(spool_ + "/" + id + ".png");
     return picture.size() >= 8 && picture.compare(0, 8, "\x89PNG\r\n\x1a\n") == 0 ? picture.substr(8) : "no picture";
+  }
+
+  // The peak resident memory of process `pid` so far, in MB.
+  static int64_t PeakMb(pid_t pid) {
+    std::istringstream status(Slurp("/proc/" + std::to_string(pid) + "/status"));
+    for (std::string line; std::getline(status, line);)
+      if (line.rfind("VmHWM:", 0) == 0) return std::stoll(line.substr(6)) >> 10;
+    return -1;
   }
 
   // The service's exit status once it has ended by itself, or -1.
@@ -624,23 +673,23 @@ class PageService : public testing::Test {
   }
 
   void ExpectIdleEnd(pid_t service) {
-    Shell("cd '" + base_ + "/spool' && rm -f *.png *.status *.alive");
+    Shell("cd '" + spool_ + "' && rm -f *.png *.status *.alive");
     // Idle, it ends its engine and takes its folder away.
     EXPECT_EQ(Ended(service, 10000), 0);
-    EXPECT_FALSE(Exists(base_ + "/spool"));
+    EXPECT_FALSE(Exists(spool_));
+    EXPECT_EQ(Shell("ls -A '" + base_ + "/run/zelnar'"), "") << "left in the meeting folder";
     EXPECT_EQ(Engines(), "0\n");
-    mkdir((base_ + "/spool").c_str(), 0700);
+    mkdir(spool_.c_str(), 0700);
   }
 
   // This test's fake engine processes (the service names it on its own command line too; other runs of
   // the test have other temporary folders).
   std::string Engines() {
-    return Shell("for p in $(pgrep -f '^/usr/bin/python3 " ZELNAR_FAKE_ENGINES "/engin[e]'); do grep -qsF 'TMPDIR=" +
-                 base_ + "/tmp' /proc/$p/environ && echo $p; done | wc -l");
+    return Shell("for p in $(pgrep -f '^/usr/bin/python3 " ZELNAR_FAKE_ENGINES "/engin[e]'); do grep -qsF "
+                 "'ZELNAR_BROWSER_RUN=" + spool_ + "' /proc/$p/environ && echo $p; done | wc -l");
   }
 
-  std::string base_;
-  int64_t stalest_ = 0;  // the oldest the heartbeat was seen while pages were waited for
+  std::string base_, spool_;
   std::set<std::string> reported_;  // "ID STAGE [AHEAD]" as the service's queue report said it
 };
 
@@ -657,7 +706,15 @@ TEST_F(PageService, AnswersEveryPageAndOutlivesAnEngineThatBreaks) {
                         Case{"dies-during", "4 the engine ended"},
                         // Found at once, not at the page's time limit.
                         Case{"stops-during", "4 the engine was stopped"},
-                        Case{"deaf-during", "4 the engine did not answer within a second"},
+                        // The browser, not the script that starts it, is watched.
+                        Case{"launched-stops-during", "4 the engine was stopped"},
+                        // Asleep: neither running nor using a processor nor sending anything.
+                        Case{"asleep-during", "4 the engine stopped answering: it did nothing for"},
+                        // Busy, however long it does not answer: never taken for dead.
+                        Case{"busy-during", "0\n"},
+                        Case{"refuses-answers", "4 the engine refused the answer to a request of the page: Invalid state"},
+                        // The next page gets a context of its own, not the one whose renderer crashed.
+                        Case{"ahead-dies", "0\n"},
                         Case{"huge-once", "4 the driver failed: std::bad_alloc", "0\n", 256}}) {
     SCOPED_TRACE(c.mode);
     const pid_t service = Start(c.mode, c.memoryMb);
@@ -665,8 +722,8 @@ TEST_F(PageService, AnswersEveryPageAndOutlivesAnEngineThatBreaks) {
       const char* expected = id[0] == 's' && c.next ? c.next : c.status;
       const std::string status = Serve(id);
       EXPECT_EQ(status.rfind(expected, 0), 0u) << id << ": " << status;
-      EXPECT_EQ(Exists(base_ + "/spool/" + id + ".png"), expected[0] == '0') << id;
-      EXPECT_FALSE(Exists(base_ + "/spool/" + id + ".run")) << id;
+      EXPECT_EQ(Exists(spool_ + "/" + id + ".png"), expected[0] == '0') << id;
+      EXPECT_FALSE(Exists(spool_ + "/" + id + ".run")) << id;
     }
     if (c.mode == std::string("draws")) {
       EXPECT_EQ(Drawn("first"), "shown page.html");
@@ -683,7 +740,9 @@ TEST_F(PageService, AnswersEveryPageAndOutlivesAnEngineThatBreaks) {
 TEST_F(PageService, GivesEachPageItsOwnRulesAndFailureSideBySide) {
   Shell("cd '" + base_ + "' && for d in b f1 f2 f3 f4 s n; do mkdir $d; done && for n in 1 2 3; do echo x >b/frame$n.html; done"
         " && for d in f1 f2 f3 f4 s n; do echo x >$d/page.html; done && echo x >n/frame.html && echo x >s/slow.html"
-        " && head -c 31000000 /dev/zero | tr '\\0' x >n/big.html");
+        " && head -c 31000000 /dev/zero | tr '\\0' x >n/big.html && mkdir h10 h40"
+        " && for n in $(seq 10 49); do truncate -s 30M h40/picture$n.png; done && echo x >h40/pictures.html"
+        " && for n in $(seq 10 19); do ln h40/picture$n.png h10/picture$n.png; done && echo x >h10/pictures.html");
   struct Page {
     const char* id;
     const char* page;
@@ -696,8 +755,15 @@ TEST_F(PageService, GivesEachPageItsOwnRulesAndFailureSideBySide) {
     int parallel;
     std::vector<Page> pages;
     bool serially = false;  // one after the other, not at once
+    const char* engine = "draws";
     std::vector<std::string> reported = {};  // where the service said pages stood, among what it said
   };
+  // Pages of 10 and 40 pictures of 30 MB, each picture shown.
+  std::string ten = "shown pictures.html", forty = ten;
+  for (int n = 10; n < 50; ++n) {
+    if (n < 20) ten += " shown picture" + std::to_string(n) + ".png";
+    forty += " shown picture" + std::to_string(n) + ".png";
+  }
   const Case cases[] = {
       {"a burst of pages of one folder, each with a frame from outside", 3,
        {{"b1", "b/frame1.html", "0\n", "shown frame1.html refused doc.html"},
@@ -712,14 +778,24 @@ TEST_F(PageService, GivesEachPageItsOwnRulesAndFailureSideBySide) {
       {"the context made ahead meets the next page", 2,
        {{"one", "f1/page.html", "0\n", "shown page.html"}, {"two", "n/frame.html", "0\n", "shown frame.html refused doc.html"}},
        true},
-      // Its 41 MB answer is read slowly: meanwhile the other page's limit and the heartbeat go on.
+      // Its 31 MB file is read slowly: meanwhile the other page's limit goes on.
       {"a page beside one whose answer is large", 2,
        {{"big", "n/big.html", "0\n", "shown big.html"},
         {"late", "s/slow.html", "124 the page took longer than its time limit", "", 1000}}},
+      {"a page of 10 pictures of 30 MB", 1, {{"ten", "h10/pictures.html", "0\n", ten.c_str()}}},
+      {"a page of 40 pictures of 30 MB beside another host's pages", 2,
+       {{"forty", "h40/pictures.html", "0\n", forty.c_str()}, {"p1", "f1/page.html", "0\n", "shown page.html"},
+        {"p2", "f2/page.html", "0\n", "shown page.html"}}},
+      // Frames asked of several pages at once end such an engine.
+      {"four slots, an engine that draws one frame at a time", 4,
+       {{"p1", "f1/page.html", "0\n", "shown page.html"}, {"p2", "f2/page.html", "0\n", "shown page.html"},
+        {"p3", "f3/page.html", "0\n", "shown page.html"}, {"p4", "f4/page.html", "0\n", "shown page.html"},
+        {"p5", "f1/page.html", "0\n", "shown page.html"}, {"p6", "f2/page.html", "0\n", "shown page.html"}},
+       false, "one-frame"},
       {"pages waiting behind a slow page, each told where it stands", 1,
        {{"slow", "s/slow.html", "124 the page took longer than its time limit", "", 1500},
         {"w1", "f1/page.html", "0\n", "shown page.html"}, {"w2", "f2/page.html", "0\n", "shown page.html"}},
-       false, {"slow drawing", "w1 waiting 0", "w2 waiting 1", "w1 answered"}},
+       false, "draws", {"slow drawing", "w1 waiting 0", "w2 waiting 1", "w1 answered"}},
       {"a job that cannot be taken, a page that is not there", 1,
        {{"stuck", "page.html", "4 the service cannot take the page's job"}, {"gone", "nowhere/page.html", "3 the page cannot be found"},
         {"after", "page.html", "0\n", "shown page.html"}},
@@ -727,27 +803,27 @@ TEST_F(PageService, GivesEachPageItsOwnRulesAndFailureSideBySide) {
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);
-    const pid_t service = Start("draws", 0, c.parallel);
+    const pid_t service = Start(c.engine, 0, c.parallel);
     std::vector<std::string> ids;
     std::vector<std::string> statuses;
     for (const Page& page : c.pages) {
       ids.push_back(page.id);
-      if (ids.back() == "stuck") Shell("mkdir -p '" + base_ + "/spool/stuck.run/x'");
+      if (ids.back() == "stuck") Shell("mkdir -p '" + spool_ + "/stuck.run/x'");
       Submit(page.id, page.page, page.limitMs);
       if (c.serially) statuses.push_back(Wait({page.id})[0]);
     }
-    stalest_ = 0;
     reported_.clear();
     if (!c.serially) statuses = Wait(ids);
     for (const std::string& place : c.reported) EXPECT_EQ(reported_.count(place), 1u) << place;
-    EXPECT_LT(stalest_, int64_t(wine_extractor::kServiceFrozenMs)) << "the service looked frozen";
+    // No page's files pass through the service: its memory stays small whatever the pages load.
+    EXPECT_LT(PeakMb(service), 64) << "the service's peak resident memory";
     for (size_t n = 0; n < ids.size(); ++n) {
       SCOPED_TRACE(ids[n]);
       EXPECT_EQ(statuses[n].rfind(c.pages[n].status, 0), 0u) << statuses[n];
       if (c.pages[n].status[0] == '0') EXPECT_EQ(Drawn(ids[n]), c.pages[n].drawn);
     }
     EXPECT_EQ(kill(service, 0), 0) << "the service ended";
-    Shell("rm -rf '" + base_ + "/spool/stuck.run'");
+    Shell("rm -rf '" + spool_ + "/stuck.run'");
     ExpectIdleEnd(service);
   }
 }
@@ -755,21 +831,24 @@ TEST_F(PageService, GivesEachPageItsOwnRulesAndFailureSideBySide) {
 // Without an idle time (a host that keeps no engine running): the service waits for the page of
 // the host that started it, whose sign of life is there first, keeps no engine while no page
 // waits, and ends as soon as the page's files are gone. A service killed outright takes its engine
-// along, whatever the engine does.
+// along, whatever the engine does, and the next one removes what it left.
 TEST_F(PageService, EndsAtOnceWithoutIdleTimeAndTakesItsEngineAlongWhenKilled) {
-  std::ofstream(base_ + "/spool/first.alive");
+  std::ofstream(spool_ + "/first.alive");
   pid_t service = Start("draws", 0, 1, "0");
   usleep(300000);
   EXPECT_EQ(kill(service, 0), 0) << "it ended before the page came";
   EXPECT_EQ(Engines(), "0\n") << "an engine made ahead";
   EXPECT_EQ(Serve("first"), "0\n");
-  usleep(300000);
-  EXPECT_EQ(Engines(), "0\n") << "the engine outlived its page";
-  for (const char* suffix : {".png", ".status", ".alive"}) unlink((base_ + "/spool/first" + suffix).c_str());
+  // Its engine goes while the page's files are still there, the service with them only.
+  std::string engines;
+  for (int i = 0; i < 600 && (engines = Engines()) != "0\n"; ++i) usleep(50000);
+  EXPECT_EQ(engines, "0\n") << "the engine outlived its page";
+  EXPECT_EQ(kill(service, 0), 0) << "the service ended before its host collected the answer";
+  for (const char* suffix : {".png", ".status", ".alive"}) unlink((spool_ + "/first" + suffix).c_str());
   EXPECT_EQ(Ended(service, 3000), 0);
-  EXPECT_FALSE(Exists(base_ + "/spool"));
+  EXPECT_FALSE(Exists(spool_));
 
-  mkdir((base_ + "/spool").c_str(), 0700);
+  mkdir(spool_.c_str(), 0700);
   service = Start("never-loads");
   Submit("stuck");
   for (int i = 0; i < 200 && Engines() == "0\n"; ++i) usleep(20000);
@@ -779,6 +858,10 @@ TEST_F(PageService, EndsAtOnceWithoutIdleTimeAndTakesItsEngineAlongWhenKilled) {
   std::string left;
   for (int i = 0; i < 60 && (left = Engines()) != "0\n"; ++i) usleep(50000);
   EXPECT_EQ(left, "0\n") << "engine processes outlived their service by 3 s";
+  // What the killed one left (its engine's scratch folder, its taken job) goes with the next one.
+  service = Start("draws");
+  EXPECT_EQ(Serve("after"), "0\n");
+  ExpectIdleEnd(service);
 }
 
 TEST(JsonValue, ReadsTheEnginesMessages) {
@@ -817,6 +900,27 @@ TEST(JsonValue, ReadsTheEnginesMessages) {
     EXPECT_FALSE(wine_extractor::JsonValue::Parse(broken));
   }
   EXPECT_FALSE(wine_extractor::JsonValue::Parse(std::string(100, '[') + std::string(100, ']'))) << "nesting is bounded";
+  // Where the bounds lie: 65 containers deep, and the size refused unread (the pages are not readable).
+  EXPECT_TRUE(wine_extractor::JsonValue::Parse(std::string(65, '[') + std::string(65, ']')));
+  EXPECT_FALSE(wine_extractor::JsonValue::Parse(std::string(66, '[') + std::string(66, ']')));
+  const size_t huge = wine_extractor::kMaxJsonBytes + 1;
+  void* unreadable = mmap(nullptr, huge, PROT_NONE, MAP_PRIVATE | MAP_ANONYMOUS | MAP_NORESERVE, -1, 0);
+  ASSERT_NE(unreadable, MAP_FAILED);
+  EXPECT_FALSE(wine_extractor::JsonValue::Parse(std::string_view(static_cast<const char*>(unreadable), huge)));
+  munmap(unreadable, huge);
+  // What JSON allows and a second reading takes: numbers beyond 64 bits or a double; a later name
+  // given twice wins; an escaped backslash before "u" is no escape; bytes past a padded text are not read.
+  EXPECT_EQ(wine_extractor::JsonValue::Parse("123456789012345678901234567890")->Number(), 1.2345678901234568e29);
+  EXPECT_EQ(wine_extractor::JsonValue::Parse("-1e999")->Number(), -DBL_MAX);
+  EXPECT_EQ((*wine_extractor::JsonValue::Parse(R"({"a":1,"a":[2,"\ud800"]})"))["a"].GetKind(),
+            wine_extractor::JsonValue::Kind::Array);
+  EXPECT_EQ(wine_extractor::JsonValue::Parse(R"("\\ud800\ud800")")->Text(), "\\ud800\xEF\xBF\xBD");
+  const std::string padded = R"({"id":7})" + std::string(wine_extractor::kJsonPadding, '{');
+  EXPECT_EQ((*wine_extractor::JsonValue::Parse(std::string_view(padded.data(), 8), true))["id"].Whole(), 7);
+  for (const char* still : {"[01,1e999]", R"(["\ud800",-])", R"(["\ud800"] 1)", "\"\xFF\""}) {
+    SCOPED_TRACE(still);
+    EXPECT_FALSE(wine_extractor::JsonValue::Parse(still));
+  }
   EXPECT_EQ(wine_extractor::JsonString("a\"b\\c\n\x01"), R"("a\"b\\c\u000a\u0001")");
 }
 

@@ -825,6 +825,46 @@ TEST_P(BrowserExtractor, ShowsTheNextPageNothingOfTheOneBefore) {
   EXPECT_EQ(picture.At(30, 30), (Rgb{0, 160, 0})) << "a picture came from the cache";
   EXPECT_EQ(picture.At(30, 130), (Rgb{0, 0, 200})) << "the first page is in the second one's history";
   EXPECT_EQ(picture.At(130, 30), kWhite) << "the second page loaded from the first one's folder";
+  // The other way round: what the second page may not load, the first then may.
+  const Picture again = Render(first);
+  ASSERT_EQ(again.result, 0);
+  EXPECT_EQ(again.At(30, 30), (Rgb{0, 160, 0})) << "the first page lost its own picture";
+
+  // A page gives the same pixels drawn first and after twenty others whatever they did: one linking to
+  // it, one stopped by its time limit, a hostile one, one whose renderer was killed after its picture,
+  // pages of other sizes and folders.
+  const std::wstring reference = WritePage(
+      L"reference.html", BoxesPage({{10, 10, 50, 30, {200, 30, 30}}},
+                                   "<p style=\"position:absolute; top:70px; font: 16px serif\">Text, <a href=\"second.html\">"
+                                   "a link</a></p><img src=\"shared.svg\" style=\"position:absolute; left:120px; top:10px\">"));
+  const Picture before = Render(reference);
+  ASSERT_EQ(before.result, 0) << before.why;
+  std::string slow = "<!DOCTYPE html><html><body>";
+  for (int i = 0; i < 150000; ++i) slow += "<div style=\"box-shadow:0 0 9px red\">" + std::to_string(i) + "</div>";
+  struct Step { const char* what; std::wstring page; const wchar_t* limitMs; bool killRenderers; };
+  const std::vector<Step> steps = {
+      {"links to the page", WritePage(L"linking.html", BoxesPage({}, "<a href=\"reference.html\">x</a>")), nullptr, false},
+      {"stopped by its time limit", WritePage(L"slow.html", slow + "</body></html>", elsewhere), L"1000", false},
+      {"hostile", WritePage(L"hostile.html", "<meta http-equiv=refresh content=\"0; url=hostile.html\"><iframe src=\"file:///etc/"
+                                             "passwd\"></iframe><object data=\"../pages/reference.html\"></object>"
+                                             "<style>@font-face{font-family:x;src:url(/dev/zero)}body{font-family:x}</style>t",
+                            elsewhere), nullptr, false},
+      {"renderers killed after it", WritePage(L"killed.html", BoxesPage({{0, 0, 20, 20, {0, 0, 0}}}), elsewhere), nullptr, true}};
+  for (int round = 0; round < 4; ++round) {
+    for (const Step& step : steps) {
+      SCOPED_TRACE(step.what);
+      SetEnvironmentVariableW(kTimeLimitVariable, step.limitMs);
+      Render(step.page);
+      SetEnvironmentVariableW(kTimeLimitVariable, nullptr);
+      if (step.killRenderers) test::RunShell(root_, "pkill -KILL -f -- '--type=renderer'; true");
+    }
+    UseSize(300 + 20 * round, 200);
+    Render(reference);
+  }
+  UseSize(before.width, before.height);
+  const Picture after = Render(reference);
+  ASSERT_EQ(after.result, 0) << after.why;
+  EXPECT_EQ(after.bits, before.bits) << "the page drawn after twenty others differs from the page drawn first";
   ExpectNothingLeftBehind();
 }
 
@@ -834,9 +874,12 @@ TEST_P(BrowserExtractor, ShowsTheNextPageNothingOfTheOneBefore) {
 // reads every command line and environment it may, while 20 pages are drawn: every picture exact,
 // the page's path seen nowhere, nothing made in the temporary folder. A runtime folder that is
 // unset, another account's, open to others or a link: the cache's is used, and nothing is made
-// there; where the cache's way fails too, the failure names the folder. A `service` file naming a
-// process of ours that is no service (a server with `--serve`, even in the spool): our own is
-// started, that process left alone. Without drive Z:, it draws.
+// there; where the cache's way fails too, the failure names the folder. A cache folder that the second
+// account's group may write fails, however she swaps the meeting folder meanwhile, and nothing is
+// made in hers. A `service` file naming a process of ours that is no service (a server with
+// `--serve`, even in the spool): our own is started, that process left alone. A service killed
+// outright, every process of it: the next one leaves the meeting folder empty. A spool moved aside
+// under a live service: it ends. Without drive Z:, it draws.
 TEST_P(BrowserExtractor, MeetsItsServiceWhereNoOneElseCanEnter) {
   const std::vector<Box> boxes = {{0, 0, 50, 50, {20, 90, 200}}};
   ASSERT_TRUE(CreateDirectoryW((pages_ + L"\\secret-word-7q").c_str(), nullptr));
@@ -861,7 +904,24 @@ TEST_P(BrowserExtractor, MeetsItsServiceWhereNoOneElseCanEnter) {
   const std::string server = "mkdir -m 700 run/zelnar run/zelnar/" + spool + " && (cd run/zelnar/" + spool +
                              " && { perl -e 'sleep 60' server --serve & } && echo $! > ../../../server && "
                              "echo \"$! $(cut -d' ' -f22 /proc/$!/stat)\" > service)";
-  struct Case { const char* what; bool runtime; std::string make; bool asRoot; int pages; const char* used; };
+  // A cache folder that the second account's group may write: it swaps its own open folder in and
+  // out as the meeting folder while the service starts.
+  const std::string swap =
+      "chgrp " + u + " cache && chmod 770 cache && rm -f @S@* && setpriv --reuid=" + u + " --regid=" + u +
+      " --clear-groups sh -c 'cd cache && mkdir -m 777 her && : > \"$1.planted\"; while [ ! -e \"$1.stop\" ]; do "
+      "[ -e zelnar ] && [ ! -O zelnar ] && mv zelnar mine; [ -e zelnar ] || mv her zelnar; sleep 0.005; "
+      "[ -O zelnar ] && mv zelnar her; [ -e mine ] && mv mine zelnar; done; : > \"$1.ended\"' swapper @S@ "
+      ">/dev/null 2>&1 & while [ ! -e @S@.planted ]; do sleep 0.1; done";
+  // Every process of the service, and the process groups they lead, killed outright.
+  const std::string killAll =
+      "for p in $(grep -l -s -F -e " + ShellQuote("ZELNAR_BROWSER_RUN=" + UnixPath(meet_)) + " /proc/[0-9]*/environ | "
+      "cut -d/ -f3) $(for p in /proc/[0-9]*; do case \"$(readlink $p/cwd)\" in " + ShellQuote(UnixPath(meet_)) +
+      "/*) echo ${p#/proc/} ;; esac; done); do kill -9 -$(cut -d' ' -f5 /proc/$p/stat) $p; done 2>/dev/null; true";
+  struct Case {
+    const char* what; bool runtime; std::string make; bool asRoot; int pages; const char* used;
+    const char* why = nullptr;  // where no picture is drawn, what the failure says
+    std::string during = "";    // done to a live service while it draws a page that never loads
+  };
   const Case cases[] = {
       {"a second account shares the temporary folder", true, attack, true, 20, "run"},
       {"the runtime folder unset", false, "", false, 1, "cache"},
@@ -869,7 +929,12 @@ TEST_P(BrowserExtractor, MeetsItsServiceWhereNoOneElseCanEnter) {
       {"the runtime folder open to others", true, "chmod 755 run", false, 1, "cache"},
       {"the runtime folder a link", true, "rmdir run && ln -s docs run", false, 1, "cache"},
       {"a service file naming a server of ours", true, server, false, 1, "run"},
-      {"the cache's way through a link, too", false, "rmdir cache && ln -s docs cache", false, 1, nullptr},
+      {"the cache's way through a link, too", false, "rmdir cache && ln -s docs cache", false, 1, nullptr, "/cache is a link"},
+      {"the cache's folder a second account's group may write, swapped during the start", false, swap, true, 1, nullptr,
+       "writable by no one else, its group included"},
+      {"every process of a service killed, then the next one's idle end", true, "", false, 1, "run", nullptr, killAll},
+      {"the spool moved aside under a live service", true, "", false, 1, "run", nullptr,
+       "mv run/zelnar/page-service-* run/zelnar/moved"},
   };
   const std::string t = ShellQuote(UnixPath(temp_)), seen = "/tmp/zelnar-seen-" + u;
   for (const Case& c : cases) {
@@ -889,11 +954,26 @@ TEST_P(BrowserExtractor, MeetsItsServiceWhereNoOneElseCanEnter) {
     const std::string others = "LC_ALL=C ls -lA --time-style=+ docs run/ | grep -v '^total\\| zelnar$'";
     const std::string temp = "LC_ALL=C ls -lA --time-style=+ " + t;
     const std::string before = test::RunShell(meet_, others), listed = test::RunShell(root_, temp);
+    if (!c.during.empty()) {
+      SetEnvironmentVariableW(kTimeLimitVariable, L"8000");
+      SetEnvironmentVariableW(kEngineVariable, FromUtf8(ZELNAR_SOURCE_DIR "/tests/wine_extractor/win/fake_engines/engine-never-loads").c_str());
+      int result = -1;
+      std::thread call([&] { result = Render(page).result; });
+      const std::string taken = "ls run/zelnar/page-service-*/ 2>/dev/null | grep -c '\\.run$'";
+      for (int i = 0; i < 200 && test::RunShell(meet_, taken) == "0\n"; ++i) Sleep(50);
+      test::RunShell(meet_, c.during);
+      call.join();
+      SetEnvironmentVariableW(kEngineVariable, nullptr);
+      SetEnvironmentVariableW(kTimeLimitVariable, nullptr);
+      EXPECT_EQ(result, kFailed) << "the picture in flight";
+      EXPECT_EQ(Marked(UnixPath(meet_) + "/"), "") << "the service or its engine outlived its folder";
+      test::RunShell(meet_, "rm -rf run/zelnar/moved");  // the user's own
+    }
     for (int i = 0; i < c.pages; ++i) {
       const Picture picture = Render(page);
       if (!c.used) {
         EXPECT_EQ(picture.result, kFailed);
-        EXPECT_NE(picture.why.find("/cache is a link"), std::string::npos) << picture.why;
+        EXPECT_NE(picture.why.find(c.why), std::string::npos) << picture.why;
         continue;
       }
       ASSERT_EQ(picture.result, 0) << picture.why;
@@ -907,6 +987,11 @@ TEST_P(BrowserExtractor, MeetsItsServiceWhereNoOneElseCanEnter) {
     }
     EXPECT_EQ(test::RunShell(meet_, others), before) << "made or changed where nothing of ours belongs";
     EXPECT_EQ(test::RunShell(root_, temp), listed) << "made or changed in the temporary folder";
+    if (c.make == swap) {
+      test::RunShell(meet_, "touch " + seen + ".stop; while [ ! -e " + seen + ".ended ]; do sleep 0.1; done", 20000);
+      EXPECT_EQ(test::RunShell(meet_, "ls -A cache/her"), "") << "made in the other account's folder";
+      test::RunShell(meet_, "rm -f " + seen + "*");
+    }
     if (c.make == attack) {
       test::RunShell(root_, "touch stop; while [ ! -e " + seen + ".ended ]; do sleep 0.1; done", 20000);
       EXPECT_EQ(test::RunShell(root_, "cat " + seen + " 2>/dev/null"), "") << "the other account saw or moved";
