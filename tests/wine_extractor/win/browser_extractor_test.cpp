@@ -856,7 +856,13 @@ TEST_P(BrowserExtractor, ShowsTheNextPageNothingOfTheOneBefore) {
       SetEnvironmentVariableW(kTimeLimitVariable, step.limitMs);
       Render(step.page);
       SetEnvironmentVariableW(kTimeLimitVariable, nullptr);
-      if (step.killRenderers) test::RunShell(root_, "pkill -KILL -f -- '--type=renderer'; true");
+      // This test's renderers only: they work in its meeting folder.
+      if (step.killRenderers) {
+        const std::string killed = test::RunShell(
+            root_, "for p in /proc/[0-9]*; do case \"$(readlink $p/cwd)\" in " + ShellQuote(UnixPath(meet_)) +
+                       "/*) grep -qa -e --type=renderer $p/cmdline && kill -9 ${p#/proc/} && echo k ;; esac; done; true");
+        if (KeptAlive()) EXPECT_NE(killed, "") << "no renderer of this test's service was found";
+      }
     }
     UseSize(300 + 20 * round, 200);
     Render(reference);
