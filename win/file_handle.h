@@ -3,27 +3,16 @@
 
 #include <windows.h>
 
+#include "win/unique_handle.h"
+
 namespace zelnar {
 
-class FileHandle {
- public:
-  explicit FileHandle(HANDLE handle) noexcept : handle_(handle) {}
-  ~FileHandle() { Reset(); }
-  FileHandle(const FileHandle&) = delete;
-  FileHandle& operator=(const FileHandle&) = delete;
-
-  HANDLE Get() const noexcept { return handle_; }
-  explicit operator bool() const noexcept { return handle_ != INVALID_HANDLE_VALUE; }
-  // Closes now and reports whether the close succeeded (a write can still fail there).
-  bool Reset() noexcept {
-    if (handle_ == INVALID_HANDLE_VALUE) return true;
-    const BOOL ok = CloseHandle(handle_);
-    handle_ = INVALID_HANDLE_VALUE;
-    return ok != FALSE;
-  }
-
- private:
-  HANDLE handle_;
+// A failed open is INVALID_HANDLE_VALUE, not null.
+struct FileHandleTraits {
+  using Handle = HANDLE;
+  static Handle None() noexcept { return INVALID_HANDLE_VALUE; }
+  static bool Close(Handle handle) noexcept { return CloseHandle(handle) != FALSE; }
 };
+using FileHandle = UniqueHandle<FileHandleTraits>;
 
 }  // namespace zelnar
