@@ -6,8 +6,11 @@
 
 #include "wine_extractor/com_server/failure.h"
 #include "wine_extractor/com_server/service_finder.h"
+#include "wine_extractor/com_server/start_shell.h"
 #include "wine_extractor/com_server/windows_file.h"
 #include "wine_extractor/protocol/engine_job.h"
+#include "win/error.h"
+#include "win/find_handle.h"
 
 namespace wine_extractor {
 namespace {
@@ -92,10 +95,9 @@ std::wstring NextJobId() {
 // Whether the service is drawing a page now: pages queued behind it wait without a time limit.
 bool Drawing(const std::wstring& folder) {
   WIN32_FIND_DATAW found;
-  const HANDLE search = FindFirstFileW((folder + L"\\*" + Widen(kTakenSuffix)).c_str(), &found);
-  if (search == INVALID_HANDLE_VALUE) return false;
-  FindClose(search);
-  return true;
+  const zelnar::FindHandle search(
+      FindFirstFileW((folder + L"\\*" + zelnar::WidenAscii(kTakenSuffix)).c_str(), &found));
+  return bool(search);
 }
 
 }  // namespace
@@ -185,7 +187,7 @@ void ServiceCall::RemoveFiles() const noexcept {
 
 std::wstring ServiceCall::Picture() const { return File(kPictureSuffix); }
 
-std::wstring ServiceCall::File(const char* suffix) const { return folder_ + L"\\" + id_ + Widen(suffix); }
+std::wstring ServiceCall::File(const char* suffix) const { return folder_ + L"\\" + id_ + zelnar::WidenAscii(suffix); }
 
 // Written under another name and renamed, so the service never reads half a page. The sign of life
 // comes first: a service that is ending leaves a folder that holds it.
