@@ -9,6 +9,7 @@
 #include <new>
 #include <string>
 
+#include "extractor_class.h"
 #include "wine_extractor/com_server/read_settings.h"
 #include "wine_extractor/com_server/failure.h"
 #include "wine_extractor/com_server/page_render.h"
@@ -17,9 +18,6 @@
 
 namespace wine_extractor {
 namespace {
-
-// {5B0D7C3E-2A91-4F6B-9C1E-7A3F60B2D845}
-constexpr CLSID kClassId = {0x5B0D7C3E, 0x2A91, 0x4F6B, {0x9C, 0x1E, 0x7A, 0x3F, 0x60, 0xB2, 0xD8, 0x45}};
 
 // What GetLocation reports back: we keep no cache of our own (pages change), draw no stamp and no
 // border; the picture is the page, nothing else.
