@@ -13,7 +13,7 @@
 #include "win/dib_geometry.h"
 #include "win/dib_header.h"
 #include "win/gdi_object.h"
-#include "win/kernel_handle.h"
+#include "win/kernel_handles.h"
 
 namespace {
 

@@ -12,7 +12,7 @@
 #include "tools/plugin_host/picture_job.h"
 #include "tools/plugin_host/plugin_library.h"
 #include "tools/plugin_host/settings_window.h"
-#include "win/find_handle.h"
+#include "win/kernel_handles.h"
 
 namespace plugin_host {
 namespace {

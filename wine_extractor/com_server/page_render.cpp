@@ -7,7 +7,7 @@
 #include "wine_extractor/com_server/png_picture.h"
 #include "wine_extractor/com_server/wine_paths.h"
 #include "wine_extractor/protocol/driver_status.h"
-#include "win/file_handle.h"
+#include "win/kernel_handles.h"
 #include "win/text_conversion.h"
 
 namespace wine_extractor {

@@ -10,7 +10,7 @@
 #include "wine_extractor/com_server/windows_file.h"
 #include "wine_extractor/protocol/engine_job.h"
 #include "win/error.h"
-#include "win/find_handle.h"
+#include "win/kernel_handles.h"
 
 namespace wine_extractor {
 namespace {

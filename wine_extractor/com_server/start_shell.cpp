@@ -4,7 +4,7 @@
 
 #include "wine_extractor/com_server/failure.h"
 #include "wine_extractor/com_server/wine_paths.h"
-#include "win/kernel_handle.h"
+#include "win/kernel_handles.h"
 #include "win/text_conversion.h"
 
 namespace wine_extractor {

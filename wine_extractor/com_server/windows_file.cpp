@@ -3,7 +3,7 @@
 #include <algorithm>
 
 #include "wine_extractor/com_server/failure.h"
-#include "win/file_handle.h"
+#include "win/kernel_handles.h"
 
 namespace wine_extractor {
 
