@@ -78,13 +78,14 @@ ControlClass ClassOf(ControlKind kind) {
 
 // Labels size themselves to their text, so a face wider than the design's still shows all of it.
 void FitLabel(HWND label, const std::wstring& text, HFONT font, const Bounds& bounds) {
-  const HDC dc = GetDC(label);
-  if (!dc) return;
-  const HGDIOBJ old = SelectObject(dc, font);
   SIZE extent{};
-  const bool measured = GetTextExtentPoint32W(dc, text.c_str(), static_cast<int>(text.size()), &extent) != FALSE;
-  SelectObject(dc, old);
-  ReleaseDC(label, dc);
+  bool measured = false;
+  {
+    const WindowDc dc(label);
+    if (!dc) return;
+    const SelectedObject selected(dc.Get(), font);
+    measured = GetTextExtentPoint32W(dc.Get(), text.c_str(), static_cast<int>(text.size()), &extent) != FALSE;
+  }
   if (measured && extent.cx != bounds.width)
     SetWindowPos(label, nullptr, 0, 0, extent.cx, bounds.height, SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE);
 }
@@ -166,9 +167,9 @@ void TForm::Build() {
 }
 
 void TForm::CreateFont() {
-  const HDC screen = GetDC(nullptr);
+  const WindowDc screen(nullptr);
   if (!screen) throw WindowError(L"GetDC", L"画面の情報を取得できませんでした", GetLastError());
-  const int pixelsPerInch = GetDeviceCaps(screen, LOGPIXELSY);
+  const int pixelsPerInch = GetDeviceCaps(screen.Get(), LOGPIXELSY);
   LOGFONTW font{};
   font.lfHeight = layout_.fontHeight;
   if (pixelsPerInch != layout_.designPixelsPerInch)
@@ -182,11 +183,9 @@ void TForm::CreateFont() {
   TEXTMETRICW metrics{};
   bool measured = false;
   if (font_) {
-    const HGDIOBJ old = SelectObject(screen, font_.Get());
-    measured = GetTextMetricsW(screen, &metrics) != FALSE;
-    SelectObject(screen, old);
+    const SelectedObject selected(screen.Get(), font_.Get());
+    measured = GetTextMetricsW(screen.Get(), &metrics) != FALSE;
   }
-  ReleaseDC(nullptr, screen);
   if (!measured) throw FormError(L"the form's font has no metrics", L"フォントを作成できませんでした");
   // A font whose text is taller or shorter than the design's makes the whole form grow or shrink.
   if (metrics.tmHeight != layout_.designTextHeight) ScaleLayout(layout_, metrics.tmHeight, layout_.designTextHeight);

@@ -5,7 +5,7 @@
 #include <cwchar>
 #include <string>
 
-#include "win/file_handle.h"
+#include "win/kernel_handles.h"
 
 namespace zelnar {
 namespace {

@@ -1,7 +1,7 @@
 #include "win/bmp_writer.h"
 
 #include "win/bmp_file.h"
-#include "win/file_handle.h"
+#include "win/kernel_handles.h"
 
 namespace zelnar {
 namespace {

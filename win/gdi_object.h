@@ -1,56 +1,66 @@
-// Ownership of GDI objects and memory device contexts.
+// Ownership of GDI objects, device contexts and the objects selected into them.
 #pragma once
 
 #include <windows.h>
 
+#include "win/unique_handle.h"
+
 namespace zelnar {
 
-// Deletes the GDI object (bitmap, brush, ...) it holds.
-template <typename Handle>
-class GdiObject {
+template <typename Object>
+struct GdiObjectTraits {
+  using Handle = Object;
+  static Handle None() noexcept { return nullptr; }
+  static bool Close(Handle object) noexcept { return DeleteObject(object) != FALSE; }
+};
+// Deletes the GDI object (bitmap, brush, font, ...) it holds.
+template <typename Object>
+using GdiObject = UniqueHandle<GdiObjectTraits<Object>>;
+
+struct MemoryDcTraits {
+  using Handle = HDC;
+  static Handle None() noexcept { return nullptr; }
+  static bool Close(Handle dc) noexcept { return DeleteDC(dc) != FALSE; }
+};
+// A memory device context compatible with the screen, made at once; deleted with DeleteDC.
+class MemoryDc : public UniqueHandle<MemoryDcTraits> {
  public:
-  GdiObject() noexcept = default;
-  explicit GdiObject(Handle handle) noexcept : handle_(handle) {}
-  ~GdiObject() { Reset(); }
-  GdiObject(const GdiObject&) = delete;
-  GdiObject& operator=(const GdiObject&) = delete;
-  GdiObject(GdiObject&& other) noexcept : handle_(other.Release()) {}
-  GdiObject& operator=(GdiObject&& other) noexcept {
-    if (this != &other) Reset(other.Release());
-    return *this;
-  }
-
-  Handle Get() const noexcept { return handle_; }
-  explicit operator bool() const noexcept { return handle_ != nullptr; }
-  Handle Release() noexcept {
-    Handle handle = handle_;
-    handle_ = nullptr;
-    return handle;
-  }
-  void Reset(Handle handle = nullptr) noexcept {
-    if (handle_) DeleteObject(handle_);
-    handle_ = handle;
-  }
-
- private:
-  Handle handle_ = nullptr;
+  MemoryDc() noexcept : UniqueHandle(CreateCompatibleDC(nullptr)) {}
 };
 
-// A memory device context compatible with the screen; deleted with DeleteDC.
-class MemoryDc {
+// A window's device context (or the screen's, for no window), released with ReleaseDC to the window
+// it came from.
+class WindowDc {
  public:
-  MemoryDc() noexcept : dc_(CreateCompatibleDC(nullptr)) {}
-  ~MemoryDc() {
-    if (dc_) DeleteDC(dc_);
+  explicit WindowDc(HWND window) noexcept : window_(window), dc_(GetDC(window)) {}
+  ~WindowDc() {
+    if (dc_) ReleaseDC(window_, dc_);
   }
-  MemoryDc(const MemoryDc&) = delete;
-  MemoryDc& operator=(const MemoryDc&) = delete;
+  WindowDc(const WindowDc&) = delete;
+  WindowDc& operator=(const WindowDc&) = delete;
 
   HDC Get() const noexcept { return dc_; }
   explicit operator bool() const noexcept { return dc_ != nullptr; }
 
  private:
+  HWND window_;
   HDC dc_;
+};
+
+// One object selected into a device context for a scope; the one it replaced goes back at the end,
+// before the context or the object is released.
+class SelectedObject {
+ public:
+  SelectedObject(HDC dc, HGDIOBJ object) noexcept : dc_(dc), previous_(SelectObject(dc, object)) {}
+  ~SelectedObject() {
+    if (previous_ && previous_ != HGDI_ERROR) SelectObject(dc_, previous_);
+  }
+  SelectedObject(const SelectedObject&) = delete;
+  SelectedObject& operator=(const SelectedObject&) = delete;
+
+ private:
+  HDC dc_;
+  HGDIOBJ previous_;
 };
 
 }  // namespace zelnar

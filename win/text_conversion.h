@@ -1,5 +1,6 @@
-// Conversions between the UTF-16 of window text and the UTF-8 of resources or the ANSI code page of
-// the registry and the pattern scan.
+// Conversions between the UTF-16 of window text and file names, and the UTF-8 of resources and of
+// Linux programs or the ANSI code page of the registry and the pattern scan. The one place text
+// changes its encoding.
 #pragma once
 
 #include <optional>
@@ -23,6 +24,11 @@ class TextConversionError : public Error {
 
 // Raises TextConversionError for bytes that are not UTF-8.
 std::wstring WidenUtf8(std::string_view text);
+// Text that another program wrote, only to be shown: bytes that are not UTF-8 become U+FFFD. Raises
+// TextConversionError only when the system cannot convert at all.
+std::wstring WidenUtf8Replacing(std::string_view text);
+// A lone surrogate becomes U+FFFD. Raises TextConversionError when the system cannot convert at all.
+std::string NarrowToUtf8(std::wstring_view text);
 // Bytes of the ANSI code page; a byte sequence it cannot map becomes U+FFFD or the code page's default.
 // Raises TextConversionError when the system cannot convert at all.
 std::wstring WidenAnsi(std::string_view text);

@@ -1,34 +1,18 @@
-// Ownership of a local-memory block and of one lock on it.
+// Ownership of a local-memory block.
 #pragma once
 
 #include <windows.h>
 
+#include "win/unique_handle.h"
+
 namespace zelnar {
 
-// Frees the block it holds; LocalFree frees a locked block as well.
-class UniqueLocal {
- public:
-  UniqueLocal() noexcept = default;
-  explicit UniqueLocal(HLOCAL block) noexcept : block_(block) {}
-  ~UniqueLocal() { Reset(); }
-  UniqueLocal(const UniqueLocal&) = delete;
-  UniqueLocal& operator=(const UniqueLocal&) = delete;
-
-  HLOCAL Get() const noexcept { return block_; }
-  explicit operator bool() const noexcept { return block_ != nullptr; }
-  // Gives the block away: the caller owns it from now on.
-  HLOCAL Release() noexcept {
-    HLOCAL block = block_;
-    block_ = nullptr;
-    return block;
-  }
-  void Reset() noexcept {
-    if (block_) LocalFree(block_);
-    block_ = nullptr;
-  }
-
- private:
-  HLOCAL block_ = nullptr;
+// LocalFree frees a locked block as well.
+struct LocalBlockTraits {
+  using Handle = HLOCAL;
+  static Handle None() noexcept { return nullptr; }
+  static bool Close(Handle block) noexcept { return LocalFree(block) == nullptr; }
 };
+using UniqueLocal = UniqueHandle<LocalBlockTraits>;
 
 }  // namespace zelnar

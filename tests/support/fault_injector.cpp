@@ -386,7 +386,16 @@ ATOM WINAPI HookRegisterClassExW(const WNDCLASSEXW* windowClass) {
 
 HDC WINAPI HookGetDC(HWND window) {
   if (Fails(Import::GetDC)) return nullptr;
-  return Real<decltype(&GetDC)>(Import::GetDC)(window);
+  const HDC dc = Real<decltype(&GetDC)>(Import::GetDC)(window);
+  Note(S().gdi, static_cast<HGDIOBJ>(dc));
+  return dc;
+}
+
+// Only watched, never failed (as free): a window's DC taken and never given back is a leak.
+void* originalReleaseDC = nullptr;
+int WINAPI HookReleaseDC(HWND window, HDC dc) {
+  Forget(S().gdi, static_cast<HGDIOBJ>(dc));
+  return reinterpret_cast<decltype(&ReleaseDC)>(originalReleaseDC)(window, dc);
 }
 
 BOOL WINAPI HookSetWindowTextW(HWND window, LPCWSTR text) {
@@ -522,6 +531,7 @@ FaultInjector::FaultInjector(HMODULE module) : module_(module) {
   }
   // free is only watched, never failed: its failure has no documented form.
   PatchImport(module, "free", reinterpret_cast<void*>(HookFree), &originalFree);
+  PatchImport(module, "ReleaseDC", reinterpret_cast<void*>(HookReleaseDC), &originalReleaseDC);
 }
 
 FaultInjector::~FaultInjector() {
@@ -529,6 +539,7 @@ FaultInjector::~FaultInjector() {
   for (int i = 0; i < kImportCount; ++i)
     if (S().original[i]) PatchImport(module_, kNames[i], S().original[i], nullptr);
   if (originalFree) PatchImport(module_, "free", originalFree, nullptr);
+  if (originalReleaseDC) PatchImport(module_, "ReleaseDC", originalReleaseDC, nullptr);
 }
 
 void FaultInjector::ArmThread(DWORD thread, Import import, int n) {

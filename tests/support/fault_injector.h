@@ -37,7 +37,7 @@ struct Holdings {
   std::vector<HLOCAL> localBlocks;
   std::vector<void*> heapBlocks;
   std::vector<size_t> heapBytes;
-  std::vector<HGDIOBJ> gdiObjects;  // bitmaps, fonts and memory DCs the module made
+  std::vector<HGDIOBJ> gdiObjects;  // bitmaps, fonts and memory DCs the module made, windows' DCs it took
   std::vector<HKEY> keys;
   std::vector<HWND> windowsAlive;   // windows it created that still exist
   bool Empty() const {

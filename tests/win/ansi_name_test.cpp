@@ -1,6 +1,6 @@
 // A UTF-16 name in ANSI bytes, checked against the code page's own round trip on seeded random names:
 // a character keeps its bytes exactly when they convert back to it, and otherwise becomes one '?'.
-// Runs in the western locale (1252) and in the Japanese one (932).
+// Runs in the western locale (1252) and in the Japanese one (932). Below, the UTF-8 conversions.
 #include <windows.h>
 
 #include <gtest/gtest.h>
@@ -9,6 +9,7 @@
 #include <string>
 
 #include "win/ansi_name.h"
+#include "win/text_conversion.h"
 
 namespace {
 
@@ -74,6 +75,29 @@ TEST(AnsiName, NamesTheCodePageSpellsComeBackUnchanged) {
   EXPECT_EQ(zelnar::NarrowNameToAnsi(L"\uFF0E"), GetACP() == 932 ? "\x81\x44" : "?") << "no best fit to '.'";
   EXPECT_EQ(zelnar::NarrowNameToAnsi(L"\u0100"), "?") << "no best fit to 'A'";
   EXPECT_EQ(zelnar::NarrowNameToAnsi(std::wstring(40000, L'\u20AC')).size(), 40000u);
+}
+
+// UTF-8 from and to the Linux side: what a path may hold arrives whole, a stray byte of another
+// program's text becomes U+FFFD, and only the strict form refuses it.
+TEST(TextConversion, Utf8BothWaysReplacingOnlyWhereAsked) {
+  struct Case { std::string utf8; std::wstring wide; bool valid; };
+  const Case cases[] = {
+      {"", L"", true},
+      {"/home/u/\xE6\x97\xA5\xE6\x9C\xAC/a b.html", L"/home/u/\u65E5\u672C/a b.html", true},
+      {"\xF0\x9F\x98\x80", L"\U0001F600", true},
+      {"a\xFF" "b", L"a\uFFFDb", false},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.utf8);
+    EXPECT_EQ(zelnar::WidenUtf8Replacing(c.utf8), c.wide);
+    if (c.valid) {
+      EXPECT_EQ(zelnar::WidenUtf8(c.utf8), c.wide);
+      EXPECT_EQ(zelnar::NarrowToUtf8(c.wide), c.utf8);
+    } else {
+      EXPECT_THROW(zelnar::WidenUtf8(c.utf8), zelnar::TextConversionError);
+    }
+  }
+  EXPECT_EQ(zelnar::NarrowToUtf8(L"a\xD800" L"b"), "a\xEF\xBF\xBD" "b") << "a lone surrogate";
 }
 
 }  // namespace

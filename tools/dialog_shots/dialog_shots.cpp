@@ -12,6 +12,8 @@
 #include "win/bmp_writer.h"
 #include "win/dib_geometry.h"
 #include "win/dib_header.h"
+#include "win/gdi_object.h"
+#include "win/kernel_handles.h"
 
 namespace {
 
@@ -29,23 +31,22 @@ bool SaveWindow(HWND window, const std::wstring& path) {
   RECT rect;
   GetWindowRect(window, &rect);
   const int width = rect.right - rect.left, height = rect.bottom - rect.top;
-  const HDC screen = GetDC(nullptr);
-  const HDC memory = CreateCompatibleDC(screen);
-  const HBITMAP bitmap = CreateCompatibleBitmap(screen, width, height);
-  const HGDIOBJ old = SelectObject(memory, bitmap);
-  BitBlt(memory, 0, 0, width, height, screen, rect.left, rect.top, SRCCOPY);
-  SelectObject(memory, old);
+  const zelnar::WindowDc screen(nullptr);
+  const zelnar::MemoryDc memory;
+  const zelnar::GdiObject<HBITMAP> bitmap(CreateCompatibleBitmap(screen.Get(), width, height));
+  if (!screen || !memory || !bitmap) return false;
+  {
+    const zelnar::SelectedObject selected(memory.Get(), bitmap.Get());
+    BitBlt(memory.Get(), 0, 0, width, height, screen.Get(), rect.left, rect.top, SRCCOPY);
+  }
 
   BITMAPINFOHEADER info = zelnar::BottomUpBgr24Header(width, height);
   const auto geometry = zelnar::ComputeDibGeometry(width, height);
   if (!geometry) return false;
   std::vector<BYTE> pixels(static_cast<size_t>(geometry->imageSize));
-  const bool read = GetDIBits(memory, bitmap, 0, height, pixels.data(), reinterpret_cast<BITMAPINFO*>(&info),
-                              DIB_RGB_COLORS) == height;
-  DeleteObject(bitmap);
-  DeleteDC(memory);
-  ReleaseDC(nullptr, screen);
-  if (!read) return false;
+  if (GetDIBits(memory.Get(), bitmap.Get(), 0, height, pixels.data(), reinterpret_cast<BITMAPINFO*>(&info),
+                DIB_RGB_COLORS) != height)
+    return false;
 
   return zelnar::WriteBmpFile(path.c_str(), &info, sizeof info, pixels.data(), pixels.size()) == 0;
 }
@@ -96,10 +97,9 @@ int wmain(int argc, wchar_t** argv) {
   const HWND host = CreateWindowW(L"ShotHost", L"host", WS_OVERLAPPEDWINDOW | WS_VISIBLE, 0, 0, 320, 200, nullptr,
                                   nullptr, hostClass.hInstance, nullptr);
 
-  const HANDLE thread = CreateThread(nullptr, 0, Photographer, nullptr, 0, nullptr);
+  const zelnar::KernelHandle thread(CreateThread(nullptr, 0, Photographer, nullptr, 0, nullptr));
   const int result = configure(host, 1);
-  WaitForSingleObject(thread, INFINITE);
-  CloseHandle(thread);
+  if (thread) WaitForSingleObject(thread.Get(), INFINITE);
   DestroyWindow(host);
   FreeLibrary(plugin);
   std::printf("ConfigurationDlg returned %d; %s\n", result, allSaved ? "pages saved" : "saving failed");

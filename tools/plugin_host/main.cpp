@@ -12,6 +12,7 @@
 #include "tools/plugin_host/picture_job.h"
 #include "tools/plugin_host/plugin_library.h"
 #include "tools/plugin_host/settings_window.h"
+#include "win/kernel_handles.h"
 
 namespace plugin_host {
 namespace {
@@ -110,12 +111,11 @@ int Supported(const PluginLibrary& plugin, const std::vector<std::wstring>& file
 std::vector<std::wstring> FolderFiles(const std::wstring& folder) {
   std::vector<std::wstring> names;
   WIN32_FIND_DATAW found;
-  HANDLE search = FindFirstFileW((folder + L"\\*").c_str(), &found);
-  if (search == INVALID_HANDLE_VALUE) return names;
+  const zelnar::FindHandle search(FindFirstFileW((folder + L"\\*").c_str(), &found));
+  if (!search) return names;
   do {
     if (!(found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)) names.push_back(found.cFileName);
-  } while (FindNextFileW(search, &found));
-  FindClose(search);
+  } while (FindNextFileW(search.Get(), &found));
   std::sort(names.begin(), names.end());
   for (std::wstring& name : names) name = folder + L"\\" + name;
   return names;

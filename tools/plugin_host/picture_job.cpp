@@ -8,7 +8,7 @@
 #include "tools/plugin_host/dib_layout.h"
 #include "tools/plugin_host/exit_code.h"
 #include "win/bmp_writer.h"
-#include "win/file_handle.h"
+#include "win/kernel_handles.h"
 
 namespace plugin_host {
 namespace {

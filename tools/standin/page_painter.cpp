@@ -9,7 +9,7 @@
 #include "tools/standin/line_wrap.h"
 #include "tools/standin/page_encoding.h"
 #include "tools/standin/page_text.h"
-#include "win/file_handle.h"
+#include "win/kernel_handles.h"
 
 namespace standin {
 namespace {

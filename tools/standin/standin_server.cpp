@@ -14,6 +14,7 @@
 #include "tools/standin/standin_control.h"
 #include "win/dib_geometry.h"
 #include "win/dib_header.h"
+#include "win/gdi_object.h"
 
 namespace standin {
 namespace {
@@ -86,9 +87,7 @@ HBITMAP MakePattern32(int width, int height) {
 }
 
 HBITMAP MakePatternDeviceDependent(int width, int height) {
-  HDC screen = GetDC(nullptr);
-  HBITMAP bitmap = CreateCompatibleBitmap(screen, width, height);
-  ReleaseDC(nullptr, screen);
+  const HBITMAP bitmap = CreateCompatibleBitmap(zelnar::WindowDc(nullptr).Get(), width, height);
   if (!bitmap) return nullptr;
   const int stride = Stride(width, 24);
   std::vector<uint8_t> rows(size_t(stride) * height);
@@ -96,9 +95,7 @@ HBITMAP MakePatternDeviceDependent(int width, int height) {
     for (int i = 0; i < stride; ++i) rows[size_t(height - 1 - row) * stride + i] = PatternByte(row, i);
   BITMAPINFO info{};
   info.bmiHeader = zelnar::BottomUpBgr24Header(width, height);
-  HDC dc = CreateCompatibleDC(nullptr);
-  SetDIBits(dc, bitmap, 0, height, rows.data(), &info, DIB_RGB_COLORS);
-  DeleteDC(dc);
+  SetDIBits(zelnar::MemoryDc().Get(), bitmap, 0, height, rows.data(), &info, DIB_RGB_COLORS);
   return bitmap;
 }
 
@@ -106,11 +103,9 @@ HBITMAP MakePage(int width, int height, const wchar_t* path) {
   uint8_t* bits = nullptr;
   HBITMAP bitmap = MakeDib(width, height, 24, false, &bits);
   if (!bitmap) return nullptr;
-  HDC dc = CreateCompatibleDC(nullptr);
-  HGDIOBJ previous = SelectObject(dc, bitmap);
-  PaintPage(dc, width, height, path);
-  SelectObject(dc, previous);
-  DeleteDC(dc);
+  const zelnar::MemoryDc dc;
+  const zelnar::SelectedObject selected(dc.Get(), bitmap);
+  PaintPage(dc.Get(), width, height, path);
   return bitmap;
 }
 

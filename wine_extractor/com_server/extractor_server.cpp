@@ -9,15 +9,15 @@
 #include <new>
 #include <string>
 
+#include "extractor_class.h"
 #include "wine_extractor/com_server/read_settings.h"
 #include "wine_extractor/com_server/failure.h"
 #include "wine_extractor/com_server/page_render.h"
+#include "win/ansi_name.h"
+#include "win/text_conversion.h"
 
 namespace wine_extractor {
 namespace {
-
-// {5B0D7C3E-2A91-4F6B-9C1E-7A3F60B2D845}
-constexpr CLSID kClassId = {0x5B0D7C3E, 0x2A91, 0x4F6B, {0x9C, 0x1E, 0x7A, 0x3F, 0x60, 0xB2, 0xD8, 0x45}};
 
 // What GetLocation reports back: we keep no cache of our own (pages change), draw no stamp and no
 // border; the picture is the page, nothing else.
@@ -27,12 +27,8 @@ LONG liveObjects = 0;
 LONG serverLocks = 0;
 
 // One line for the debugger. The A form: Wine shows only its lines, and Windows debuggers see both.
-void TraceLine(const std::wstring& line) {
-  const int size = WideCharToMultiByte(CP_ACP, 0, line.c_str(), -1, nullptr, 0, nullptr, nullptr);
-  std::string narrow(size_t(size > 0 ? size : 1), '\0');
-  if (size > 0) WideCharToMultiByte(CP_ACP, 0, line.c_str(), -1, &narrow[0], size, nullptr, nullptr);
-  OutputDebugStringA(narrow.c_str());
-}
+// A character the code page lacks shows as '?'.
+void TraceLine(const std::wstring& line) { OutputDebugStringA(zelnar::NarrowNameToAnsi(line).c_str()); }
 
 void TraceCause(const char* method, HRESULT result, const char* cause) noexcept;
 
@@ -54,19 +50,14 @@ void TraceCause(const char* method, HRESULT result, const char* cause) noexcept 
   OutputDebugStringA(line);
 }
 
-std::wstring FromUtf8(const std::string& text) {
-  std::wstring wide(text.size(), L'\0');
-  wide.resize(size_t(MultiByteToWideChar(CP_UTF8, 0, text.data(), int(text.size()), &wide[0], int(wide.size()))));
-  return wide;
-}
-
 // A line per request of the page that the request rules refused, picture or not: what a user needs
 // to tell a refused stylesheet from a missing one.
 void TraceRefused(const wchar_t* method, const RefusedRequests& refused) noexcept {
   try {
     const std::wstring start = std::wstring(L"zelnar browser extractor: ") + method + L": ";
     for (const RefusedRequest& r : refused.listed)
-      TraceLine(start + L"refused " + FromUtf8(r.kind) + L" " + FromUtf8(r.url) + L": " + FromUtf8(r.rule) + L"\n");
+      TraceLine(start + L"refused " + zelnar::WidenUtf8Replacing(r.kind) + L" " + zelnar::WidenUtf8Replacing(r.url) +
+                L": " + zelnar::WidenUtf8Replacing(r.rule) + L"\n");
     if (refused.more)
       TraceLine(start + std::to_wstring(refused.more) + L" more requests refused\n");
   } catch (...) {
@@ -157,6 +148,9 @@ class Extractor final : public IPersistFile, public IExtractImage {
     } catch (const std::bad_alloc&) {
       result = E_OUTOFMEMORY;
       TraceCause("Extract", result, "out of memory");
+    } catch (const zelnar::TextConversionError&) {
+      result = E_UNEXPECTED;
+      TraceCause("Extract", result, "a text could not be converted between UTF-8 and UTF-16");
     } catch (const std::exception& error) {
       result = E_UNEXPECTED;
       TraceCause("Extract", result, error.what());

@@ -7,7 +7,8 @@
 #include "wine_extractor/com_server/png_picture.h"
 #include "wine_extractor/com_server/wine_paths.h"
 #include "wine_extractor/protocol/driver_status.h"
-#include "win/file_handle.h"
+#include "win/kernel_handles.h"
+#include "win/text_conversion.h"
 
 namespace wine_extractor {
 namespace {
@@ -52,8 +53,7 @@ void CheckReadable(const std::wstring& page) {
 // (`reason`, UTF-8) after its own words.
 void CheckStatus(int status, const std::string& reason) {
   if (status == 0) return;
-  std::wstring said(reason.size(), L'\0');
-  said.resize(size_t(MultiByteToWideChar(CP_UTF8, 0, reason.data(), int(reason.size()), &said[0], int(said.size()))));
+  std::wstring said = zelnar::WidenUtf8Replacing(reason);
   while (!said.empty() && (said.back() == L'\n' || said.back() == L'\r')) said.pop_back();
   const auto fail = [&said](HRESULT result, const std::wstring& text) {
     return Failure(result, said.empty() ? text : text + L": " + said);

@@ -4,6 +4,8 @@
 
 #include <vector>
 
+#include "win/text_conversion.h"
+
 namespace wine_extractor {
 namespace {
 
@@ -17,10 +19,7 @@ std::string Variable(const wchar_t* name) {
     if (length >= wide.size()) return {};
   }
   if (length == 0) return {};
-  const int bytes = WideCharToMultiByte(CP_UTF8, 0, wide.data(), int(length), nullptr, 0, nullptr, nullptr);
-  std::string text(size_t(bytes > 0 ? bytes : 0), '\0');
-  if (bytes > 0) WideCharToMultiByte(CP_UTF8, 0, wide.data(), int(length), &text[0], bytes, nullptr, nullptr);
-  return text;
+  return zelnar::NarrowToUtf8(std::wstring_view(wide.data(), length));
 }
 
 }  // namespace

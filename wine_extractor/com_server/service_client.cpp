@@ -6,9 +6,12 @@
 
 #include "wine_extractor/com_server/failure.h"
 #include "wine_extractor/com_server/service_finder.h"
+#include "wine_extractor/com_server/start_shell.h"
 #include "wine_extractor/com_server/windows_file.h"
 #include "wine_extractor/protocol/engine_job.h"
 #include "wine_extractor/protocol/queue_report.h"
+#include "win/error.h"
+#include "win/kernel_handles.h"
 
 namespace wine_extractor {
 namespace {
@@ -104,7 +107,7 @@ class PageWatch {
   // is ending may still show as running after its folder is gone from it; once its folder is
   // reached after the look, it was there during the look. `job` is the page's job file.
   Verdict Look(const std::wstring& job, const std::string& id, ULONGLONG now) {
-    const std::optional<std::string> text = ReadSmall(service_.folder + L"\\" + Widen(kQueueName), kMaxQueueBytes);
+    const std::optional<std::string> text = ReadSmall(service_.folder + L"\\" + zelnar::WidenAscii(kQueueName), kMaxQueueBytes);
     const bool waiting = Exists(job);
     // Opened, not looked at: the name of a process's folder stays in /proc while the folder is gone.
     const bool reached = IdentityOf(service_.folder).has_value();
@@ -172,7 +175,7 @@ void ServiceCall::Wait(const PageJob& job, const std::string& driver, const Engi
     // answered.
     bool held = false;
     for (const char* suffix : {kJobSuffix, kTakenSuffix, kStatusSuffix})
-      held = held || (handedOn && Exists(service.folder + L"\\" + id_ + Widen(suffix)));
+      held = held || (handedOn && Exists(service.folder + L"\\" + id_ + zelnar::WidenAscii(suffix)));
     if (!held && !folder_.empty() && folder_ != service.folder) RemoveFiles();
     folder_ = service.folder;
     try {
@@ -227,7 +230,7 @@ void ServiceCall::RemoveFiles() const noexcept {
 
 std::wstring ServiceCall::Picture() const { return File(kPictureSuffix); }
 
-std::wstring ServiceCall::File(const char* suffix) const { return folder_ + L"\\" + id_ + Widen(suffix); }
+std::wstring ServiceCall::File(const char* suffix) const { return folder_ + L"\\" + id_ + zelnar::WidenAscii(suffix); }
 
 // Written under another name and renamed, so the service never reads half a page. The sign of life
 // comes first: a service that is ending leaves a folder that holds it.

@@ -3,6 +3,8 @@
 #include "wine_extractor/com_server/failure.h"
 #include "wine_extractor/com_server/wine_paths.h"
 #include "wine_extractor/protocol/page_job.h"
+#include "win/error.h"
+#include "win/text_conversion.h"
 
 namespace wine_extractor {
 namespace {
@@ -41,7 +43,7 @@ std::optional<std::string> UserOf(const std::string& pid) {
 // The service `spool`'s `service` file names, when it is what a service of ours is: a running
 // process of this account whose program is the file `driver` and whose current folder is the spool.
 std::optional<Service> Verify(const std::wstring& spool, const FileIdentity& driver) {
-  const std::optional<std::string> text = ReadSmall(spool + L"\\" + Widen(kServiceName));
+  const std::optional<std::string> text = ReadSmall(spool + L"\\" + zelnar::WidenAscii(kServiceName));
   const std::optional<ProcessIdentity> named = text ? ParseIdentity(*text) : std::nullopt;
   if (!named || !Alive(StateOf(*named))) return std::nullopt;
   const std::string pid = std::to_string(named->pid);
@@ -59,12 +61,6 @@ std::optional<Service> Verify(const std::wstring& spool, const FileIdentity& dri
   } catch (const Failure&) {
     return std::nullopt;
   }
-}
-
-std::wstring Wide(const std::string& utf8) {
-  std::wstring wide(utf8.size(), L'\0');
-  wide.resize(size_t(MultiByteToWideChar(CP_UTF8, 0, utf8.data(), int(utf8.size()), &wide[0], int(wide.size()))));
-  return wide;
 }
 
 // What Wine shows of a folder: whether it is there, a folder, a link. Whose it is and its mode, it
@@ -114,7 +110,7 @@ bool Healthy(const Service& service) {
   if (!Alive(state)) return false;
   WIN32_FILE_ATTRIBUTE_DATA data;
   if (state == ProcessState::kRunnable ||
-      !GetFileAttributesExW((service.folder + L"\\" + Widen(kServiceName)).c_str(), GetFileExInfoStandard, &data))
+      !GetFileAttributesExW((service.folder + L"\\" + zelnar::WidenAscii(kServiceName)).c_str(), GetFileExInfoStandard, &data))
     return true;
   FILETIME now;
   GetSystemTimeAsFileTime(&now);
@@ -160,7 +156,7 @@ std::wstring SpoolPlaces::WhyNot(bool all) const {
     if (fault.empty() && !all) return L"";
     if (!fault.empty()) why += (why.empty() ? "" : "; ") + fault;
   }
-  return Wide(why);
+  return zelnar::WidenUtf8Replacing(why);
 }
 
 }  // namespace wine_extractor

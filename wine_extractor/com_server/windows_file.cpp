@@ -1,15 +1,11 @@
 #include "wine_extractor/com_server/windows_file.h"
 
 #include <algorithm>
-#include <cstring>
 
 #include "wine_extractor/com_server/failure.h"
-#include "wine_extractor/com_server/wine_paths.h"
-#include "win/file_handle.h"
+#include "win/kernel_handles.h"
 
 namespace wine_extractor {
-
-std::wstring Widen(const char* ascii) { return std::wstring(ascii, ascii + strlen(ascii)); }
 
 bool Exists(const std::wstring& path) { return GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES; }
 
@@ -51,42 +47,6 @@ void Touch(const std::wstring& path) noexcept {
   if (Exists(path)) return;
   zelnar::FileHandle file(
       CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
-}
-
-}  // namespace wine_extractor
-
-namespace wine_extractor {
-
-void StartShell(const std::string& script) {
-  std::wstring text(script.size(), L'\0');
-  const int length = MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, script.data(), int(script.size()), &text[0],
-                                         int(text.size()));
-  if (length <= 0) throw Failure(E_INVALIDARG, L"a path for the service script is not UTF-8");
-  text.resize(size_t(length));
-  // One argument, quoted by the rules Wine splits the command line with: backslashes count only
-  // before a quote, so those are doubled there and at the end.
-  std::wstring command = L"\"" + WindowsPath("/bin/sh") + L"\" -c \"";
-  size_t backslashes = 0;
-  for (wchar_t c : text) {
-    if (c == L'\\') {
-      ++backslashes;
-    } else {
-      if (c == L'"') command.append(backslashes + 1, L'\\');
-      backslashes = 0;
-    }
-    command += c;
-  }
-  command.append(backslashes, L'\\');
-  command += L'"';
-  if (command.size() >= 32767) throw Failure(E_INVALIDARG, L"the service script is too long for a command line");
-  STARTUPINFOW startup{};
-  startup.cb = sizeof startup;
-  PROCESS_INFORMATION process{};
-  if (!CreateProcessW(nullptr, &command[0], nullptr, nullptr, FALSE, CREATE_NO_WINDOW, nullptr, nullptr, &startup,
-                      &process))
-    throw LastErrorFailure(L"cannot start /bin/sh");
-  CloseHandle(process.hThread);
-  CloseHandle(process.hProcess);
 }
 
 }  // namespace wine_extractor

@@ -10,9 +10,6 @@
 
 namespace wine_extractor {
 
-// An ASCII name as a wide one.
-std::wstring Widen(const char* ascii);
-
 bool Exists(const std::wstring& path);
 
 // Up to the first `maxBytes` of a file; none when it cannot be read or is empty.
@@ -34,11 +31,5 @@ void WriteWhole(const std::wstring& path, const std::string& bytes, DWORD creati
 
 // Creates an empty file where none is; a failure only means the other side sees none.
 void Touch(const std::wstring& path) noexcept;
-
-// Starts `/bin/sh -c SCRIPT` (UTF-8) through Wine, which starts Linux programs but whose handle does
-// not follow them: the script's own files tell when it ends. The script travels on the command line,
-// so nothing is ever read from a folder; the shell is named by its Unix path, which Wine reaches also
-// without a drive for the root. Raises Failure.
-void StartShell(const std::string& script);
 
 }  // namespace wine_extractor

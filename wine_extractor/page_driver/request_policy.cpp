@@ -92,15 +92,6 @@ const char* RuleText(Rule rule) {
   return "";
 }
 
-bool RequestAllowed(const std::string& url, const PageScope& scope, RealPathFn realPath, RequestKind kind) {
-  return IsInline(url) || AllowedFile(url, scope, realPath, kind);
-}
-
-std::optional<std::string> AllowedFile(const std::string& url, const PageScope& scope, RealPathFn realPath,
-                                       RequestKind kind) {
-  return JudgeRequest(url, scope, realPath, kind).file;
-}
-
 Verdict JudgeRequest(const std::string& url, const PageScope& scope, RealPathFn realPath, RequestKind kind) {
   // Anything but a local file reaches for the network, or for the engine's own pages.
   if (!StartsWith(url, "file:///")) return {std::nullopt, Rule::kNetwork};

@@ -60,16 +60,8 @@ std::optional<PageScope> ScopeOfPage(const std::string& page, RealPathFn realPat
 Verdict JudgeRequest(const std::string& url, const PageScope& scope, RealPathFn realPath,
                      RequestKind kind = RequestKind::kDocument);
 
-// The real path of the file that JudgeRequest allows; none when it refuses it or none is there.
-std::optional<std::string> AllowedFile(const std::string& url, const PageScope& scope, RealPathFn realPath,
-                                       RequestKind kind = RequestKind::kDocument);
-
 // Whether `url` is inline content (a data: address): nothing is read for it.
 bool IsInline(const std::string& url);
-
-// Whether the engine may make the request: inline content, and the files AllowedFile allows.
-bool RequestAllowed(const std::string& url, const PageScope& scope, RealPathFn realPath,
-                    RequestKind kind = RequestKind::kDocument);
 
 // Percent escapes decoded; none when an escape is malformed.
 bool PercentDecode(const std::string& text, std::string& decoded);
