@@ -1123,6 +1123,8 @@ TEST_P(PageService, ReplacesAFrozenService) {
 // their service is killed or stopped: every waiting page is drawn, by that service or by the next
 // one; only a slow page fails, a stopped service found at once (not by the page's limit).
 TEST_P(PageService, DrawsEveryWaitingPageWhateverHoldsTheQueue) {
+  // One page at a time: every host's page waits while the slow one is drawn.
+  SetEnvironmentVariableW(L"ZELNAR_BROWSER_PARALLEL", L"1");
   SetEnvironmentVariableW(kEngineVariable, FromUtf8(ZELNAR_SOURCE_DIR "/tests/wine_extractor/win/fake_engines/engine-white").c_str());
   const std::wstring slowPage = WritePage(L"slow.html", "<p>never loads");
   for (int h = 0; h < 4; ++h) {
