@@ -34,13 +34,13 @@ inline constexpr wchar_t kIdleVariable[] = L"ZELNAR_BROWSER_IDLE_MS";
 // its own folder and below.
 inline constexpr wchar_t kStrictFolderVariable[] = L"ZELNAR_BROWSER_STRICT_FOLDER";
 
-// ZELNAR_BROWSER_PARALLEL: how many pages the page service draws at once; by default two: with warm
-// engine pages, hosts side by side gain from a second one, a single host loses nothing, and the
-// engine draws one frame at a time whatever the number. Read by the service when it starts.
+// ZELNAR_BROWSER_PARALLEL: how many pages the page service draws at once; by default one: the memory
+// ceiling counts for the engine as a whole, so two large pages drawn at once can go over it where
+// each alone would not. Read by the service when it starts.
 inline constexpr wchar_t kParallelVariable[] = L"ZELNAR_BROWSER_PARALLEL";
 inline constexpr char kServiceParallelVariable[] = "ZELNAR_BROWSER_PARALLEL";
 inline constexpr uint32_t kMaxParallel = 64;
-inline constexpr uint32_t kDefaultParallel = 2;
+inline constexpr uint32_t kDefaultParallel = 1;
 
 inline constexpr wchar_t kRuntimeDirVariable[] = L"XDG_RUNTIME_DIR";
 inline constexpr wchar_t kCacheHomeVariable[] = L"XDG_CACHE_HOME";
