@@ -229,32 +229,31 @@ void WaitForServiceEnd() {
   Sleep(200);  // its engine's last processes
 }
 
-// The page service's proportional set size in MB, added up over its processes (the driver and the
-// engine's, all working in the spool; the engine's helpers overwrite their environment with their
-// titles): resident sizes would count the engine's shared pages once per process.
-double ServicePssMb(const std::wstring& scratch) {
+// `perProcess` (a shell command that prints one whole number of the process at /proc/$p) added up over
+// the page service's processes: those working in a meeting folder's spools (the driver and the
+// engine's; the engine's helpers overwrite their environment with their titles, but keep the folder).
+double OverService(const std::wstring& scratch, const std::string& perProcess) {
   double total = 0;
   for (const std::string& folder : MeetingFolders()) {
     const std::string out = test::RunShell(
         scratch, "s=$(realpath '" + folder + "'); t=0; for p in /proc/[0-9]*; do case \"$(readlink $p/cwd)\" in \"$s\"/*) "
-                 "k=$(awk '/^Pss:/ {print $2}' $p/smaps_rollup 2>/dev/null); t=$((t + ${k:-0})) ;; esac; done; echo $t");
-    total += std::atof(out.c_str()) / 1024.0;
+                 "k=$(" + perProcess + "); t=$((t + ${k:-0})) ;; esac; done; echo $t");
+    total += std::atof(out.c_str());
   }
   return total;
 }
 
+// The page service's proportional set size in MB: resident sizes would count the engine's shared
+// pages once per process.
+double ServicePssMb(const std::wstring& scratch) {
+  return OverService(scratch, "awk '/^Pss:/ {print $2}' $p/smaps_rollup 2>/dev/null") / 1024.0;
+}
+
 // The processor time the page service's processes have used, in ms (user and system, with that of
-// the children they reaped): found as ServicePssMb finds them.
+// the children they reaped).
 double ServiceCpuMs(const std::wstring& scratch) {
-  double total = 0;
-  for (const std::string& folder : MeetingFolders()) {
-    const std::string out = test::RunShell(
-        scratch, "s=$(realpath '" + folder + "'); t=0; for p in /proc/[0-9]*; do case \"$(readlink $p/cwd)\" in \"$s\"/*) "
-                 "k=$(sed 's/.*) //' $p/stat 2>/dev/null | awk '{print $12 + $13 + $14 + $15}'); t=$((t + ${k:-0})) ;; esac; "
-                 "done; echo $((t * 1000 / $(getconf CLK_TCK)))");
-    total += std::atof(out.c_str());
-  }
-  return total;
+  return OverService(scratch, "sed 's/.*) //' $p/stat 2>/dev/null | awk '{print $12 + $13 + $14 + $15}'") * 1000.0 /
+         std::atof(test::RunShell(scratch, "getconf CLK_TCK").c_str());
 }
 
 // What host processes drew: pages drawn of those asked, and the wall time from go to the last one's end.

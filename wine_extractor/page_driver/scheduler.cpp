@@ -273,8 +273,7 @@ void Scheduler::Settle() {
       // A page that gave its picture draws the next one, unless its renderer may have grown; any
       // other goes with its renderer.
       const uint64_t ceiling = uint64_t(slot.order.job.memoryLimitMb) << 20;
-      if (prepare_ && engine_ && warm_.size() < parallel_ && slot.run->Done() &&
-          slot.run->Outcome().code == kDriverOk &&
+      if (prepare_ && engine_ && warm_.size() < parallel_ && slot.run->Outcome().code == kDriverOk &&
           LargestRendererBytes(engine_->Process()) < ceiling / kWarmShareOfCeiling && slot.run->Recycle())
         warm_.push_back(std::move(slot.run));
     }
